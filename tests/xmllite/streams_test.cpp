@@ -1,0 +1,209 @@
+// The memory and file byte streams, driven through IStream as the streaming
+// module drives them.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "lite_internal.h"
+
+extern bool g_twxmlTestFallbackFiles __attribute__((weak));
+
+namespace {
+
+std::string TempPath(const char* name) {
+  const char* dir = std::getenv("TMPDIR");
+  return std::string(dir ? dir : "/tmp") + "/twxml_streams_" + std::to_string(getpid()) + "_" +
+         name;
+}
+
+std::string Slurp(const std::string& path) {
+  std::string out;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buffer[256];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
+    std::fclose(f);
+  }
+  return out;
+}
+
+void Spill(const std::string& path, const std::string& content) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(nullptr, f);
+  std::fwrite(content.data(), 1, content.size(), f);
+  std::fclose(f);
+}
+
+void ExpectUnsupported(IStream* s) {
+  ULARGE_INTEGER u{};
+  EXPECT_EQ(E_NOTIMPL, s->SetSize(u));
+  EXPECT_EQ(E_NOTIMPL, s->CopyTo(s, u, nullptr, nullptr));
+  EXPECT_EQ(E_NOTIMPL, s->Commit(0));
+  EXPECT_EQ(E_NOTIMPL, s->Revert());
+  EXPECT_EQ(E_NOTIMPL, s->LockRegion(u, u, 0));
+  EXPECT_EQ(E_NOTIMPL, s->UnlockRegion(u, u, 0));
+  IStream* clone = reinterpret_cast<IStream*>(1);
+  EXPECT_EQ(E_NOTIMPL, s->Clone(&clone));
+}
+
+void ExpectIdentity(IStream* s) {
+  for (const IID* iid : {&IID_IUnknown, &IID_IStream, &IID_ISequentialStream}) {
+    void* out = nullptr;
+    EXPECT_EQ(S_OK, s->QueryInterface(*iid, &out));
+    EXPECT_EQ(static_cast<void*>(s), out);
+    EXPECT_EQ(1u, s->Release()) << "the query added one reference";
+  }
+  void* out = reinterpret_cast<void*>(0x1234);
+  EXPECT_EQ(E_NOINTERFACE, s->QueryInterface(IID_IPersistStream, &out));
+  EXPECT_EQ(reinterpret_cast<void*>(0x1234), out);
+  EXPECT_EQ(2u, s->AddRef());
+  EXPECT_EQ(1u, s->Release());
+}
+
+TEST(MemStream, ReadingHandsOutTheTextAndItsZeroByte) {
+  const char* text = "ab";
+  IStream* s = twxml::lite::NewReadingMemStream(text);
+  ASSERT_NE(nullptr, s);
+  ExpectIdentity(s);
+  ExpectUnsupported(s);
+  LARGE_INTEGER zero{};
+  EXPECT_EQ(E_NOTIMPL, s->Seek(zero, STREAM_SEEK_SET, nullptr));
+  STATSTG stat{};
+  stat.cbSize.QuadPart = ~0ull;
+  EXPECT_EQ(S_OK, s->Stat(&stat, STATFLAG_DEFAULT));
+  EXPECT_EQ(3u, stat.cbSize.QuadPart);
+  EXPECT_EQ(nullptr, stat.pwcsName);
+  char buffer[8] = "xxxxxxx";
+  ULONG n = 99;
+  EXPECT_EQ(S_OK, s->Read(buffer, 2, &n));
+  EXPECT_EQ(2u, n);
+  EXPECT_EQ(S_OK, s->Read(buffer + 2, 5, &n)) << "a short read is no failure";
+  EXPECT_EQ(1u, n);
+  EXPECT_EQ(0, std::memcmp(buffer, "ab\0xxxx", 8));
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(S_OK, s->Read(buffer, 5, &n));
+    EXPECT_EQ(0u, n);
+  }
+  EXPECT_EQ(S_OK, s->Read(buffer, 5, nullptr));
+  EXPECT_EQ(S_OK, s->Stat(&stat, STATFLAG_NONAME));
+  EXPECT_EQ(3u, stat.cbSize.QuadPart) << "the size does not shrink as it is read";
+  EXPECT_EQ(E_FAIL, s->Write("z", 1, &n));
+  EXPECT_EQ(0u, s->Release());
+  EXPECT_EQ(nullptr, twxml::lite::NewReadingMemStream(nullptr));
+}
+
+TEST(MemStream, WritingAppendsToTheBuilderAndLeavesItAlive) {
+  StringBuilder builder(32768);
+  IStream* s = twxml::lite::NewWritingMemStream(&builder);
+  ASSERT_NE(nullptr, s);
+  ExpectIdentity(s);
+  ExpectUnsupported(s);
+  ULONG n = 99;
+  EXPECT_EQ(S_OK, s->Write("hello", 5, &n));
+  EXPECT_EQ(5u, n);
+  EXPECT_EQ(S_OK, s->Write("", 0, &n));
+  EXPECT_EQ(0u, n);
+  EXPECT_EQ(S_OK, s->Write(" world", 6, nullptr));
+  STATSTG stat{};
+  EXPECT_EQ(S_OK, s->Stat(&stat, 0));
+  EXPECT_EQ(11u, stat.cbSize.QuadPart);
+  char buffer[4];
+  EXPECT_EQ(E_FAIL, s->Read(buffer, 4, &n));
+  LARGE_INTEGER zero{};
+  EXPECT_EQ(E_NOTIMPL, s->Seek(zero, STREAM_SEEK_END, nullptr));
+  EXPECT_EQ(0u, s->Release());
+  ASSERT_EQ(11u, builder.GetLength());
+  EXPECT_EQ(0, std::memcmp(builder.GetData(), "hello world", 11));
+}
+
+TEST(FileStream, OpeningReadingWritingSeeking) {
+  const std::string path = TempPath("rw.xml");
+  IStream* s = reinterpret_cast<IStream*>(1);
+  std::remove(path.c_str());
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
+            twxml::lite::OpenFileStream(path.c_str(), false, &s));
+  EXPECT_EQ(nullptr, s);
+  EXPECT_EQ(nullptr, std::fopen(path.c_str(), "rb")) << "reading creates nothing";
+  EXPECT_NE(S_OK, twxml::lite::OpenFileStream(nullptr, false, &s));
+
+  Spill(path, "old content that is longer");
+  ASSERT_EQ(S_OK, twxml::lite::OpenFileStream(path.c_str(), true, &s));
+  EXPECT_EQ("", Slurp(path)) << "opening for writing empties at once";
+  ExpectIdentity(s);
+  ExpectUnsupported(s);
+  ULONG n = 0;
+  EXPECT_EQ(S_OK, s->Write("<a>12345</a>", 12, &n));
+  EXPECT_EQ(12u, n);
+  STATSTG stat{};
+  EXPECT_EQ(S_OK, s->Stat(&stat, 0));
+  EXPECT_EQ(12u, stat.cbSize.QuadPart);
+  char buffer[16];
+  EXPECT_NE(S_OK, s->Read(buffer, 4, &n)) << "a writing file cannot be read";
+  EXPECT_EQ(0u, s->Release());
+  EXPECT_EQ("<a>12345</a>", Slurp(path));
+
+  ASSERT_EQ(S_OK, twxml::lite::OpenFileStream(path.c_str(), false, &s));
+  LARGE_INTEGER distance{};
+  ULARGE_INTEGER pos{};
+  distance.QuadPart = 3;
+  EXPECT_EQ(S_OK, s->Seek(distance, STREAM_SEEK_SET, &pos));
+  EXPECT_EQ(3u, pos.QuadPart);
+  distance.QuadPart = 7;
+  pos.QuadPart = 77;
+  EXPECT_EQ(STG_E_INVALIDFUNCTION, s->Seek(distance, 3, &pos));
+  EXPECT_EQ(77u, pos.QuadPart);
+  EXPECT_EQ(S_OK, s->Read(buffer, 5, &n));
+  ASSERT_EQ(5u, n) << "origin 3 moved nothing";
+  EXPECT_EQ("12345", std::string(buffer, 5));
+  distance.QuadPart = -2;
+  EXPECT_EQ(S_OK, s->Seek(distance, STREAM_SEEK_CUR, nullptr));
+  EXPECT_EQ(S_OK, s->Read(buffer, 2, &n));
+  EXPECT_EQ("45", std::string(buffer, n));
+  distance.QuadPart = 0;
+  EXPECT_EQ(S_OK, s->Seek(distance, STREAM_SEEK_END, &pos));
+  EXPECT_EQ(12u, pos.QuadPart);
+  EXPECT_EQ(S_OK, s->Read(buffer, 4, &n));
+  EXPECT_EQ(0u, n) << "end of file is S_OK with nothing read";
+  distance.QuadPart = -100;
+  EXPECT_TRUE(FAILED(s->Seek(distance, STREAM_SEEK_SET, &pos)));
+  EXPECT_EQ(S_OK, s->Stat(&stat, 0));
+  EXPECT_EQ(12u, stat.cbSize.QuadPart);
+  EXPECT_EQ(E_NOTIMPL, s->Commit(0));
+  EXPECT_EQ(0u, s->Release());
+  std::remove(path.c_str());
+}
+
+TEST(FileStream, OthersMayOnlyReadWhileItIsOpen) {
+  const std::string path = TempPath("share.xml");
+  IStream* writer = nullptr;
+  ASSERT_EQ(S_OK, twxml::lite::OpenFileStream(path.c_str(), true, &writer));
+  if (&g_twxmlTestFallbackFiles != nullptr && g_twxmlTestFallbackFiles) {
+    writer->Release();
+    std::remove(path.c_str());
+    GTEST_SKIP() << "file sharing needs the platform layer";
+  }
+  IStream* second = reinterpret_cast<IStream*>(1);
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION),
+            twxml::lite::OpenFileStream(path.c_str(), true, &second));
+  EXPECT_EQ(nullptr, second);
+  EXPECT_EQ(0u, writer->Release());
+
+  // Readers share with readers, not with writers.
+  IStream* reader = nullptr;
+  ASSERT_EQ(S_OK, twxml::lite::OpenFileStream(path.c_str(), false, &reader));
+  IStream* reader2 = nullptr;
+  EXPECT_EQ(S_OK, twxml::lite::OpenFileStream(path.c_str(), false, &reader2));
+  if (reader2 != nullptr) reader2->Release();
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION),
+            twxml::lite::OpenFileStream(path.c_str(), true, &second));
+  EXPECT_EQ(0u, reader->Release());
+
+  // Releasing the last reference closed the file: it can be written again.
+  ASSERT_EQ(S_OK, twxml::lite::OpenFileStream(path.c_str(), true, &second));
+  EXPECT_EQ(0u, second->Release());
+  std::remove(path.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,79 @@
+// Internals of the handle interface shared by its translation units and by
+// the unit tests (which link the object library and so see these hidden
+// names). Nothing here is exported from the shared library.
+#pragma once
+
+#include <cstdint>
+
+#include "twxml/handles.h"
+#include "twxml/kernel.h"
+#include "twxml/platform/xmllite.h"
+
+inline constexpr uint16_t kXmlLiteReaderMagic = 0x7354;
+inline constexpr uint16_t kXmlLiteWriterMagic = 0x7352;
+
+struct _XmlLiteReaderS {
+  uint16_t magic;
+  IXmlReader* reader;
+  uint32_t lookAheadType;
+  uint8_t emptyElementPending;
+};
+
+struct _XmlLiteWriterS {
+  uint16_t magic;
+  IXmlWriter* writer;
+  IUnknown* encodedOutput;
+  StringBuilder* textBuilder;
+  uint8_t documentEnded;
+};
+
+// Reader core, used by the creators and by the text functions.
+_XmlLiteReaderS* XmlLiteNewReaderH(IStream* stream);
+int XmlLiteNextNodeF(_XmlLiteReaderS* handle, uint32_t* type);
+int XmlLiteExpectNodeF(_XmlLiteReaderS* handle, uint32_t wanted);
+bool XmlLiteReaderValid(const _XmlLiteReaderS* handle);
+
+// Writer core, shared by the memory and file creators.
+_XmlLiteWriterS* XmlLiteNewWriterH(IStream* stream, StringBuilder* builder, bool indent,
+                                   const char* encoding);
+void XmlLiteEndDocumentV(_XmlLiteWriterS* handle);
+
+namespace twxml::lite {
+
+// Byte streams; each is returned holding one reference for its maker.
+IStream* NewReadingMemStream(const char* text);
+IStream* NewWritingMemStream(StringBuilder* sink);
+// Opens path for reading (existing file) or writing (created or emptied).
+// S_OK and a stream, or the failure HRESULT and null.
+HRESULT OpenFileStream(const char* path, bool forWriting, IStream** out);
+
+// Entry points of the streaming module, bound on first use. Null when the
+// module cannot be loaded or does not export the name.
+PFN_CreateXmlReader ReaderFactory();
+PFN_CreateXmlWriter WriterFactory();
+PFN_CreateXmlWriterOutputWithEncodingName OutputFactory();
+
+// Test seam: replaces the bound entry points (null restores binding through
+// the module on next use). Used by unit tests that script a reader or writer.
+void SetFactoriesForTest(PFN_CreateXmlReader reader, PFN_CreateXmlWriter writer,
+                         PFN_CreateXmlWriterOutputWithEncodingName output);
+
+// Narrow text in the thread's code page as wide text, valid while the object
+// lives. Null input, an over-long text or a refused conversion give null.
+// Short texts stay on the stack so steady-state calls do not allocate.
+class WideArg {
+ public:
+  explicit WideArg(const char* text);
+  ~WideArg();
+  WideArg(const WideArg&) = delete;
+  WideArg& operator=(const WideArg&) = delete;
+  const WCHAR* get() const { return text_; }
+
+ private:
+  static constexpr int kInline = 256;
+  WCHAR inline_[kInline];
+  WCHAR* heap_ = nullptr;
+  const WCHAR* text_ = nullptr;
+};
+
+}  // namespace twxml::lite

@@ -1,0 +1,181 @@
+// Reader handle: one streaming reader, with the nodes callers never care about
+// hidden, the end of an empty element reported on its own, and one node of
+// look-ahead so a caller can ask what comes next without losing it.
+#include "lite_internal.h"
+
+namespace {
+
+constexpr uint32_t kElement = XmlNodeType_Element;
+constexpr uint32_t kText = XmlNodeType_Text;
+constexpr uint32_t kEndElement = XmlNodeType_EndElement;
+
+}  // namespace
+
+bool XmlLiteReaderValid(const _XmlLiteReaderS* handle) {
+  return handle != nullptr && SafeChkBufF(handle, sizeof(_XmlLiteReaderS)) == 0 &&
+         handle->magic == kXmlLiteReaderMagic;
+}
+
+_XmlLiteReaderS* XmlLiteNewReaderH(IStream* stream) {
+  auto* handle = static_cast<_XmlLiteReaderS*>(MemAllocP(sizeof(_XmlLiteReaderS)));
+  if (handle == nullptr) return nullptr;
+  handle->magic = 0;
+  handle->reader = nullptr;
+  PFN_CreateXmlReader create = twxml::lite::ReaderFactory();
+  if (create == nullptr ||
+      create(IID_IXmlReader, reinterpret_cast<void**>(&handle->reader), nullptr) < 0 ||
+      handle->reader == nullptr) {
+    MemFreeF(handle);
+    return nullptr;
+  }
+  // A stream the reader cannot use shows up as a failed first step.
+  handle->reader->SetInput(stream);
+  handle->magic = kXmlLiteReaderMagic;
+  handle->lookAheadType = XmlNodeType_None;
+  handle->emptyElementPending = 0;
+  return handle;
+}
+
+int XmlLiteNextNodeF(_XmlLiteReaderS* handle, uint32_t* type) {
+  if (handle->emptyElementPending) {
+    handle->emptyElementPending = 0;
+    *type = kEndElement;
+    return TWXML_OK;
+  }
+  XmlNodeType node = XmlNodeType_None;
+  for (;;) {
+    HRESULT hr = handle->reader->Read(&node);
+    if (hr != S_OK) return hr == S_FALSE ? TWXML_E_EOF : TWXML_E_ENGINE;
+    if (node != XmlNodeType_Comment && node != XmlNodeType_Whitespace &&
+        node != XmlNodeType_XmlDeclaration)
+      break;
+  }
+  handle->emptyElementPending =
+      node == XmlNodeType_Element && handle->reader->IsEmptyElement() ? 1 : 0;
+  *type = static_cast<uint32_t>(node);
+  return TWXML_OK;
+}
+
+int XmlLiteExpectNodeF(_XmlLiteReaderS* handle, uint32_t wanted) {
+  if (handle->lookAheadType != XmlNodeType_None) {
+    if (handle->lookAheadType != wanted) return TWXML_E_NOTFOUND;
+    handle->lookAheadType = XmlNodeType_None;
+    return TWXML_OK;
+  }
+  uint32_t type = XmlNodeType_None;
+  int status = XmlLiteNextNodeF(handle, &type);
+  if (status != TWXML_OK) return status;
+  if (type == wanted) return TWXML_OK;
+  handle->lookAheadType = type;
+  return TWXML_E_NOTFOUND;
+}
+
+extern "C" {
+
+TWXML_API BOOL XmlLiteIsReaderHndValidB(_XmlLiteReaderS* reader) {
+  return XmlLiteReaderValid(reader) ? 1 : 0;
+}
+
+TWXML_API int XmlLiteReadElemF(_XmlLiteReaderS* reader) {
+  if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
+  return XmlLiteExpectNodeF(reader, kElement);
+}
+
+TWXML_API int XmlLitePeekElemF(_XmlLiteReaderS* reader) {
+  if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
+  int status = XmlLiteExpectNodeF(reader, kElement);
+  if (status == TWXML_OK) reader->lookAheadType = kElement;
+  return status;
+}
+
+TWXML_API int XmlLiteReadEndElemF(_XmlLiteReaderS* reader) {
+  if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
+  return XmlLiteExpectNodeF(reader, kEndElement);
+}
+
+TWXML_API int XmlLiteSkipLevelF(_XmlLiteReaderS* reader) {
+  if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
+  // Reads past the look-ahead slot on purpose: a peeked start stays held.
+  uint32_t depth = 1;
+  do {
+    uint32_t type = XmlNodeType_None;
+    int status = XmlLiteNextNodeF(reader, &type);
+    if (status != TWXML_OK) return status;
+    if (type == kEndElement)
+      --depth;
+    else if (type == kElement)
+      ++depth;
+  } while (depth != 0);
+  return TWXML_OK;
+}
+
+TWXML_API int XmlLiteCloseReaderF(_XmlLiteReaderS* reader) {
+  if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
+  if (reader->reader != nullptr) {
+    reader->reader->Release();  // the input stream goes with the last reference
+    reader->reader = nullptr;
+  }
+  reader->magic = 0;
+  return MemFreeF(reader);
+}
+
+TWXML_API _XmlLiteReaderS* XmlLiteCreateMemReaderH(const char* text) {
+  IStream* stream = twxml::lite::NewReadingMemStream(text);
+  if (stream == nullptr) return nullptr;
+  _XmlLiteReaderS* handle = XmlLiteNewReaderH(stream);
+  stream->Release();  // the reader holds its own reference, if it was made
+  return handle;
+}
+
+TWXML_API _XmlLiteReaderS* XmlLiteCreateFileReaderH(const char* path) {
+  IStream* stream = nullptr;
+  if (twxml::lite::OpenFileStream(path, false, &stream) != S_OK || stream == nullptr)
+    return nullptr;
+  _XmlLiteReaderS* handle = XmlLiteNewReaderH(stream);
+  stream->Release();  // closes the file if no reader took it
+  return handle;
+}
+
+// Text extraction: the reader's own wide strings go straight to the
+// conversion routine, whose status is the answer.
+
+TWXML_API int XmlLiteGetElemNameToBufF(_XmlLiteReaderS* reader, char* buffer, unsigned int size) {
+  if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
+  LPCWSTR name = nullptr;
+  UINT length = 0;
+  if (reader->reader->GetLocalName(&name, &length) != S_OK) return TWXML_E_ENGINE;
+  return VarCnvBStrToStrBufF(name, buffer, size);
+}
+
+TWXML_API int XmlLiteGetAttrValueToBufF(_XmlLiteReaderS* reader, const char* name, char* buffer,
+                                        unsigned int size) {
+  if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
+  twxml::lite::WideArg wideName(name);
+  HRESULT hr = reader->reader->MoveToAttributeByName(wideName.get(), nullptr);
+  if (hr == S_FALSE) return TWXML_E_NOTFOUND;
+  if (hr != S_OK) return TWXML_E_ENGINE;
+  LPCWSTR value = nullptr;
+  if (reader->reader->GetValue(&value, nullptr) != S_OK) return TWXML_E_ENGINE;
+  return VarCnvBStrToStrBufF(value, buffer, size);
+}
+
+TWXML_API int XmlLiteGetElemValueToBufF(_XmlLiteReaderS* reader, char* buffer, unsigned int size) {
+  if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
+  int status = XmlLiteExpectNodeF(reader, kText);
+  if (status != TWXML_OK) {
+    if (status != TWXML_E_NOTFOUND) {
+      // Slot still empty: hold whatever comes next; a failure here is
+      // not reported, the caller just gets the empty text.
+      uint32_t type = XmlNodeType_None;
+      if (XmlLiteNextNodeF(reader, &type) == TWXML_OK) reader->lookAheadType = type;
+    }
+    // The empty text. A zero-size buffer gets nothing, so it is never overrun.
+    if (buffer != nullptr && size > 0) buffer[0] = '\0';
+    return TWXML_OK;
+  }
+  LPCWSTR value = nullptr;
+  if (reader->reader->GetValue(&value, nullptr) != S_OK) return TWXML_E_ENGINE;
+  return VarCnvBStrToStrBufF(value, buffer, size);
+}
+
+}  // extern "C"

@@ -1,0 +1,151 @@
+// Writer handle: one streaming writer whose document is started when the
+// handle is made and ended exactly once, when the text is taken or at close.
+#include <new>
+
+#include "lite_internal.h"
+
+namespace {
+
+bool WriterValid(const _XmlLiteWriterS* handle) {
+  return handle != nullptr && SafeChkBufF(handle, sizeof(_XmlLiteWriterS)) == 0 &&
+         handle->magic == kXmlLiteWriterMagic;
+}
+
+int WriteResult(HRESULT hr) { return hr == S_OK ? TWXML_OK : TWXML_E_ENGINE; }
+
+}  // namespace
+
+_XmlLiteWriterS* XmlLiteNewWriterH(IStream* stream, StringBuilder* builder, bool indent,
+                                   const char* encoding) {
+  auto* handle = static_cast<_XmlLiteWriterS*>(MemAllocP(sizeof(_XmlLiteWriterS)));
+  if (handle == nullptr) return nullptr;
+  handle->magic = 0;
+  handle->writer = nullptr;
+  PFN_CreateXmlWriter create = twxml::lite::WriterFactory();
+  if (create == nullptr ||
+      create(IID_IXmlWriter, reinterpret_cast<void**>(&handle->writer), nullptr) < 0 ||
+      handle->writer == nullptr) {
+    MemFreeF(handle);
+    return nullptr;
+  }
+  if (indent) handle->writer->SetProperty(XmlWriterProperty_Indent, 1);
+
+  handle->encodedOutput = nullptr;
+  if (encoding != nullptr && _stricmp(encoding, "UTF-8") != 0) {
+    twxml::lite::WideArg wideName(encoding);
+    PFN_CreateXmlWriterOutputWithEncodingName makeOutput = twxml::lite::OutputFactory();
+    // A refused encoding is no failure: the writer then uses its default.
+    if (makeOutput == nullptr ||
+        makeOutput(stream, nullptr, wideName.get(), &handle->encodedOutput) < 0)
+      handle->encodedOutput = nullptr;
+  }
+  if (handle->encodedOutput != nullptr) {
+    handle->writer->SetOutput(handle->encodedOutput);
+    handle->encodedOutput->Release();  // the writer holds its own reference
+  } else {
+    handle->writer->SetOutput(stream);
+  }
+
+  handle->textBuilder = builder;
+  handle->magic = kXmlLiteWriterMagic;
+  handle->documentEnded = 0;
+  handle->writer->WriteStartDocument(XmlStandalone_Omit);
+  return handle;
+}
+
+void XmlLiteEndDocumentV(_XmlLiteWriterS* handle) {
+  if (handle->documentEnded) return;
+  handle->writer->WriteEndDocument();
+  handle->writer->Flush();
+  handle->documentEnded = 1;
+}
+
+extern "C" {
+
+TWXML_API _XmlLiteWriterS* XmlLiteCreateMemWriterH(int indent, const char* encoding) {
+  auto* builder = new (std::nothrow) StringBuilder(32768);
+  if (builder == nullptr) return nullptr;
+  IStream* stream = twxml::lite::NewWritingMemStream(builder);
+  if (stream == nullptr) {
+    delete builder;
+    return nullptr;
+  }
+  _XmlLiteWriterS* handle = XmlLiteNewWriterH(stream, builder, indent != 0, encoding);
+  stream->Release();  // from now on the writer (or its output) holds the stream
+  if (handle == nullptr) delete builder;
+  return handle;
+}
+
+TWXML_API _XmlLiteWriterS* XmlLiteCreateFileWriterH(const char* path, int indent,
+                                                   const char* encoding) {
+  IStream* stream = nullptr;
+  if (twxml::lite::OpenFileStream(path, true, &stream) != S_OK || stream == nullptr)
+    return nullptr;
+  _XmlLiteWriterS* handle = XmlLiteNewWriterH(stream, nullptr, indent != 0, encoding);
+  stream->Release();
+  return handle;
+}
+
+TWXML_API BOOL XmlLiteIsWriterHndValidB(_XmlLiteWriterS* writer) {
+  return WriterValid(writer) ? 1 : 0;
+}
+
+TWXML_API int XmlLiteWriteStartElemF(_XmlLiteWriterS* writer, const char* prefix,
+                                     const char* localName, const char* namespaceUri) {
+  if (!WriterValid(writer)) return TWXML_E_HANDLE;
+  twxml::lite::WideArg widePrefix(prefix), wideName(localName), wideUri(namespaceUri);
+  return WriteResult(
+      writer->writer->WriteStartElement(widePrefix.get(), wideName.get(), wideUri.get()));
+}
+
+TWXML_API int XmlLiteWriteAttrF(_XmlLiteWriterS* writer, const char* prefix, const char* localName,
+                                const char* namespaceUri, const char* value) {
+  if (!WriterValid(writer)) return TWXML_E_HANDLE;
+  twxml::lite::WideArg widePrefix(prefix), wideName(localName), wideUri(namespaceUri),
+      wideValue(value);
+  return WriteResult(writer->writer->WriteAttributeString(widePrefix.get(), wideName.get(),
+                                                          wideUri.get(), wideValue.get()));
+}
+
+TWXML_API int XmlLiteWriteValueF(_XmlLiteWriterS* writer, const char* text) {
+  if (!WriterValid(writer)) return TWXML_E_HANDLE;
+  twxml::lite::WideArg wideText(text);
+  return WriteResult(writer->writer->WriteString(wideText.get()));
+}
+
+TWXML_API int XmlLiteWriteEndElemF(_XmlLiteWriterS* writer) {
+  if (!WriterValid(writer)) return TWXML_E_HANDLE;
+  return WriteResult(writer->writer->WriteEndElement());
+}
+
+TWXML_API int XmlLiteGetMemF(_XmlLiteWriterS* writer, char** text, unsigned int* length) {
+  if (text != nullptr) *text = nullptr;
+  if (length != nullptr) *length = 0;
+  if (!WriterValid(writer)) return TWXML_E_HANDLE;
+  // Nowhere to put the text: nothing is ended or copied.
+  if (text == nullptr || length == nullptr) return TWXML_E_NOTFOUND;
+  if (writer->textBuilder == nullptr) return TWXML_E_NOTFOUND;
+  XmlLiteEndDocumentV(writer);
+  *text = writer->textBuilder->AllocText(true);
+  if (*text == nullptr) return TWXML_E_ALLOC;
+  *length = writer->textBuilder->GetLength();
+  return TWXML_OK;
+}
+
+TWXML_API int XmlLiteCloseWriterF(_XmlLiteWriterS* writer) {
+  if (!WriterValid(writer)) return TWXML_E_HANDLE;
+  if (writer->writer != nullptr) {
+    XmlLiteEndDocumentV(writer);
+    writer->writer->Release();  // lets go of the stream; a file is closed here
+    writer->writer = nullptr;
+  }
+  // After the writer: the memory stream must never outlive its builder.
+  if (writer->textBuilder != nullptr) {
+    delete writer->textBuilder;
+    writer->textBuilder = nullptr;
+  }
+  writer->magic = 0;
+  return MemFreeF(writer);
+}
+
+}  // extern "C"
