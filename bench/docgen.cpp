@@ -1,0 +1,183 @@
+#include "docgen.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace twbench {
+namespace {
+
+// xorshift64*: fixed seed, so every run and machine sees the same document.
+struct Rng {
+  uint64_t s = 0x9E3779B97F4A7C15ull;
+  uint64_t next() {
+    s ^= s >> 12;
+    s ^= s << 25;
+    s ^= s >> 27;
+    return s * 0x2545F4914F6CDD1Dull;
+  }
+  size_t below(size_t n) { return static_cast<size_t>(next() % n); }
+  template <size_t N>
+  const char* pick(const char* const (&a)[N]) { return a[below(N)]; }
+};
+
+const char* const kKinds[] = {"order", "invoice", "refund", "quote", "shipment"};
+const char* const kRegions[] = {"eu-north", "eu-west", "us-east", "us-west", "ap-south", "sa-east"};
+const char* const kStatus[] = {"open", "closed", "pending", "void"};
+const char* const kCurrencies[] = {"EUR", "USD", "GBP", "JPY", "CHF"};
+const char* const kFirst[] = {"Ada", "Grace", "Alan", "Edsger", "Barbara", "Niklaus", "Frances",
+                              "Ken", "Dennis", "Margaret", "Jos\xC3\xA9", "Bj\xC3\xB6rn"};
+const char* const kLast[] = {"Lovelace", "Hopper", "Turing", "Dijkstra", "Liskov", "Wirth",
+                             "Allen", "Thompson", "Ritchie", "Hamilton", "M\xC3\xBCller",
+                             "\xC3\x85str\xC3\xB6m"};
+const char* const kFirms[] = {" & Sons", " & Partners", " <Holding>", " \"Trading\"", " Ltd.",
+                              "'s Workshop", ""};
+const char* const kWords[] = {
+    "shipment", "arrived", "late", "because", "of", "weather", "the", "customer", "asked",
+    "for", "a", "refund", "invoice", "attached", "see", "terms", "net", "thirty", "days",
+    "priority", "handling", "fragile", "keep", "dry", "caf\xC3\xA9", "na\xC3\xAFve",
+    "\xE2\x82\xAC", "stra\xC3\x9F" "e", "\xE6\x9D\xB1\xE4\xBA\xAC", "5 < 7", "A&B",
+    "\"quoted\"", "it's", "x > y"};
+const char* const kTags[] = {"alpha", "beta", "gamma", "delta", "urgent", "bulk", "retail",
+                             "export"};
+const char* const kComments[] = {" checked by batch job ", " imported from legacy system ",
+                                 " manual correction ", " see ticket 4711 "};
+
+void escapeText(std::string& out, const std::string& s, bool attribute) {
+  for (char c : s) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += attribute ? "&quot;" : "\""; break;
+      case '\'': out += attribute ? "&apos;" : "'"; break;
+      default: out += c;
+    }
+  }
+}
+
+void attr(std::string& out, const char* name, const std::string& value) {
+  out += ' ';
+  out += name;
+  out += "=\"";
+  escapeText(out, value, true);
+  out += '"';
+}
+
+void renderRecord(std::string& out, const Record& r);
+
+}  // namespace
+
+std::vector<Record> makeRecords(size_t targetBytes) {
+  Rng rng;
+  std::vector<Record> records;
+  records.reserve(targetBytes / 480 + 1);
+  size_t bytes = 200;
+  char buf[64];
+  std::string scratch;
+  for (size_t i = 0; bytes < targetBytes; ++i) {
+    Record r;
+    std::snprintf(buf, sizeof buf, "R%08zu", i + 1);
+    r.id = buf;
+    r.kind = rng.pick(kKinds);
+    r.region = rng.pick(kRegions);
+    r.status = rng.pick(kStatus);
+    r.customer = std::string(rng.pick(kFirst)) + " " + rng.pick(kLast) + rng.pick(kFirms);
+    r.currency = rng.pick(kCurrencies);
+    std::snprintf(buf, sizeof buf, "%zu.%02zu", rng.below(100000), rng.below(100));
+    r.amount = buf;
+    size_t words = 12 + rng.below(28);
+    for (size_t w = 0; w < words; ++w) {
+      if (w) r.note += ' ';
+      r.note += rng.pick(kWords);
+    }
+    if (rng.below(3) == 0) r.comment = rng.pick(kComments);
+    r.archived = rng.below(2) == 0;
+    size_t tags = rng.below(4);
+    for (size_t t = 0; t < tags; ++t) r.tags.push_back(rng.pick(kTags));
+    scratch.clear();
+    renderRecord(scratch, r);
+    bytes += scratch.size();
+    records.push_back(std::move(r));
+  }
+  return records;
+}
+
+namespace {
+
+void renderRecord(std::string& out, const Record& r) {
+  out += "  <record";
+  attr(out, "id", r.id);
+  attr(out, "kind", r.kind);
+  attr(out, "meta:region", r.region);
+  attr(out, "status", r.status);
+  out += ">\n    <customer>";
+  escapeText(out, r.customer, false);
+  out += "</customer>\n    <amount";
+  attr(out, "currency", r.currency);
+  out += '>';
+  out += r.amount;
+  out += "</amount>\n    <note>";
+  escapeText(out, r.note, false);
+  // A character reference in every note, so the readers meet both kinds.
+  out += " &#x2014; ";
+  out += r.id;
+  out += "</note>\n";
+  if (!r.comment.empty()) {
+    out += "    <!--";
+    out += r.comment;
+    out += "-->\n";
+  }
+  if (r.archived) out += "    <archived/>\n";
+  if (!r.tags.empty()) {
+    out += "    <tags>";
+    for (const std::string& t : r.tags) {
+      out += "<tag>";
+      out += t;
+      out += "</tag>";
+    }
+    out += "</tags>\n";
+  }
+  out += "  </record>\n";
+}
+
+}  // namespace
+
+std::string renderDocument(const std::vector<Record>& records) {
+  std::string out;
+  out.reserve(records.size() * 480 + 256);
+  out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  out += "<!-- twxml benchmark document: record-style data -->\n";
+  out += "<records xmlns:meta=\"";
+  out += kMetaNs;
+  out += "\" generator=\"twxml-bench\">\n";
+  for (const Record& r : records) renderRecord(out, r);
+  out += "</records>\n";
+  return out;
+}
+
+bool readFile(const std::string& path, std::string* out) {
+  // Straight into a string of the right size: no second copy, so peak
+  // memory measured after reading reflects the document once.
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  bool ok = std::fseek(f, 0, SEEK_END) == 0;
+  long size = ok ? std::ftell(f) : -1;
+  ok = ok && size >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
+  if (ok) {
+    out->resize(static_cast<size_t>(size));
+    ok = std::fread(out->data(), 1, out->size(), f) == out->size();
+  }
+  std::fclose(f);
+  return ok;
+}
+
+std::string loadOrMakeDocument(const std::string& path, const std::vector<Record>& records) {
+  std::string text;
+  if (readFile(path, &text) && !text.empty()) return text;
+  text = renderDocument(records);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  return text;
+}
+
+}  // namespace twbench
