@@ -1,0 +1,170 @@
+// Drives random sequences of reader and writer handle calls. Input: a line of
+// operation letters, a newline, then the document to read (or, for writers,
+// the source of names, texts and the encoding). Checks that statuses stay in
+// their documented sets, caller buffers are never overrun and always
+// terminated, and that every document the writer accepted reads back without
+// a reader failure.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "twxml/twxml.h"
+
+namespace {
+
+#define CHECK(cond)                  \
+  do {                               \
+    if (!(cond)) std::abort();       \
+  } while (0)
+
+bool In(int s, std::initializer_list<int> set) {
+  for (int v : set)
+    if (s == v) return true;
+  return false;
+}
+
+// A buffer with guard bytes behind the size handed to the library.
+struct Guarded {
+  explicit Guarded(unsigned int size) : size(size), bytes(size + 16, '\x5a') {}
+  void Check(int status) const {
+    for (size_t i = size; i < bytes.size(); ++i) CHECK(bytes[i] == '\x5a');
+    if (status == 0 || status == 30) CHECK(std::memchr(bytes.data(), 0, size) != nullptr);
+  }
+  unsigned int size;
+  std::vector<char> bytes;
+};
+
+const char* const kAttrNames[] = {"id", "k", "a", "", "x:k", nullptr};
+
+void RunReader(const std::string& ops, const std::string& doc) {
+  _XmlLiteReaderS* r = XmlLiteCreateMemReaderH(doc.c_str());
+  if (r == nullptr) return;
+  bool failed = false;
+  size_t pick = 0;
+  for (char op : ops) {
+    int s = -1;
+    unsigned int size = 1 + static_cast<unsigned char>(op) % 9;
+    switch (op) {
+      case 'R': s = XmlLiteReadElemF(r); CHECK(In(s, {0, 30, 76, 255})); break;
+      case 'P': s = XmlLitePeekElemF(r); CHECK(In(s, {0, 30, 76, 255})); break;
+      case 'E': s = XmlLiteReadEndElemF(r); CHECK(In(s, {0, 30, 76, 255})); break;
+      case 'S': s = XmlLiteSkipLevelF(r); CHECK(In(s, {0, 76, 255})); break;
+      case 'N': case 'n': {
+        Guarded g(op == 'N' ? 256 : size);
+        s = XmlLiteGetElemNameToBufF(r, g.bytes.data(), g.size);
+        g.Check(s);
+        break;
+      }
+      case 'A': case 'a': {
+        Guarded g(op == 'A' ? 256 : size);
+        s = XmlLiteGetAttrValueToBufF(r, kAttrNames[pick++ % std::size(kAttrNames)],
+                                      g.bytes.data(), g.size);
+        g.Check(s);
+        break;
+      }
+      case 'V': case 'v': {
+        Guarded g(op == 'V' ? 256 : size);
+        s = XmlLiteGetElemValueToBufF(r, g.bytes.data(), g.size);
+        CHECK(s != 44);
+        g.Check(s);
+        break;
+      }
+      default: break;
+    }
+    // Once the reader failed it never reports a clean end of input.
+    if (op == 'R' || op == 'P' || op == 'E' || op == 'S') {
+      if (failed) CHECK(s != 76);
+      if (s == 255) failed = true;
+    }
+  }
+  CHECK(XmlLiteIsReaderHndValidB(r) == 1);
+  CHECK(XmlLiteCloseReaderF(r) == 0);
+}
+
+// Reads everything back; false when the reader fails.
+bool ReadsBack(const char* text) {
+  _XmlLiteReaderS* r = XmlLiteCreateMemReaderH(text);
+  if (r == nullptr) return true;
+  int s = 0;
+  char buffer[64];
+  for (int guard = 0; guard < 100000; ++guard) {
+    s = XmlLiteReadElemF(r);
+    if (s == 30) s = XmlLiteReadEndElemF(r);
+    if (s == 30) s = XmlLiteGetElemValueToBufF(r, buffer, sizeof buffer);
+    if (s == 76 || s == 255) break;
+  }
+  XmlLiteCloseReaderF(r);
+  return s != 255;
+}
+
+void RunWriter(const std::string& ops, const std::string& source) {
+  // The source's first line may name an encoding.
+  std::string encoding = source.substr(0, source.find('\n'));
+  bool useEncoding = !ops.empty() && ops[0] == 'W';
+  _XmlLiteWriterS* w = XmlLiteCreateMemWriterH(ops.size() % 2,
+                                               useEncoding ? encoding.c_str() : nullptr);
+  if (w == nullptr) return;
+  size_t cursor = 0;
+  auto piece = [&](size_t maxLen) {
+    if (source.empty()) return std::string("e");
+    size_t len = 1 + (cursor * 7 + 3) % maxLen;
+    std::string s;
+    for (size_t i = 0; i < len; ++i) s.push_back(source[(cursor + i) % source.size()]);
+    cursor += len;
+    return std::string(s.c_str());  // up to an embedded zero
+  };
+  const char* const names[] = {"r", "item", "a1", "x", "caf\xc3\xa9"};
+  int depth = 0, roots = 0;
+  for (char op : ops) {
+    int s = -1;
+    switch (op) {
+      case 's': s = XmlLiteWriteStartElemF(w, nullptr, names[cursor++ % 5], nullptr);
+        if (s == 0 && depth++ == 0) ++roots;
+        break;
+      case 'S': s = XmlLiteWriteStartElemF(w, nullptr, piece(8).c_str(), nullptr);
+        if (s == 0 && depth++ == 0) ++roots;
+        break;
+      case 'a': s = XmlLiteWriteAttrF(w, nullptr, names[cursor++ % 5], nullptr, piece(12).c_str()); break;
+      case 't': s = XmlLiteWriteAttrF(w, "p", "k", "urn:p", piece(6).c_str()); break;
+      case 'v': s = XmlLiteWriteValueF(w, piece(20).c_str()); break;
+      case 'V': s = XmlLiteWriteValueF(w, nullptr); break;
+      case 'e': s = XmlLiteWriteEndElemF(w); if (s == 0 && depth > 0) --depth; break;
+      case 'g': {
+        char* text = nullptr;
+        unsigned int length = 0;
+        s = XmlLiteGetMemF(w, &text, &length);
+        CHECK(s == 0 && text != nullptr && text[length] == '\0');
+        if (!useEncoding && roots == 1) CHECK(ReadsBack(text));
+        MemFreeF(text);
+        depth = 0;  // the document is ended: everything is closed
+        break;
+      }
+      default: break;
+    }
+    CHECK(s == -1 || In(s, {0, 255}));
+    CHECK(roots <= 1);  // a second root element must be refused
+  }
+  CHECK(XmlLiteIsWriterHndValidB(w) == 1);
+  CHECK(XmlLiteCloseWriterF(w) == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string input(reinterpret_cast<const char*>(data), size);
+  size_t nl = input.find('\n');
+  std::string ops = input.substr(0, nl == std::string::npos ? input.size() : nl);
+  std::string rest = nl == std::string::npos ? std::string() : input.substr(nl + 1);
+  if (ops.size() > 256) ops.resize(256);
+  bool writer = !ops.empty() && (ops[0] == 'w' || ops[0] == 'W');
+  if (writer)
+    RunWriter(ops, rest);
+  else
+    RunReader(ops, rest);
+  // Bad handles on the way: never anything but 44.
+  CHECK(XmlLiteReadElemF(nullptr) == 44);
+  CHECK(XmlLiteWriteEndElemF(nullptr) == 44);
+  return 0;
+}
