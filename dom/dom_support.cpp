@@ -1,0 +1,58 @@
+#include "dom_support.h"
+
+namespace twxml_dom {
+
+WideText::WideText(const char* text) {
+  if (!text) return;
+  const size_t units = static_cast<size_t>(lstrlenA(text)) + 1;
+  if (units > kMaxConvertUnits) return;
+  if (!buffer_.Reserve(units)) return;
+  buffer_.get()[0] = 0;
+  if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, buffer_.get(), static_cast<int>(units)) == 0)
+    return;
+  ok_ = true;
+}
+
+NarrowText::NarrowText(const WCHAR* text) {
+  if (!text) return;
+  const size_t units = static_cast<size_t>(lstrlenW(text)) + 1;
+  if (units > kMaxConvertUnits) return;
+  const int bytes = WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return;
+  if (!buffer_.Reserve(static_cast<size_t>(bytes))) return;
+  buffer_.get()[0] = 0;
+  if (WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, buffer_.get(), bytes, nullptr, nullptr) == 0)
+    return;
+  ok_ = true;
+}
+
+BstrText::BstrText(const char* text) {
+  if (!text) return;
+  const int units = MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
+  if (units <= 0) return;
+  BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(units - 1));
+  if (!bstr) return;
+  if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, bstr, units) != units) {
+    SysFreeString(bstr);
+    return;
+  }
+  bstr_ = bstr;
+}
+
+BstrText::~BstrText() { SysFreeString(bstr_); }
+
+IErrorInfo* TakeErrorInfo(IUnknown* object, REFIID iid, bool requireSOk) {
+  Ref<ISupportErrorInfo> support;
+  if (FAILED(object->QueryInterface(IID_ISupportErrorInfo, support.outVoid())) || !support)
+    return nullptr;
+  const HRESULT supports = support->InterfaceSupportsErrorInfo(iid);
+  if (requireSOk ? supports != S_OK : FAILED(supports)) return nullptr;
+  IErrorInfo* info = nullptr;
+  if (FAILED(GetErrorInfo(0, &info))) {
+    if (info) info->Release();
+    return nullptr;
+  }
+  return info;
+}
+
+}  // namespace twxml_dom
