@@ -1,0 +1,487 @@
+// Code-page conversion between narrow text and UTF-16.
+//
+// UTF-8 is converted by hand (it is the common case and must be exact about
+// surrogate pairs and ill-formed input); every other code page goes through
+// iconv with descriptors cached per thread. CP_ACP / CP_THREAD_ACP / CP_OEMCP
+// mean the codeset of the calling thread's C locale, where the "C"/"POSIX"
+// locale (plain ASCII) counts as UTF-8.
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <string>
+#include <vector>
+
+#include "internal.h"
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+constexpr UINT kCpMac = 2;
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr const char* kWideName = "UTF-16BE";
+#else
+constexpr const char* kWideName = "UTF-16LE";
+#endif
+
+// Upper-cased with '-', '_', '.', ' ' dropped, so "utf-8", "UTF8" and
+// "ISO_8859-1" compare as expected.
+std::string NormalizeCodeset(const char* name) {
+  std::string out;
+  for (const char* p = name; p && *p; ++p) {
+    char c = *p;
+    if (c == '-' || c == '_' || c == '.' || c == ' ') continue;
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    out.push_back(c);
+  }
+  return out;
+}
+
+bool IsUtf8Codeset(const std::string& n) {
+  // ASCII locales ("C", "POSIX") are treated as UTF-8, their superset.
+  return n == "UTF8" || n == "ANSIX341968" || n == "ASCII" || n == "USASCII" || n.empty();
+}
+
+const char* ThreadCodeset() {
+  // nl_langinfo answers for the calling thread's locale (uselocale), falling
+  // back to the global one.
+  const char* cs = nl_langinfo(CODESET);
+  return cs ? cs : "";
+}
+
+// The iconv name of a numbered code page, or null when unknown.
+const char* IconvNameOf(UINT cp) {
+  switch (cp) {
+    case 1200: return "UTF-16LE";
+    case 1201: return "UTF-16BE";
+    case 12000: return "UTF-32LE";
+    case 12001: return "UTF-32BE";
+    case 20127: return "ASCII";
+    case 65000: return "UTF-7";
+    case 437: return "CP437";
+    case 850: return "CP850";
+    case 852: return "CP852";
+    case 866: return "CP866";
+    case 874: return "CP874";
+    case 932: return "CP932";
+    case 936: return "GBK";
+    case 949: return "CP949";
+    case 950: return "BIG5";
+    case 1250: return "CP1250";
+    case 1251: return "CP1251";
+    case 1252: return "CP1252";
+    case 1253: return "CP1253";
+    case 1254: return "CP1254";
+    case 1255: return "CP1255";
+    case 1256: return "CP1256";
+    case 1257: return "CP1257";
+    case 1258: return "CP1258";
+    case 10000: return "MACINTOSH";
+    case 20866: return "KOI8-R";
+    case 21866: return "KOI8-U";
+    case 20932: return "EUC-JP";
+    case 51932: return "EUC-JP";
+    case 51936: return "GB2312";
+    case 51949: return "EUC-KR";
+    case 50220: return "ISO-2022-JP";
+    case 28591: return "ISO-8859-1";
+    case 28592: return "ISO-8859-2";
+    case 28593: return "ISO-8859-3";
+    case 28594: return "ISO-8859-4";
+    case 28595: return "ISO-8859-5";
+    case 28596: return "ISO-8859-6";
+    case 28597: return "ISO-8859-7";
+    case 28598: return "ISO-8859-8";
+    case 28599: return "ISO-8859-9";
+    case 28603: return "ISO-8859-13";
+    case 28605: return "ISO-8859-15";
+    case 54936: return "GB18030";
+    default: return nullptr;
+  }
+}
+
+struct CodesetNumber {
+  const char* normalized;
+  UINT cp;
+};
+constexpr CodesetNumber kCodesetNumbers[] = {
+    {"ISO88591", 28591},  {"ISO88592", 28592},  {"ISO88593", 28593},  {"ISO88594", 28594},
+    {"ISO88595", 28595},  {"ISO88596", 28596},  {"ISO88597", 28597},  {"ISO88598", 28598},
+    {"ISO88599", 28599},  {"ISO885913", 28603}, {"ISO885915", 28605}, {"CP1250", 1250},
+    {"CP1251", 1251},     {"CP1252", 1252},     {"CP1253", 1253},     {"CP1254", 1254},
+    {"CP1255", 1255},     {"CP1256", 1256},     {"CP1257", 1257},     {"CP1258", 1258},
+    {"KOI8R", 20866},     {"KOI8U", 21866},     {"SHIFTJIS", 932},    {"SJIS", 932},
+    {"CP932", 932},       {"EUCJP", 20932},     {"GB2312", 936},      {"GBK", 936},
+    {"CP936", 936},       {"GB18030", 54936},   {"BIG5", 950},        {"BIG5HKSCS", 950},
+    {"CP950", 950},       {"EUCKR", 949},       {"CP949", 949},       {"UHC", 949},
+    {"TIS620", 874},      {"CP874", 874},       {"CP866", 866},       {"CP437", 437},
+};
+
+// Where a conversion goes: the UTF-8 fast path or iconv under a name.
+struct Target {
+  bool utf8 = false;
+  std::string iconvName;
+};
+
+bool ResolveCodePage(UINT cp, Target* t) {
+  if (cp == CP_UTF8) {
+    t->utf8 = true;
+    return true;
+  }
+  if (cp == CP_ACP || cp == CP_OEMCP || cp == kCpMac || cp == CP_THREAD_ACP) {
+    const char* cs = ThreadCodeset();
+    if (IsUtf8Codeset(NormalizeCodeset(cs))) {
+      t->utf8 = true;
+    } else {
+      t->iconvName = cs;
+    }
+    return true;
+  }
+  const char* name = IconvNameOf(cp);
+  if (name == nullptr) return false;
+  t->iconvName = name;
+  return true;
+}
+
+// ---- iconv descriptors, cached per thread ---------------------------------
+
+struct IconvCache {
+  struct Entry {
+    std::string from;
+    std::string to;
+    iconv_t cd;
+  };
+  std::vector<Entry> entries;
+  ~IconvCache() {
+    for (Entry& e : entries) iconv_close(e.cd);
+  }
+  iconv_t Get(const std::string& from, const std::string& to) {
+    for (Entry& e : entries) {
+      if (e.from == from && e.to == to) {
+        iconv(e.cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+        return e.cd;
+      }
+    }
+    iconv_t cd = iconv_open(to.c_str(), from.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
+    if (entries.size() >= 16) {  // a few code pages per thread is the norm
+      iconv_close(entries.front().cd);
+      entries.erase(entries.begin());
+    }
+    entries.push_back({from, to, cd});
+    return cd;
+  }
+};
+
+thread_local IconvCache t_iconv;
+
+int Fail(DWORD err) {
+  SetLastError(err);
+  return 0;
+}
+
+// Copies a converted result into the caller's buffer (or just counts it).
+template <typename T>
+int Deliver(const std::vector<T>& out, T* dst, int dstLen) {
+  if (out.size() > static_cast<size_t>(INT_MAX)) return Fail(ERROR_INVALID_PARAMETER);
+  const int n = static_cast<int>(out.size());
+  if (dstLen == 0) return n;
+  if (n > dstLen) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (n) std::memcpy(dst, out.data(), out.size() * sizeof(T));
+  return n;
+}
+
+// ---- UTF-8 -> UTF-16 -------------------------------------------------------
+
+// Decodes well-formed UTF-8 (Unicode table 3-7). An ill-formed maximal
+// subpart becomes one U+FFFD, or fails the call when strict.
+int Utf8ToWide(const unsigned char* s, size_t n, bool strict, WCHAR* dst, int dstLen) {
+  const size_t cap = dstLen == 0 ? SIZE_MAX : static_cast<size_t>(dstLen);
+  size_t out = 0;
+  size_t i = 0;
+  bool overflow = false;
+  auto put = [&](char16_t u) {
+    if (dstLen != 0) {
+      if (out >= cap) {
+        overflow = true;
+        return;
+      }
+      dst[out] = u;
+    }
+    ++out;
+  };
+  while (i < n && !overflow) {
+    unsigned c = s[i];
+    if (c < 0x80) {
+      put(static_cast<char16_t>(c));
+      ++i;
+      continue;
+    }
+    size_t len = 0;
+    uint32_t cp = 0;
+    unsigned lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      cp = c & 0x0F;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;  // no encoded surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      cp = c & 0x07;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+    }
+    size_t k = 1;
+    if (len != 0) {
+      for (; k < len && i + k < n; ++k) {
+        unsigned b = s[i + k];
+        if (b < lo || b > hi) break;
+        lo = 0x80;
+        hi = 0xBF;
+        cp = (cp << 6) | (b & 0x3F);
+      }
+    }
+    if (len == 0 || k < len) {
+      if (strict) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+      put(kReplacement);
+      i += k;
+      continue;
+    }
+    i += len;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      put(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      put(static_cast<char16_t>(cp));
+    }
+  }
+  if (overflow) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (out > static_cast<size_t>(INT_MAX)) return Fail(ERROR_INVALID_PARAMETER);
+  return static_cast<int>(out);
+}
+
+// ---- UTF-16 -> UTF-8 -------------------------------------------------------
+
+int WideToUtf8(const WCHAR* s, size_t n, bool strict, char* dst, int dstLen, BOOL* usedDefault) {
+  const size_t cap = dstLen == 0 ? SIZE_MAX : static_cast<size_t>(dstLen);
+  size_t out = 0;
+  bool replaced = false;
+  for (size_t i = 0; i < n; ++i) {
+    uint32_t cp = s[i];
+    if (cp >= 0xD800 && cp <= 0xDFFF) {
+      if (cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+        ++i;
+      } else {
+        if (strict) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+        cp = kReplacement;
+        replaced = true;
+      }
+    }
+    unsigned char buf[4];
+    size_t len;
+    if (cp < 0x80) {
+      buf[0] = static_cast<unsigned char>(cp);
+      len = 1;
+    } else if (cp < 0x800) {
+      buf[0] = static_cast<unsigned char>(0xC0 | (cp >> 6));
+      buf[1] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+      len = 2;
+    } else if (cp < 0x10000) {
+      buf[0] = static_cast<unsigned char>(0xE0 | (cp >> 12));
+      buf[1] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+      buf[2] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+      len = 3;
+    } else {
+      buf[0] = static_cast<unsigned char>(0xF0 | (cp >> 18));
+      buf[1] = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+      buf[2] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+      buf[3] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+      len = 4;
+    }
+    if (dstLen != 0) {
+      if (out + len > cap) return Fail(ERROR_INSUFFICIENT_BUFFER);
+      std::memcpy(dst + out, buf, len);
+    }
+    out += len;
+  }
+  if (out > static_cast<size_t>(INT_MAX)) return Fail(ERROR_INVALID_PARAMETER);
+  if (usedDefault) *usedDefault = replaced ? TRUE : FALSE;
+  return static_cast<int>(out);
+}
+
+// ---- iconv paths ----------------------------------------------------------
+
+int IconvToWide(const std::string& from, bool strict, const char* src, size_t n, WCHAR* dst,
+                int dstLen) {
+  iconv_t cd = t_iconv.Get(from, kWideName);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return Fail(ERROR_INVALID_PARAMETER);
+  std::vector<char16_t> out;
+  out.reserve(n + 1);
+  char16_t chunk[512];
+  char* in = const_cast<char*>(src);
+  size_t inLeft = n;
+  bool flushed = false;
+  while (!flushed) {
+    char* o = reinterpret_cast<char*>(chunk);
+    size_t oLeft = sizeof chunk;
+    size_t r;
+    if (inLeft > 0) {
+      r = iconv(cd, &in, &inLeft, &o, &oLeft);
+    } else {
+      r = iconv(cd, nullptr, nullptr, &o, &oLeft);  // emit what a stateful codeset still holds
+      flushed = r != static_cast<size_t>(-1);
+    }
+    const int err = errno;
+    out.insert(out.end(), chunk, chunk + (sizeof chunk - oLeft) / sizeof(char16_t));
+    if (r != static_cast<size_t>(-1)) continue;
+    if (err == E2BIG) continue;
+    if (err == EILSEQ || err == EINVAL) {
+      if (strict) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+      if (inLeft == 0) break;
+      out.push_back(kReplacement);
+      ++in;
+      --inLeft;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      continue;
+    }
+    return Fail(ERROR_NO_UNICODE_TRANSLATION);
+  }
+  return Deliver(out, dst, dstLen);
+}
+
+int IconvFromWide(const std::string& to, bool strict, const WCHAR* src, size_t n, char* dst,
+                  int dstLen, LPCSTR defaultChar, BOOL* usedDefault) {
+  iconv_t cd = t_iconv.Get(kWideName, to);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return Fail(ERROR_INVALID_PARAMETER);
+  std::vector<char> out;
+  out.reserve(n + 1);
+  char chunk[1024];
+  char* in = reinterpret_cast<char*>(const_cast<WCHAR*>(src));
+  size_t inLeft = n * sizeof(WCHAR);
+  bool used = false;
+
+  auto emitDefault = [&]() -> bool {
+    // Leave any shift state first so the default lands in the initial state.
+    char* o = chunk;
+    size_t oLeft = sizeof chunk;
+    iconv(cd, nullptr, nullptr, &o, &oLeft);
+    out.insert(out.end(), chunk, o);
+    if (defaultChar != nullptr && defaultChar[0] != 0) {
+      out.push_back(defaultChar[0]);
+      return true;
+    }
+    static const char16_t q[] = u"?";
+    char* qi = reinterpret_cast<char*>(const_cast<char16_t*>(q));
+    size_t qLeft = sizeof(char16_t);
+    o = chunk;
+    oLeft = sizeof chunk;
+    if (iconv(cd, &qi, &qLeft, &o, &oLeft) == static_cast<size_t>(-1)) return false;
+    out.insert(out.end(), chunk, o);
+    return true;
+  };
+
+  bool flushed = false;
+  while (!flushed) {
+    char* o = chunk;
+    size_t oLeft = sizeof chunk;
+    size_t r;
+    if (inLeft > 0) {
+      r = iconv(cd, &in, &inLeft, &o, &oLeft);
+    } else {
+      r = iconv(cd, nullptr, nullptr, &o, &oLeft);
+      flushed = r != static_cast<size_t>(-1);
+    }
+    const int err = errno;
+    out.insert(out.end(), chunk, o);
+    if (r != static_cast<size_t>(-1)) continue;
+    if (err == E2BIG) continue;
+    if ((err == EILSEQ || err == EINVAL) && inLeft >= sizeof(WCHAR)) {
+      const WCHAR* at = reinterpret_cast<const WCHAR*>(in);
+      const size_t left = inLeft / sizeof(WCHAR);
+      size_t skip = 1;
+      bool lone = false;
+      if (at[0] >= 0xD800 && at[0] <= 0xDBFF) {
+        if (left >= 2 && at[1] >= 0xDC00 && at[1] <= 0xDFFF) {
+          skip = 2;  // a valid pair the target cannot represent
+        } else {
+          lone = true;
+        }
+      } else if (at[0] >= 0xDC00 && at[0] <= 0xDFFF) {
+        lone = true;
+      }
+      if (lone && strict) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+      if (!emitDefault()) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+      used = true;
+      in += skip * sizeof(WCHAR);
+      inLeft -= skip * sizeof(WCHAR);
+      continue;
+    }
+    return Fail(ERROR_NO_UNICODE_TRANSLATION);
+  }
+  const int result = Deliver(out, dst, dstLen);
+  if (result != 0 && usedDefault) *usedDefault = used ? TRUE : FALSE;
+  return result;
+}
+
+}  // namespace
+
+extern "C" {
+
+UINT GetACP(void) {
+  const std::string n = NormalizeCodeset(ThreadCodeset());
+  if (IsUtf8Codeset(n)) return CP_UTF8;
+  for (const CodesetNumber& e : kCodesetNumbers) {
+    if (n == e.normalized) return e.cp;
+  }
+  // A codeset without a number: CP_THREAD_ACP converts with it all the same.
+  return CP_THREAD_ACP;
+}
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst,
+                        int dstLen) {
+  if (src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 ||
+      (dst == nullptr && dstLen != 0) ||
+      (dst != nullptr && static_cast<const void*>(src) == static_cast<const void*>(dst))) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  Target t;
+  if (!ResolveCodePage(codePage, &t)) return Fail(ERROR_INVALID_PARAMETER);
+  const size_t n = srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
+  const bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
+  if (t.utf8) return Utf8ToWide(reinterpret_cast<const unsigned char*>(src), n, strict, dst, dstLen);
+  return IconvToWide(t.iconvName, strict, src, n, dst, dstLen);
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen, LPSTR dst,
+                        int dstLen, LPCSTR defaultChar, BOOL* usedDefaultChar) {
+  if (src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 ||
+      (dst == nullptr && dstLen != 0) ||
+      (dst != nullptr && static_cast<const void*>(src) == static_cast<const void*>(dst))) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  Target t;
+  if (!ResolveCodePage(codePage, &t)) return Fail(ERROR_INVALID_PARAMETER);
+  size_t n;
+  if (srcLen == -1) {
+    n = 0;
+    while (src[n] != 0) ++n;
+    ++n;
+  } else {
+    n = static_cast<size_t>(srcLen);
+  }
+  const bool strict = (flags & WC_ERR_INVALID_CHARS) != 0;
+  // UTF-8 has no default character: lone surrogates become U+FFFD, which is
+  // what usedDefaultChar reports.
+  if (t.utf8) return WideToUtf8(src, n, strict, dst, dstLen, usedDefaultChar);
+  return IconvFromWide(t.iconvName, strict, src, n, dst, dstLen, defaultChar, usedDefaultChar);
+}
+
+}  // extern "C"
