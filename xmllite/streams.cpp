@@ -61,7 +61,11 @@ class MemStream final : public StreamBase {
 
   HRESULT Write(const void* data, ULONG count, ULONG* written) override {
     if (sink_ == nullptr) return E_FAIL;
-    if (count > 0) sink_->Append(data, count);
+    // A builder out of memory must not pass for a complete document.
+    if (count > 0 && sink_->Append(data, count) != TWXML_OK) {
+      if (written != nullptr) *written = 0;
+      return E_OUTOFMEMORY;
+    }
     if (written != nullptr) *written = count;
     return S_OK;
   }
