@@ -90,13 +90,13 @@ TEST_F(Module, EveryOutputEncodingParses) {
   const Case cases[] = {{nullptr, nullptr},          {"UTF-8", nullptr},
                         {"utf-8", nullptr},          {"UTF-16", "UTF-16"},
                         {"ISO-8859-1", "ISO-8859-1"}, {"windows-1252", "windows-1252"},
-                        {"US-ASCII", "US-ASCII"},    {"Shift_JIS", "Shift_JIS"},
+                        {"US-ASCII", "US-ASCII"},    {"EUC-JP", "EUC-JP"},
                         {"UTF-16BE", "UTF-16BE"},    {"KOI8-R", "KOI8-R"}};
   std::mt19937 rng(99);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name ? c.name : "(default)");
-    tree::Element doc = tree::Random(rng);
     // Characters no single-byte set holds, so character references are needed.
+    tree::Element doc{"root", {}, "", {tree::Random(rng, true)}};
     doc.children.push_back(tree::Element{"t", {{"v", "\xe2\x82\xac \xf0\x9f\x98\x80"}},
                                          "\xe4\xb8\xad \xc3\xa9", {}});
     _XmlLiteWriterS* w = MemWriter(1, c.name);

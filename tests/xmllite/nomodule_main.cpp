@@ -3,6 +3,9 @@
 // creators give null handles and nothing crashes. Exit status 0 means pass.
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -18,7 +21,14 @@ void Check(bool ok, const char* what) {
 }
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // A copy left behind by an interrupted earlier run would be found.
+  if (argc > 1 && std::getenv("TWXML_TEST_MODULE_DIR") != nullptr) {
+    std::error_code ec;
+    std::filesystem::remove(std::filesystem::path(std::getenv("TWXML_TEST_MODULE_DIR")) /
+                                std::filesystem::path(argv[1]).filename(),
+                            ec);
+  }
   std::atomic<int> found{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < 8; ++i) threads.emplace_back([&] { found += XmlLiteIsDllFoundB(); });
@@ -38,6 +48,20 @@ int main() {
   Check(XmlLiteGetMemF(nullptr, &text, &length) == 44 && text == nullptr && length == 0,
         "null writer GetMem");
   Check(buffer[0] == 'a', "buffer untouched");
+
+  // The answer is never probed again: with the module put in place now, the
+  // probe still answers 0 and the creators still give null.
+  const char* dir = std::getenv("TWXML_TEST_MODULE_DIR");
+  if (argc > 1 && dir != nullptr) {
+    namespace fs = std::filesystem;
+    fs::path placed = fs::path(dir) / fs::path(argv[1]).filename();
+    std::error_code ec;
+    fs::copy_file(argv[1], placed, fs::copy_options::overwrite_existing, ec);
+    Check(!ec, "module copied into the searched folder");
+    Check(XmlLiteIsDllFoundB() == 0, "probe is not repeated once it answered");
+    Check(XmlLiteCreateMemReaderH("<a/>") == nullptr, "no binding after a negative probe");
+    fs::remove(placed, ec);
+  }
   if (failures == 0) std::printf("module hidden: probe 0, creators null, nothing crashed\n");
   return failures == 0 ? 0 : 1;
 }

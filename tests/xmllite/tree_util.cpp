@@ -20,8 +20,9 @@ std::string Dump(const Element& e, int depth) {
 
 namespace {
 
-const char* const kNames[] = {"a", "item", "Record", "x-y", "n.1", "_u", "caf\xc3\xa9",
-                              "\xe4\xb8\xad\xe6\x96\x87", "long_element_name_with_digits_0123"};
+const char* const kNames[] = {"a", "item", "Record", "x-y", "n.1", "_u",
+                              "long_element_name_with_digits_0123", "caf\xc3\xa9",
+                              "\xe4\xb8\xad\xe6\x96\x87"};
 const char* const kPieces[] = {"plain", " ", "<", ">", "&", "\"", "'", "]]>", "\t", "\n",
                                "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "&amp;", "x",
                                "0123456789"};
@@ -39,8 +40,8 @@ std::string RandomText(std::mt19937& rng, bool allowEmpty) {
 
 }  // namespace
 
-Element Random(std::mt19937& rng, int depth) {
-  std::uniform_int_distribution<size_t> name(0, std::size(kNames) - 1);
+Element Random(std::mt19937& rng, bool asciiNames, int depth) {
+  std::uniform_int_distribution<size_t> name(0, std::size(kNames) - (asciiNames ? 4 : 1));
   std::uniform_int_distribution<int> small(0, 3);
   Element e;
   e.name = kNames[name(rng)];
@@ -53,7 +54,7 @@ Element Random(std::mt19937& rng, int depth) {
   if (children == 0) {
     if (small(rng) != 0) e.text = RandomText(rng, false);
   } else {
-    for (int i = 0; i < children; ++i) e.children.push_back(Random(rng, depth + 1));
+    for (int i = 0; i < children; ++i) e.children.push_back(Random(rng, asciiNames, depth + 1));
   }
   return e;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,8 +25,10 @@ struct Element {
 };
 
 std::string Dump(const Element& e, int depth = 0);
+inline void PrintTo(const Element& e, std::ostream* os) { *os << "\n" << Dump(e); }
 
-Element Random(std::mt19937& rng, int depth = 0);
+// asciiNames: names every output encoding can hold (names cannot be escaped).
+Element Random(std::mt19937& rng, bool asciiNames = false, int depth = 0);
 
 // Writes e through a writer handle; 0 when every call answered 0.
 int Write(_XmlLiteWriterS* writer, const Element& e);
