@@ -281,6 +281,8 @@ std::string FailureMessage(HRESULT hr) {
       {SC_E_MAXELEMENTDEPTH, "elements nested too deeply"},
       {SC_E_MAXENTITYEXPANSION, "entity expansion limit exceeded"},
       {STG_E_READFAULT, "read error"},
+      {REGDB_E_CLASSNOTREG, "class not registered"},
+      {CO_E_NOTINITIALIZED, "COM is not initialised"},
       {E_OUTOFMEMORY, "out of memory"},
       {E_ACCESSDENIED, "access denied"},
       {E_INVALIDARG, "invalid argument"},
