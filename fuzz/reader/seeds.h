@@ -1,0 +1,57 @@
+// Seed corpus for the harnesses: small valid documents of every construct,
+// random generated ones, some re-encoded, and damaged copies. Written by the
+// harness itself when TWXML_FUZZ_WRITE_SEEDS names a folder, so the corpus
+// is made at test time and never committed.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "xmlgen.h"
+
+namespace twfuzz {
+
+inline std::vector<std::string> seedDocuments() {
+  std::vector<std::string> seeds = twgen::constructSamples();
+  for (uint64_t s = 1; s <= 40; ++s) {
+    twgen::Options o;
+    o.maxDepth = 4;
+    o.maxChildren = 4;
+    std::string doc = twgen::randomDocument(s, o);
+    seeds.push_back(doc);
+    twgen::Mutation kind;
+    seeds.push_back(twgen::mutate(doc, s, &kind));
+    std::string enc;
+    if (s % 8 == 0 && twgen::encodeDocument(doc, "UTF-16", true, &enc)) seeds.push_back(enc);
+  }
+  // Limits and hostile shapes.
+  seeds.push_back(std::string(200, '<'));
+  seeds.push_back("<!DOCTYPE r [<!ENTITY a 'xxxxxxxx'><!ENTITY b '&a;&a;&a;&a;&a;&a;'>"
+                  "<!ENTITY c '&b;&b;&b;&b;&b;&b;'>]><r>&c;&c;</r>");
+  std::string deep;
+  for (int i = 0; i < 300; ++i) deep += "<d>";
+  seeds.push_back(deep);
+  return seeds;
+}
+
+// Writes one file per seed, each led by the harness's option byte.
+inline bool writeSeedsIfAsked(const std::vector<unsigned char>& optionBytes) {
+  const char* dir = std::getenv("TWXML_FUZZ_WRITE_SEEDS");
+  if (!dir) return false;
+  int n = 0;
+  for (const std::string& doc : seedDocuments()) {
+    for (unsigned char opt : optionBytes) {
+      std::string path = std::string(dir) + "/seed-" + std::to_string(n++);
+      std::FILE* f = std::fopen(path.c_str(), "wb");
+      if (!f) std::exit(1);
+      std::fputc(opt, f);
+      std::fwrite(doc.data(), 1, doc.size(), f);
+      std::fclose(f);
+    }
+  }
+  std::exit(0);
+}
+
+}  // namespace twfuzz
