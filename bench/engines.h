@@ -23,6 +23,7 @@ struct Result {
   uint64_t elements = 0;  // elements met or written: must agree across a job's engines
   uint64_t touched = 0;   // checksum of touched strings, keeps the work from being optimised away
   std::string error;      // non-empty when the engine failed
+  bool unavailable = false;  // a run-time part is missing (module, registered class): not a failure
 };
 
 using EngineFn = Result (*)(const Input&);

@@ -25,7 +25,7 @@ IXMLDOMDocument* newDocument(std::string* error) {
   IXMLDOMDocument* d = nullptr;
   HRESULT hr = CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_IXMLDOMDocument, reinterpret_cast<void**>(&d));
-  if (FAILED(hr)) *error = "CoCreateInstance(CLSID_DOMDocument) failed";
+  if (FAILED(hr)) *error = "DOM document class not registered";
   return d;
 }
 
@@ -116,7 +116,10 @@ Result twDomWalk(const Input& in) {
   r.bytes = in.doc.size();
   double t0 = now();
   IXMLDOMDocument* d = newDocument(&r.error);
-  if (!d) return r;
+  if (!d) {
+    r.unavailable = true;
+    return r;
+  }
   if (load(d, in.doc, &r.error)) walk(d, r);
   d->Release();
   r.seconds = now() - t0;
@@ -126,7 +129,10 @@ Result twDomWalk(const Input& in) {
 Result twDomSave(const Input& in) {
   Result r;
   IXMLDOMDocument* d = newDocument(&r.error);
-  if (!d) return r;
+  if (!d) {
+    r.unavailable = true;
+    return r;
+  }
   if (!load(d, in.doc, &r.error)) {
     d->Release();
     return r;

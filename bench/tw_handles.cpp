@@ -12,6 +12,11 @@ Result twHandleRead(const Input& in) {
   Result r;
   r.bytes = in.doc.size();
   char name[256], value[4096];
+  if (!XmlLiteIsDllFoundB()) {
+    r.unavailable = true;
+    r.error = "streaming module not found";
+    return r;
+  }
   double t0 = now();
   _XmlLiteReaderS* h = XmlLiteCreateMemReaderH(in.doc.c_str());
   if (!h) {
@@ -50,6 +55,11 @@ Result twHandleRead(const Input& in) {
 
 Result twHandleWrite(const Input& in) {
   Result r;
+  if (!XmlLiteIsDllFoundB()) {
+    r.unavailable = true;
+    r.error = "streaming module not found";
+    return r;
+  }
   double t0 = now();
   _XmlLiteWriterS* w = XmlLiteCreateMemWriterH(0, nullptr);
   if (!w) {

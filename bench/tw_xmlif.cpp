@@ -2,7 +2,9 @@
 #include <cstring>
 
 #include "engines.h"
+#include "twxml/handles.h"
 #include "twxml/kernel.h"
+#include "twxml/platform/msxml.h"
 #include "twxml/xmlinterface.h"
 
 namespace twbench {
@@ -10,10 +12,29 @@ namespace {
 
 char* C(const char* s) { return const_cast<char*>(s); }
 
+// The engine a factory would pick must be there, or the job is skipped.
+bool engineMissing(bool dom, Result& r) {
+  if (!dom) {
+    if (XmlLiteIsDllFoundB()) return false;
+    r.error = "streaming module not found";
+  } else {
+    IXMLDOMDocument* d = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IXMLDOMDocument, reinterpret_cast<void**>(&d)))) {
+      d->Release();
+      return false;
+    }
+    r.error = "DOM document class not registered";
+  }
+  r.unavailable = true;
+  return true;
+}
+
 Result readWalk(const Input& in, bool forceDom) {
   Result r;
   r.bytes = in.doc.size();
   char name[256], value[4096];
+  if (engineMissing(forceDom, r)) return r;
   double t0 = now();
   XmlInterface* x = nullptr;
   int rc = XmlInterface::CreateReaderFromMemF(C(in.doc.c_str()),
@@ -59,6 +80,7 @@ Result twXmlIfDomRead(const Input& in) { return readWalk(in, true); }
 
 Result twXmlIfWrite(const Input& in) {
   Result r;
+  if (engineMissing(false, r)) return r;
   double t0 = now();
   XmlInterface* x = nullptr;
   if (XmlInterface::CreateWriterToMemF(&x, false, false, nullptr) != 0 || !x) {

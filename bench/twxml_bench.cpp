@@ -109,7 +109,7 @@ Result measure(EngineFn fn, const Input& in, int reps) {
   Result best;
   for (int i = 0; i < reps; ++i) {
     Result r = fn(in);
-    if (!r.error.empty()) return r;
+    if (!r.error.empty() || r.unavailable) return r;
     if (i == 0 || r.seconds < best.seconds) best = r;
   }
   return best;
@@ -145,6 +145,7 @@ int childPeak(const char* key, const char* path) {
   long base = procStatusKb("VmRSS");
   Result r = fn(in);
   long peak = procStatusKb("VmHWM");
+  if (r.unavailable) return 4;
   if (!r.error.empty() || base < 0 || peak < 0) return 3;
   std::printf("%ld\n", (peak - base) * 1024);
   return 0;
@@ -256,6 +257,9 @@ int main(int argc, char** argv) {
     std::printf("%-26s %-30s ", job.title, job.subject.name);
     if (!haveSubject) {
       std::printf("%9s  (not built yet)\n", "n/a");
+    } else if (subject.unavailable) {
+      std::printf("%9s  (not available: %s)\n", "n/a", subject.error.c_str());
+      haveSubject = false;
     } else if (!subject.error.empty()) {
       std::printf("%9s  FAILED: %s\n", "-", subject.error.c_str());
       failed = true;
