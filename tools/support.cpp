@@ -419,8 +419,17 @@ Diagnosis CheckWithDom(const char* path) {
 
 std::string Describe(const char* path, const Diagnosis& d) {
   std::string out = path;
-  if (d.line > 0) out += ":" + std::to_string(d.line) + ":" + std::to_string(d.column);
-  return out + ": " + d.message;
+  // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) on
+  // ":" + std::string at -O2 and up.
+  if (d.line > 0) {
+    out += ':';
+    out += std::to_string(d.line);
+    out += ':';
+    out += std::to_string(d.column);
+  }
+  out += ": ";
+  out += d.message;
+  return out;
 }
 
 // ---- Element cursors ----------------------------------------------------
