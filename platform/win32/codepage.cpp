@@ -133,7 +133,16 @@ bool ResolveCodePage(UINT cp, Target* t) {
   }
   if (cp == CP_ACP || cp == CP_OEMCP || cp == kCpMac || cp == CP_THREAD_ACP) {
     const char* cs = ThreadCodeset();
-    if (IsUtf8Codeset(NormalizeCodeset(cs))) {
+    // Asked on every conversion, so the last codeset's answer is kept per thread.
+    thread_local std::string lastCodeset;
+    thread_local bool lastUtf8 = false;
+    thread_local bool lastKnown = false;
+    if (!lastKnown || lastCodeset != cs) {
+      lastCodeset = cs;
+      lastUtf8 = IsUtf8Codeset(NormalizeCodeset(cs));
+      lastKnown = true;
+    }
+    if (lastUtf8) {
       t->utf8 = true;
     } else {
       t->iconvName = cs;
