@@ -1,0 +1,158 @@
+// Output encodings: names, byte order marks, characters the encoding cannot
+// hold, and stateful encodings across flushes.
+#include <iconv.h>
+
+#include <string>
+
+#include "test_support.h"
+
+namespace twxml::xmlwriter::test {
+namespace {
+
+// Decodes bytes in `encoding` to UTF-8 with iconv (the test's own view).
+std::string decode(const std::string& bytes, const char* encoding) {
+  iconv_t cd = iconv_open("UTF-8", encoding);
+  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  std::string out(bytes.size() * 4 + 16, '\0');
+  char* in = const_cast<char*>(bytes.data());
+  size_t inLeft = bytes.size();
+  char* dst = out.data();
+  size_t dstLeft = out.size();
+  size_t r = iconv(cd, &in, &inLeft, &dst, &dstLeft);
+  EXPECT_NE(r, static_cast<size_t>(-1));
+  iconv_close(cd);
+  out.resize(out.size() - dstLeft);
+  return out;
+}
+
+TEST(XmlWriterEncoding, Utf16HasByteOrderMarkAndLittleEndianUnits) {
+  WriterFixture w(u"utf-16");
+  ASSERT_EQ(w->WriteStartDocument(XmlStandalone_Omit), S_OK);
+  ASSERT_EQ(w->WriteElementString(nullptr, u"a", nullptr, u"\u00e9\U0001F600"), S_OK);
+  ASSERT_EQ(w->WriteEndDocument(), S_OK);
+  std::u16string expected = u"\ufeff<?xml version=\"1.0\" encoding=\"UTF-16\"?><a>\u00e9\U0001F600</a>";
+  std::string bytes;
+  for (char16_t c : expected) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  EXPECT_EQ(w.stream()->data(), bytes);
+
+  WriterFixture nobom(u"UTF16");
+  ASSERT_EQ(nobom->SetProperty(XmlWriterProperty_ByteOrderMark, FALSE), S_OK);
+  ASSERT_EQ(nobom->WriteElementString(nullptr, u"a", nullptr, nullptr), S_OK);
+  EXPECT_EQ(nobom.text(), std::string("<\0a\0/\0>\0", 8));
+}
+
+TEST(XmlWriterEncoding, NamesAndAliases) {
+  struct Case {
+    const char16_t* name;
+    HRESULT expected;
+    const char* declared;
+  } cases[] = {
+      {u"UTF-8", S_OK, "UTF-8"},
+      {u"utf8", S_OK, "UTF-8"},
+      {u"UTF-16", S_OK, "UTF-16"},
+      {u"iso-8859-1", S_OK, "iso-8859-1"},
+      {u"latin1", S_OK, "latin1"},
+      {u"windows-1252", S_OK, "windows-1252"},
+      {u"CP1252", S_OK, "CP1252"},
+      {u"Shift_JIS", S_OK, "Shift_JIS"},
+      {u"EUC-JP", S_OK, "EUC-JP"},
+      {u"GB18030", S_OK, "GB18030"},
+      {u"KOI8-R", S_OK, "KOI8-R"},
+      {u"US-ASCII", S_OK, "US-ASCII"},
+      {u"no-such-encoding", WR_E_UNKNOWNENCODING, nullptr},
+      {u"UTF-8//TRANSLIT", WR_E_UNKNOWNENCODING, nullptr},  // not an encoding name
+      {u"", WR_E_UNKNOWNENCODING, nullptr},
+      {u"\u00e9t\u00e9", WR_E_UNKNOWNENCODING, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::u16string(c.name)));
+    auto* s = new StringStream();
+    IUnknown* out = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(CreateXmlWriterOutputWithEncodingName(s, nullptr, c.name, &out), c.expected);
+    if (c.expected == S_OK) {
+      ASSERT_NE(out, nullptr);
+      IXmlWriter* w = nullptr;
+      ASSERT_EQ(CreateXmlWriter(IID_IXmlWriter, reinterpret_cast<void**>(&w), nullptr), S_OK);
+      ASSERT_EQ(w->SetOutput(out), S_OK);
+      out->Release();
+      ASSERT_EQ(w->SetProperty(XmlWriterProperty_ByteOrderMark, FALSE), S_OK);
+      ASSERT_EQ(w->WriteStartDocument(XmlStandalone_Omit), S_OK);
+      ASSERT_EQ(w->WriteElementString(nullptr, u"a", nullptr, nullptr), S_OK);
+      ASSERT_EQ(w->WriteEndDocument(), S_OK);
+      w->Release();
+      std::string text = c.declared == std::string("UTF-16") ? decode(s->data(), "UTF-16LE")
+                                                             : s->data();
+      EXPECT_EQ(text, std::string("<?xml version=\"1.0\" encoding=\"") + c.declared + "\"?><a/>");
+    } else {
+      EXPECT_EQ(out, nullptr);
+    }
+    EXPECT_EQ(s->Release(), 0u);  // nobody kept a reference
+  }
+  auto* s = new StringStream();
+  IUnknown* out = nullptr;
+  EXPECT_EQ(CreateXmlWriterOutputWithEncodingName(s, nullptr, nullptr, &out), E_INVALIDARG);
+  EXPECT_EQ(CreateXmlWriterOutputWithEncodingName(nullptr, nullptr, u"UTF-8", &out), E_INVALIDARG);
+  EXPECT_EQ(CreateXmlWriterOutputWithEncodingName(s, nullptr, u"UTF-8", nullptr), E_INVALIDARG);
+  IXmlWriter* notStream = nullptr;
+  ASSERT_EQ(CreateXmlWriter(IID_IXmlWriter, reinterpret_cast<void**>(&notStream), nullptr), S_OK);
+  EXPECT_EQ(CreateXmlWriterOutputWithEncodingName(notStream, nullptr, u"UTF-8", &out),
+            E_NOINTERFACE);
+  notStream->Release();
+  // The output object answers IUnknown and its own interface identifier.
+  ASSERT_EQ(CreateXmlWriterOutputWithEncodingName(s, nullptr, u"UTF-8", &out), S_OK);
+  void* p = nullptr;
+  EXPECT_EQ(out->QueryInterface(IID_IXmlWriterOutput, &p), S_OK);
+  static_cast<IUnknown*>(p)->Release();
+  EXPECT_EQ(out->QueryInterface(IID_IStream, &p), E_NOINTERFACE);
+  EXPECT_EQ(out->Release(), 0u);
+  EXPECT_EQ(s->Release(), 0u);
+}
+
+TEST(XmlWriterEncoding, UnrepresentableCharacters) {
+  WriterFixture w(u"ISO-8859-1");
+  ASSERT_EQ(w->WriteStartElement(nullptr, u"r\u00e9", nullptr), S_OK);
+  ASSERT_EQ(w->WriteAttributeString(nullptr, u"a", nullptr, u"\u00e9\u20ac\U0001F600"), S_OK);
+  ASSERT_EQ(w->WriteString(u"\u00ff\u0100<"), S_OK);
+  const std::string before = w.text();
+  // Where a character reference cannot stand, the call is refused.
+  EXPECT_EQ(w->WriteStartElement(nullptr, u"\u20ac", nullptr), WR_E_INVALIDCHARACTER);
+  EXPECT_EQ(w->WriteStartElement(u"\u0100", u"a", u"urn:x"), WR_E_INVALIDCHARACTER);
+  EXPECT_EQ(w->WriteComment(u"\u20ac"), WR_E_INVALIDCHARACTER);
+  EXPECT_EQ(w->WriteCData(u"x\u20ac"), WR_E_INVALIDCHARACTER);
+  EXPECT_EQ(w->WriteProcessingInstruction(u"p", u"\u20ac"), WR_E_INVALIDCHARACTER);
+  EXPECT_EQ(w->WriteProcessingInstruction(u"p\u20ac", u""), WR_E_INVALIDCHARACTER);
+  EXPECT_EQ(w->WriteRaw(u"\u20ac"), WR_E_INVALIDCHARACTER);
+  EXPECT_EQ(w.text(), before);
+  ASSERT_EQ(w->WriteCharEntity(0x20AC), S_OK);
+  ASSERT_EQ(w->WriteEndDocument(), S_OK);
+  EXPECT_EQ(w.stream()->data(),
+            "<r\xe9 a=\"\xe9&#x20AC;&#x1F600;\">\xff&#x100;&lt;&#x20AC;</r\xe9>");
+
+  // KOI8-R holds Cyrillic but not Latin accents.
+  WriterFixture k(u"KOI8-R");
+  ASSERT_EQ(k->WriteElementString(nullptr, u"\u0436", nullptr, u"\u0436\u00e9"), S_OK);
+  EXPECT_EQ(decode(k.text(), "KOI8-R"), "<\xd0\xb6>\xd0\xb6&#xE9;</\xd0\xb6>");
+}
+
+TEST(XmlWriterEncoding, StatefulAndBomEncodingsSurviveFlushes) {
+  // ISO-2022-JP shifts in and out; UTF-32 has a byte order mark only once.
+  for (const char16_t* enc : {u"ISO-2022-JP", u"UTF-32", u"UTF-16BE"}) {
+    SCOPED_TRACE(testing::PrintToString(std::u16string(enc)));
+    WriterFixture w(enc);
+    ASSERT_EQ(w->WriteStartElement(nullptr, u"r", nullptr), S_OK);
+    ASSERT_EQ(w->WriteString(u"\u65e5\u672c"), S_OK);
+    ASSERT_EQ(w->Flush(), S_OK);
+    ASSERT_EQ(w->WriteString(u"\u8a9e-x"), S_OK);
+    ASSERT_EQ(w->Flush(), S_OK);
+    ASSERT_EQ(w->WriteEndDocument(), S_OK);
+    std::string name(enc, enc + std::char_traits<char16_t>::length(enc));
+    EXPECT_EQ(decode(w.stream()->data(), name.c_str()),
+              "<r>\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e-x</r>");
+  }
+}
+
+}  // namespace
+}  // namespace twxml::xmlwriter::test
