@@ -14,6 +14,7 @@ namespace {
 class StreamBase : public IStream {
  public:
   HRESULT QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
     if (iid == IID_IUnknown || iid == IID_IStream || iid == IID_ISequentialStream) {
       *out = static_cast<IStream*>(this);
       AddRef();
@@ -73,6 +74,7 @@ class MemStream final : public StreamBase {
   HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
 
   HRESULT Stat(STATSTG* stat, DWORD) override {
+    if (stat == nullptr) return STG_E_INVALIDPOINTER;
     stat->cbSize.u.HighPart = 0;
     stat->cbSize.u.LowPart = source_ != nullptr ? sourceLength_ : sink_->GetLength();
     return S_OK;
@@ -126,6 +128,7 @@ class FileStream final : public StreamBase {
   }
 
   HRESULT Stat(STATSTG* stat, DWORD) override {
+    if (stat == nullptr) return STG_E_INVALIDPOINTER;
     return GetFileSizeEx(file_, reinterpret_cast<PLARGE_INTEGER>(&stat->cbSize))
                ? S_OK
                : LastErrorResult();

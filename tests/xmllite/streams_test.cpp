@@ -58,6 +58,8 @@ void ExpectIdentity(IStream* s) {
   EXPECT_EQ(reinterpret_cast<void*>(0x1234), out);
   EXPECT_EQ(2u, s->AddRef());
   EXPECT_EQ(1u, s->Release());
+  EXPECT_EQ(E_POINTER, s->QueryInterface(IID_IStream, nullptr));
+  EXPECT_EQ(STG_E_INVALIDPOINTER, s->Stat(nullptr, 0));
 }
 
 TEST(MemStream, ReadingHandsOutTheTextAndItsZeroByte) {
