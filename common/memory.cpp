@@ -14,6 +14,7 @@
 // per check, which fails once the pages are unmapped. Permission changes of
 // a still-mapped region after caching are not seen.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -149,11 +150,23 @@ class MappingCache {
   enum Answer { Yes, No, Unknown };
 
   Answer Check(uintptr_t a, uintptr_t e) {
+    // Handle calls check the same few records over and over: each thread
+    // keeps its last hit, valid until the next refresh, and skips the lock.
+    thread_local Range last{0, 0, true, false};
+    thread_local uint64_t lastGeneration = 0;
+    if (a >= last.start && e <= last.end &&
+        lastGeneration == generation_.load(std::memory_order_acquire)) {
+      return Confirm(last, a, e) ? Yes : No;
+    }
     Range hit;
+    uint64_t generation;
     {
       std::shared_lock<std::shared_mutex> lock(mutex_);
       if (!Find(a, e, &hit)) return Unknown;
+      generation = generation_.load(std::memory_order_relaxed);
     }
+    last = hit;
+    lastGeneration = generation;
     return Confirm(hit, a, e) ? Yes : No;
   }
 
@@ -173,6 +186,7 @@ class MappingCache {
     }
     ranges_ = BuildRanges(text);
     usable_ = true;
+    generation_.fetch_add(1, std::memory_order_release);
     return true;
   }
 
@@ -211,6 +225,7 @@ class MappingCache {
 
  private:
   std::shared_mutex mutex_;
+  std::atomic<uint64_t> generation_{1};  // bumped by every refresh; 0 is never current
   std::vector<Range> ranges_;
   bool usable_ = true;
   double tokens_ = kRefreshBurst;

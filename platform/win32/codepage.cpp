@@ -134,15 +134,19 @@ bool ResolveCodePage(UINT cp, Target* t) {
   if (cp == CP_ACP || cp == CP_OEMCP || cp == kCpMac || cp == CP_THREAD_ACP) {
     const char* cs = ThreadCodeset();
     // Asked on every conversion, so the last codeset's answer is kept per thread.
-    thread_local std::string lastCodeset;
-    thread_local bool lastUtf8 = false;
-    thread_local bool lastKnown = false;
-    if (!lastKnown || lastCodeset != cs) {
-      lastCodeset = cs;
-      lastUtf8 = IsUtf8Codeset(NormalizeCodeset(cs));
-      lastKnown = true;
+    struct LastCodeset {
+      std::string name;
+      bool utf8 = false;
+      bool known = false;
+    };
+    thread_local LastCodeset last;
+    LastCodeset& l = last;
+    if (!l.known || l.name != cs) {
+      l.name = cs;
+      l.utf8 = IsUtf8Codeset(NormalizeCodeset(cs));
+      l.known = true;
     }
-    if (lastUtf8) {
+    if (l.utf8) {
       t->utf8 = true;
     } else {
       t->iconvName = cs;
@@ -225,8 +229,19 @@ int Utf8ToWide(const unsigned char* s, size_t n, bool strict, WCHAR* dst, int ds
   while (i < n && !overflow) {
     unsigned c = s[i];
     if (c < 0x80) {
-      put(static_cast<char16_t>(c));
-      ++i;
+      // Runs of ASCII, the common case, skip the per-character checks.
+      size_t run = i + 1;
+      while (run < n && s[run] < 0x80) ++run;
+      size_t count = run - i;
+      if (dstLen != 0) {
+        if (count > cap - out) {
+          count = cap - out;
+          overflow = true;
+        }
+        for (size_t k = 0; k < count; ++k) dst[out + k] = static_cast<char16_t>(s[i + k]);
+      }
+      out += count;
+      i += count;
       continue;
     }
     size_t len = 0;
@@ -284,6 +299,19 @@ int WideToUtf8(const WCHAR* s, size_t n, bool strict, char* dst, int dstLen, BOO
   bool replaced = false;
   for (size_t i = 0; i < n; ++i) {
     uint32_t cp = s[i];
+    if (cp < 0x80) {
+      // Runs of ASCII, the common case, skip the per-character checks.
+      size_t run = i + 1;
+      while (run < n && s[run] < 0x80) ++run;
+      const size_t count = run - i;
+      if (dstLen != 0) {
+        if (count > cap - out) return Fail(ERROR_INSUFFICIENT_BUFFER);
+        for (size_t k = 0; k < count; ++k) dst[out + k] = static_cast<char>(s[i + k]);
+      }
+      out += count;
+      i = run - 1;
+      continue;
+    }
     if (cp >= 0xD800 && cp <= 0xDFFF) {
       if (cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
         cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
