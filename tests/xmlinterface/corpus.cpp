@@ -1,0 +1,252 @@
+#include "corpus.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace corpus {
+
+namespace {
+
+std::string Str(const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : ""; }
+
+bool Blank(const std::string& s) {
+  return s.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+void Convert(xmlNodePtr e, Node* out) {
+  out->local = Str(e->name);
+  out->prefix = e->ns ? Str(e->ns->prefix) : "";
+  out->ns = e->ns ? Str(e->ns->href) : "";
+  for (xmlAttrPtr a = e->properties; a; a = a->next) {
+    Attr attr;
+    attr.local = Str(a->name);
+    attr.prefix = a->ns ? Str(a->ns->prefix) : "";
+    attr.ns = a->ns ? Str(a->ns->href) : "";
+    xmlChar* v = xmlNodeListGetString(e->doc, a->children, 1);
+    attr.value = Str(v);
+    xmlFree(v);
+    out->attrs.push_back(attr);
+  }
+  std::sort(out->attrs.begin(), out->attrs.end(), [](const Attr& x, const Attr& y) {
+    return std::tie(x.ns, x.local) < std::tie(y.ns, y.local);
+  });
+  bool hasText = false;
+  for (xmlNodePtr c = e->children; c; c = c->next) {
+    if (c->type == XML_ELEMENT_NODE) {
+      out->children.emplace_back();
+      Convert(c, &out->children.back());
+    } else if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) {
+      std::string t = Str(c->content);
+      if (!Blank(t)) {
+        out->text += t;
+        hasText = true;
+      }
+    }
+  }
+  out->mixed = hasText && !out->children.empty();
+}
+
+const char* const kNames[] = {"item", "record", "name", "value", "title", "entry", "data",
+                              "x", "café", "größe", "名前", "line-item", "a.b", "_n1"};
+const char* const kTexts[] = {"plain", "Fish &amp; Chips", "a &lt; b &gt; c", "caf\xc3\xa9",
+                              "&#x20AC;42", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", "q &quot;x&quot; &apos;y&apos;",
+                              "  padded  ", "line one\nline two", "\xf0\x9f\x98\x80 emoji", "12abc",
+                              "tab\there", "&#65;&#x42;C"};
+const char* const kAttrValues[] = {"1", "-42", "2147483647", "v", "a&amp;b", "&lt;tag&gt;",
+                                   "say &quot;hi&quot;", "it&apos;s", "\xc3\xa9t\xc3\xa9",
+                                   "&#x20AC;", "", "x y  z", "abc", "007"};
+
+template <typename T, size_t N>
+const T& Pick(std::mt19937& rng, const T (&items)[N]) {
+  return items[std::uniform_int_distribution<size_t>(0, N - 1)(rng)];
+}
+
+int Roll(std::mt19937& rng, int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
+
+void GenerateElement(std::mt19937& rng, bool data, int depth, bool ns, std::string& out) {
+  std::string name = Pick(rng, kNames);
+  if (ns && Roll(rng, 3) == 0) name = "p:" + name;
+  out += "<" + name;
+  int attrs = Roll(rng, 4);
+  std::vector<std::string> used;
+  for (int i = 0; i < attrs; ++i) {
+    std::string a = std::string("a") + char('a' + Roll(rng, 6));
+    if (ns && Roll(rng, 4) == 0) a = "p:" + a;
+    if (std::find(used.begin(), used.end(), a) != used.end()) continue;
+    used.push_back(a);
+    char quote = Roll(rng, 2) ? '"' : '\'';
+    out += " " + a + "=" + quote + Pick(rng, kAttrValues) + quote;
+  }
+  int children = depth < 4 ? Roll(rng, 5) : 0;
+  if (children == 0 && Roll(rng, 4) == 0) {
+    out += "/>";
+    return;
+  }
+  out += ">";
+  bool pretty = Roll(rng, 2) == 0;
+  if (children == 0) {
+    if (Roll(rng, 5) != 0) out += Pick(rng, kTexts);
+  } else {
+    for (int i = 0; i < children; ++i) {
+      if (pretty) out += "\n" + std::string(static_cast<size_t>(depth + 1) * 2, ' ');
+      if (Roll(rng, 6) == 0) out += "<!-- note " + std::to_string(i) + " -->";
+      if (!data && Roll(rng, 3) == 0) out += Pick(rng, kTexts);
+      GenerateElement(rng, data, depth + 1, ns, out);
+    }
+    if (!data && Roll(rng, 3) == 0) out += Pick(rng, kTexts);
+    if (pretty) out += "\n" + std::string(static_cast<size_t>(depth) * 2, ' ');
+  }
+  out += "</" + name + ">";
+}
+
+}  // namespace
+
+std::string Dump(const Node& n, int depth) {
+  std::string out(static_cast<size_t>(depth) * 2, ' ');
+  out += "{" + n.ns + "}" + n.QName();
+  for (const Attr& a : n.attrs) out += " {" + a.ns + "}" + a.QName() + "=\"" + a.value + "\"";
+  if (!n.text.empty()) out += " text=\"" + n.text + "\"";
+  out += "\n";
+  for (const Node& c : n.children) out += Dump(c, depth + 1);
+  return out;
+}
+
+bool Parse(const std::string& bytes, Node* root, std::string* error) {
+  xmlDocPtr doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "doc.xml", nullptr,
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  if (doc == nullptr) {
+    const xmlError* e = xmlGetLastError();
+    *error = e && e->message ? e->message : "libxml2 refused the document";
+    return false;
+  }
+  *root = Node();
+  Convert(xmlDocGetRootElement(doc), root);
+  xmlFreeDoc(doc);
+  return true;
+}
+
+std::string Generate(std::mt19937& rng, bool data) {
+  std::string out;
+  if (Roll(rng, 2)) out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  if (Roll(rng, 3) == 0) out += "<!-- generated -->\n";
+  bool ns = Roll(rng, 2) == 0;
+  bool defaultNs = Roll(rng, 3) == 0;
+  out += "<root";
+  if (ns) out += " xmlns:p=\"urn:example:p\"";
+  if (defaultNs) out += " xmlns=\"urn:example:default\"";
+  out += " version=\"3\">";
+  int children = 1 + Roll(rng, 4);
+  for (int i = 0; i < children; ++i) GenerateElement(rng, data, 1, ns, out);
+  out += "</root>\n";
+  return out;
+}
+
+Node GenerateTree(std::mt19937& rng, bool mixed, int depth) {
+  static const char* const kLocal[] = {"item", "record", "name", "café", "名前", "x", "line-item"};
+  static const char* const kPlainTexts[] = {"plain", "Fish & Chips", "a < b > c", "caf\xc3\xa9",
+                                            "\xe2\x82\xac" "42", "\xe6\x97\xa5\xe6\x9c\xac",
+                                            "q \"x\" 'y'", "  padded  ", "line one\nline two",
+                                            "\xf0\x9f\x98\x80 emoji", "]]> end"};
+  static const char* const kValues[] = {"1", "v", "a&b", "<tag>", "say \"hi\"", "it's",
+                                        "\xc3\xa9t\xc3\xa9", "\xe2\x82\xac", "", "x y  z",
+                                        "tab\there", "two\nlines"};
+  Node n;
+  n.local = Pick(rng, kLocal);
+  if (depth > 0 && Roll(rng, 3) == 0) {
+    n.prefix = "p";
+    n.ns = "urn:example:p";
+  }
+  int attrs = Roll(rng, 4);
+  for (int i = 0; i < attrs; ++i) {
+    Attr a;
+    a.local = std::string("a") + char('a' + i);
+    if (!n.prefix.empty() && Roll(rng, 2) == 0) {
+      a.prefix = n.prefix;
+      a.ns = n.ns;
+    }
+    a.value = Pick(rng, kValues);
+    n.attrs.push_back(a);
+  }
+  int children = depth < 4 ? Roll(rng, 4) : 0;
+  if (children == 0) {
+    if (Roll(rng, 4) != 0) n.text = Pick(rng, kPlainTexts);
+  } else {
+    for (int i = 0; i < children; ++i) n.children.push_back(GenerateTree(rng, mixed, depth + 1));
+    if (mixed && Roll(rng, 2) == 0) {
+      n.text = Pick(rng, kPlainTexts);
+      n.mixed = true;
+    }
+  }
+  return n;
+}
+
+std::vector<Named> RealDocuments() {
+  std::vector<Named> docs;
+  std::ifstream in(TWXML_EXAMPLES_DIR "/catalogue.xml", std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  docs.push_back({"catalogue", ss.str()});
+  docs.push_back({"atom", R"doc(<?xml version="1.0" encoding="utf-8"?>
+<feed xmlns="http://www.w3.org/2005/Atom" xml:lang="en">
+  <title>Example Feed</title>
+  <link href="http://example.org/" rel="alternate"/>
+  <updated>2003-12-13T18:30:02Z</updated>
+  <author>
+    <name>John Doe</name>
+    <email>johndoe@example.com</email>
+  </author>
+  <id>urn:uuid:60a76c80-d399-11d9-b93C-0003939e0af6</id>
+  <entry>
+    <title>Atom-Powered Robots Run Amok</title>
+    <link href="http://example.org/2003/12/13/atom03" rel="alternate" type="text/html"/>
+    <id>urn:uuid:1225c695-cfb8-4ebb-aaaa-80da344efa6a</id>
+    <updated>2003-12-13T18:30:02Z</updated>
+    <summary type="text">Some text &amp; more.</summary>
+  </entry>
+</feed>
+)doc"});
+  docs.push_back({"svg", R"doc(<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink"
+     width="120" height="80" viewBox="0 0 120 80">
+  <!-- a shape and a label -->
+  <defs><linearGradient id="g"><stop offset="0" stop-color="#fc0"/><stop offset="1" stop-color="#f60"/></linearGradient></defs>
+  <rect x="10" y="10" width="100" height="60" rx="8" fill="url(#g)"/>
+  <use xlink:href="#g" x="5"/>
+  <text x="60" y="45" text-anchor="middle" font-size="14">Grüße</text>
+</svg>
+)doc"});
+  docs.push_back({"pom", R"doc(<?xml version="1.0" encoding="UTF-8"?>
+<project xmlns="http://maven.apache.org/POM/4.0.0"
+         xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance"
+         xsi:schemaLocation="http://maven.apache.org/POM/4.0.0 http://maven.apache.org/xsd/maven-4.0.0.xsd">
+  <modelVersion>4.0.0</modelVersion>
+  <groupId>org.example</groupId>
+  <artifactId>demo</artifactId>
+  <version>1.0-SNAPSHOT</version>
+  <properties>
+    <maven.compiler.source>17</maven.compiler.source>
+    <project.build.sourceEncoding>UTF-8</project.build.sourceEncoding>
+  </properties>
+  <dependencies>
+    <dependency>
+      <groupId>junit</groupId>
+      <artifactId>junit</artifactId>
+      <version>4.13.2</version>
+      <scope>test</scope>
+    </dependency>
+  </dependencies>
+</project>
+)doc"});
+  docs.push_back({"config", "<?xml version='1.0' encoding='ISO-8859-1'?>\r\n"
+                            "<config env=\"prod\" retries=\"3\">\r\n"
+                            "  <server host=\"db.example\" port=\"5432\" timeout=\"30s\"/>\r\n"
+                            "  <greeting lang=\"fr\">Caf\xe9 cr\xe8me</greeting>\r\n"
+                            "  <limits max=\"-1\" ratio=\"0.75\"></limits>\r\n"
+                            "</config>\r\n"});
+  return docs;
+}
+
+}  // namespace corpus

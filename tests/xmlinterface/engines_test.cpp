@@ -1,0 +1,554 @@
+// Both engines of XmlInterface over the real library: the same read and
+// write scenarios through the streaming engine and the document engine give
+// the same answers where the two are meant to agree, and libxml2's reading
+// of the same documents is the expected answer. The specified differences
+// (qualified names on the document engine, text handling, number parsing)
+// are checked on their own.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "corpus.h"
+#include "twxml/twxml.h"
+
+namespace {
+
+char* S(const char* text) { return const_cast<char*>(text); }
+char* S(const std::string& text) { return const_cast<char*>(text.c_str()); }
+char* OrNull(const std::string& s) { return s.empty() ? nullptr : S(s); }
+
+struct Deleter {
+  void operator()(XmlInterface* p) const { delete p; }
+};
+using Ptr = std::unique_ptr<XmlInterface, Deleter>;
+
+class Engines : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    if (!XmlLiteIsDllFoundB()) GTEST_SKIP() << "streaming module not built";
+  }
+  void TearDown() override { CoUninitialize(); }
+
+  static Ptr Reader(const std::string& text, bool dom) {
+    XmlInterface* p = nullptr;
+    int status = XmlInterface::CreateReaderFromMemF(S(text), static_cast<unsigned long>(text.size()),
+                                                    &p, dom);
+    EXPECT_EQ(status, 0) << (dom ? "dom" : "lite");
+    return Ptr(p);
+  }
+  static Ptr Writer(bool dom, bool indent = false, const char* encoding = nullptr) {
+    XmlInterface* p = nullptr;
+    EXPECT_EQ(XmlInterface::CreateWriterToMemF(&p, indent, dom, S(encoding)), 0);
+    return Ptr(p);
+  }
+  static std::string Take(XmlInterface& w) {
+    unsigned int size = 0;
+    char* text = w.AllocMemP(&size);
+    if (text == nullptr) return "<null>";
+    std::string out(text, size);
+    MemFreeF(text);
+    return out;
+  }
+  static std::string Name(XmlInterface& x) {
+    char buf[512];
+    return x.GetElemNameToBufB(buf, sizeof buf) ? buf : "<false>";
+  }
+};
+
+bool PureInteger(const std::string& v) {
+  if (v.empty() || v.size() > 9) return false;
+  size_t i = (v[0] == '-' || v[0] == '+') ? 1 : 0;
+  if (i == v.size()) return false;
+  for (; i < v.size(); ++i) {
+    if (v[i] < '0' || v[i] > '9') return false;
+  }
+  return true;
+}
+
+// Walks a data document (each element holds text or children) with random
+// but repeatable choices: peeks before steps, skipping whole levels, reading
+// attributes, numbers and values. Records every answer in a trace and
+// compares each with libxml2's reading.
+class ReadWalk {
+ public:
+  ReadWalk(XmlInterface& x, bool dom, unsigned seed) : x_(x), dom_(dom), rng_(seed) {}
+
+  void Root(const corpus::Node& root) {
+    int peeks = Roll(3);
+    for (int i = 0; i < peeks; ++i) Expect(x_.PeekElemB(), true, "peek root");
+    Expect(x_.SelectElemB(), true, "select root");
+    Element(root);
+    Expect(x_.SelectElemB(), false, "select after root");
+    Expect(x_.EndElemB(), false, "end after root");
+  }
+
+  std::string trace;
+  std::vector<std::string> errors;
+
+ private:
+  int Roll(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+
+  void Expect(bool got, bool want, const std::string& what) {
+    trace += what + (got ? " 1\n" : " 0\n");
+    if (got != want) errors.push_back(what + ": answered " + (got ? "true" : "false"));
+  }
+  void ExpectText(const std::string& got, const std::string& want, const std::string& what) {
+    trace += what + " = " + got + "\n";
+    if (got != want) errors.push_back(what + ": got \"" + got + "\" want \"" + want + "\"");
+  }
+
+  void Element(const corpus::Node& n) {
+    char buf[65536];
+    // Names: local on the streaming engine, qualified on the document engine.
+    std::string name = x_.GetElemNameToBufB(buf, sizeof buf) ? buf : "<false>";
+    if (name != (dom_ ? n.QName() : n.local)) {
+      errors.push_back("name " + name + " for " + n.QName());
+    }
+    trace += "element " + n.local + "\n";
+    std::string leading = dom_ && !n.prefix.empty() ? n.prefix + ":" : "";
+    Expect(x_.IsThisNameB(S(leading), S(n.local)), true, "is " + n.local);
+
+    if (Roll(2)) {
+      for (const corpus::Attr& a : n.attrs) {
+        if (!a.prefix.empty()) continue;  // the streaming engine looks up no-namespace names only
+        bool got = x_.GetAttrValueToBufB(S(a.local), buf, sizeof buf);
+        Expect(got, true, "attr " + a.local);
+        if (got) ExpectText(buf, a.value, "value of " + a.local);
+        if (PureInteger(a.value)) {
+          int v = 12345;
+          got = x_.GetAttrValueToIntB(S(a.local), &v);
+          Expect(got, true, "int " + a.local);
+          if (got) ExpectText(std::to_string(v), std::to_string(std::stoi(a.value)), "int of " + a.local);
+        }
+      }
+      std::strcpy(buf, "untouched");
+      Expect(x_.GetAttrValueToBufB(S("zz-missing"), buf, sizeof buf), false, "missing attr");
+      ExpectText(buf, "untouched", "buffer after missing attr");
+    }
+
+    if (Roll(4) == 0) {
+      Expect(x_.SkipLevelB(), true, "skip " + n.local);
+      return;
+    }
+    if (n.children.empty()) {
+      bool got = x_.GetElemValueToBufB(buf, sizeof buf);
+      Expect(got, true, "value");
+      ExpectText(got ? buf : "", n.text, "value of " + n.local);
+      Expect(x_.EndElemB(), true, "end " + n.local);
+      return;
+    }
+    if (Roll(3) == 0) {
+      bool got = x_.GetElemValueToBufB(buf, sizeof buf);
+      Expect(got, true, "value");
+      ExpectText(got ? buf : "", "", "value of parent " + n.local);
+    }
+    for (const corpus::Node& child : n.children) {
+      int peeks = Roll(3);
+      for (int i = 0; i < peeks; ++i) Expect(x_.PeekElemB(), true, "peek");
+      Expect(x_.SelectElemB(), true, "select");
+      Element(child);
+    }
+    if (Roll(2)) Expect(x_.PeekElemB(), false, "peek past last child");
+    Expect(x_.SelectElemB(), false, "select past last child");
+    Expect(x_.EndElemB(), true, "end " + n.local);
+  }
+
+  XmlInterface& x_;
+  bool dom_;
+  std::mt19937 rng_;
+};
+
+void CheckReadAgreement(const std::string& name, const std::string& text, unsigned seed) {
+  SCOPED_TRACE(name);
+  corpus::Node oracle;
+  std::string error;
+  ASSERT_TRUE(corpus::Parse(text, &oracle, &error)) << error << "\n" << text;
+  std::string traces[2];
+  for (bool dom : {false, true}) {
+    SCOPED_TRACE(dom ? "document engine" : "streaming engine");
+    XmlInterface* p = nullptr;
+    ASSERT_EQ(XmlInterface::CreateReaderFromMemF(S(text), static_cast<unsigned long>(text.size()),
+                                                 &p, dom),
+              0);
+    Ptr x(p);
+    ReadWalk walk(*x, dom, seed);
+    walk.Root(oracle);
+    for (const std::string& e : walk.errors) ADD_FAILURE() << e << "\n" << text;
+    traces[dom] = walk.trace;
+  }
+  EXPECT_EQ(traces[0], traces[1]);
+}
+
+TEST_F(Engines, ReadingGeneratedDataDocumentsAgrees) {
+  std::mt19937 rng(20261206);
+  for (int i = 0; i < 150; ++i) {
+    std::string text = corpus::Generate(rng, true);
+    CheckReadAgreement("generated #" + std::to_string(i), text, 1000u + i);
+    if (HasFailure()) break;
+  }
+}
+
+TEST_F(Engines, ReadingRealDocumentsAgrees) {
+  unsigned seed = 7;
+  for (const corpus::Named& doc : corpus::RealDocuments()) {
+    for (int round = 0; round < 5; ++round) CheckReadAgreement(doc.name, doc.text, seed++);
+  }
+}
+
+// Writes a tree through an XmlInterface writer. The namespace of prefixed
+// names reaches element creation on both engines; attributes of the same
+// prefix sit on elements of that namespace, so both can declare it.
+bool WriteTree(XmlInterface& w, const corpus::Node& n) {
+  bool ok = w.WriteStartElemNsB(OrNull(n.prefix), S(n.local), OrNull(n.ns));
+  for (const corpus::Attr& a : n.attrs) {
+    if (PureInteger(a.value) && a.prefix.empty())
+      ok = ok && w.WriteIntAttrB(S(a.local), std::stoi(a.value));
+    else
+      ok = ok && w.WriteAttrNsB(OrNull(a.prefix), S(a.local), OrNull(a.ns), S(a.value));
+  }
+  if (!n.mixed && !n.text.empty()) ok = ok && w.WriteValueB(S(n.text));
+  for (const corpus::Node& c : n.children) ok = ok && WriteTree(w, c);
+  if (n.mixed) ok = ok && w.WriteValueB(S(n.text));
+  return ok && w.EndElemB();
+}
+
+// What libxml2 should read back: attributes sorted, whitespace-only text
+// dropped, as corpus::Parse gives them.
+corpus::Node Expected(corpus::Node n) {
+  std::sort(n.attrs.begin(), n.attrs.end(), [](const corpus::Attr& x, const corpus::Attr& y) {
+    return std::tie(x.ns, x.local) < std::tie(y.ns, y.local);
+  });
+  if (n.text.find_first_not_of(" \t\r\n") == std::string::npos) n.text.clear();
+  n.mixed = !n.text.empty() && !n.children.empty();
+  for (corpus::Node& c : n.children) c = Expected(c);
+  return n;
+}
+
+TEST_F(Engines, WrittenDocumentsParseTheSame) {
+  std::mt19937 rng(5150);
+  const char* encodings[] = {nullptr, "UTF-8", "UTF-16", "ISO-8859-1", "windows-1252"};
+  for (int i = 0; i < 60; ++i) {
+    corpus::Node tree = corpus::GenerateTree(rng, i % 2 == 1);
+    corpus::Node want = Expected(tree);
+    const char* encoding = encodings[i % 5];
+    bool indent = i % 3 == 0;
+    SCOPED_TRACE("tree #" + std::to_string(i) + " " + (encoding ? encoding : "(default)") +
+                 (indent ? " indented" : ""));
+    for (bool dom : {false, true}) {
+      SCOPED_TRACE(dom ? "document engine" : "streaming engine");
+      Ptr w = Writer(dom, indent, encoding);
+      ASSERT_TRUE(WriteTree(*w, tree));
+      std::string bytes = Take(*w);
+      corpus::Node got;
+      std::string error;
+      ASSERT_TRUE(corpus::Parse(bytes, &got, &error)) << error << "\n" << bytes;
+      EXPECT_EQ(got, want) << bytes;
+      // The declaration names the encoding asked for.
+      if (encoding != nullptr && std::strcmp(encoding, "UTF-16") != 0) {
+        EXPECT_NE(bytes.find(encoding), std::string::npos) << bytes.substr(0, 60);
+      }
+    }
+    if (HasFailure()) break;
+  }
+}
+
+TEST_F(Engines, FileWritersAndReadersAgree) {
+  char dir[] = "/tmp/twxml_engines_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::mt19937 rng(77);
+  for (int i = 0; i < 10; ++i) {
+    corpus::Node tree = corpus::GenerateTree(rng, false);
+    std::string texts[2];
+    for (bool dom : {false, true}) {
+      std::string path = std::string(dir) + (dom ? "/dom.xml" : "/lite.xml");
+      XmlInterface* p = nullptr;
+      ASSERT_EQ(XmlInterface::CreateWriterToFileF(S(path), &p, i % 2 == 0, dom, S("ISO-8859-1")), 0);
+      Ptr w(p);
+      ASSERT_TRUE(WriteTree(*w, tree));
+      EXPECT_EQ(w->AllocMemP(nullptr), nullptr);  // a file has no memory output
+      w.reset();  // the file is complete once the writer is deleted
+      std::ifstream in(path, std::ios::binary);
+      std::stringstream ss;
+      ss << in.rdbuf();
+      texts[dom] = ss.str();
+      corpus::Node got;
+      std::string error;
+      ASSERT_TRUE(corpus::Parse(texts[dom], &got, &error)) << error;
+      EXPECT_EQ(got, Expected(tree));
+      // Reading the file back through either engine gives the root's name.
+      for (bool readDom : {false, true}) {
+        ASSERT_EQ(XmlInterface::CreateReaderFromFileF(S(path), &p, readDom), 0);
+        Ptr r(p);
+        ASSERT_TRUE(r->SelectElemB());
+        EXPECT_TRUE(r->IsThisNameB(nullptr, S(tree.local)));
+      }
+      std::remove(path.c_str());
+    }
+    // Only the document engine declares the asked encoding in a file.
+    EXPECT_EQ(texts[0].find("ISO-8859-1"), std::string::npos);
+    EXPECT_NE(texts[1].find("ISO-8859-1"), std::string::npos);
+  }
+  rmdir(dir);
+}
+
+// ---- The differences the library specifies -------------------------------
+
+TEST_F(Engines, SpecifiedDifferences) {
+  const std::string doc =
+      "<p:r xmlns:p='urn:p' n='12abc' m='abc'><p:a k='v'>text<b/>more</p:a><?pi x?><c/></p:r>";
+  Ptr lite = Reader(doc, false);
+  Ptr dom = Reader(doc, true);
+  char buf[64];
+  int v = -1;
+  ASSERT_TRUE(lite->SelectElemB());
+  ASSERT_TRUE(dom->SelectElemB());
+  EXPECT_EQ(Name(*lite), "r");
+  EXPECT_EQ(Name(*dom), "p:r");
+  // Numbers: the leading-number rule against the variant conversion.
+  EXPECT_TRUE(lite->GetAttrValueToIntB(S("n"), &v));
+  EXPECT_EQ(v, 12);
+  EXPECT_TRUE(lite->GetAttrValueToIntB(S("m"), &v));
+  EXPECT_EQ(v, 0);
+  v = -1;
+  EXPECT_FALSE(dom->GetAttrValueToIntB(S("n"), &v));
+  EXPECT_FALSE(dom->GetAttrValueToIntB(S("m"), &v));
+  EXPECT_EQ(v, -1);
+
+  ASSERT_TRUE(lite->SelectElemB());
+  ASSERT_TRUE(dom->SelectElemB());
+  // The streaming engine: the text right after the start; it stands in the
+  // way of steps until read. Attributes are gone once the reader moved on.
+  EXPECT_TRUE(lite->GetElemValueToBufB(buf, sizeof buf));
+  EXPECT_STREQ(buf, "text");
+  EXPECT_FALSE(lite->GetAttrValueToBufB(S("k"), buf, sizeof buf));
+  EXPECT_TRUE(dom->GetElemValueToBufB(buf, sizeof buf));
+  EXPECT_STREQ(buf, "text");
+  EXPECT_TRUE(dom->GetAttrValueToBufB(S("k"), buf, sizeof buf));
+  EXPECT_STREQ(buf, "v");
+
+  ASSERT_TRUE(lite->SelectElemB());  // b
+  ASSERT_TRUE(dom->SelectElemB());
+  EXPECT_TRUE(lite->EndElemB());
+  EXPECT_TRUE(dom->EndElemB());
+  EXPECT_FALSE(lite->SelectElemB());  // "more" is in the way
+  EXPECT_FALSE(lite->EndElemB());
+  EXPECT_EQ(Name(*lite), "");  // a text node has no name
+  EXPECT_TRUE(lite->GetElemValueToBufB(buf, sizeof buf));
+  EXPECT_STREQ(buf, "more");
+  EXPECT_TRUE(lite->EndElemB());
+  EXPECT_FALSE(dom->SelectElemB());
+  EXPECT_TRUE(dom->EndElemB());
+
+  // A processing instruction stops the streaming engine for good; the
+  // document engine passes over it.
+  EXPECT_FALSE(lite->SelectElemB());
+  EXPECT_FALSE(lite->SelectElemB());
+  EXPECT_TRUE(dom->SelectElemB());
+  EXPECT_EQ(Name(*dom), "c");
+}
+
+TEST_F(Engines, PrefixesAndNamespacesWhenWriting) {
+  for (bool dom : {false, true}) {
+    SCOPED_TRACE(dom ? "document engine" : "streaming engine");
+    Ptr w = Writer(dom);
+    ASSERT_TRUE(w->WriteStartElemNsB(S("p"), S("root"), S("urn:p")));
+    ASSERT_TRUE(w->WriteAttrNsB(S("p"), S("a"), S("urn:p"), S("1")));
+    ASSERT_TRUE(w->WriteStartElemNsB(S("   "), S("plain"), nullptr));
+    ASSERT_TRUE(w->EndElemB());
+    ASSERT_TRUE(w->EndElemB());
+    corpus::Node got;
+    std::string error;
+    std::string bytes = Take(*w);
+    ASSERT_TRUE(corpus::Parse(bytes, &got, &error)) << error << bytes;
+    EXPECT_EQ(got.QName(), "p:root");
+    EXPECT_EQ(got.ns, "urn:p");
+    ASSERT_EQ(got.attrs.size(), 1u);
+    EXPECT_EQ(got.attrs[0].ns, "urn:p");
+    ASSERT_EQ(got.children.size(), 1u);
+    EXPECT_EQ(got.children[0].QName(), "plain");
+  }
+  // A blank prefix: the streaming writer refuses the name, the document
+  // engine leaves the prefix out.
+  Ptr lite = Writer(false);
+  EXPECT_FALSE(lite->WriteStartElemNsB(S("   "), S("x"), nullptr));
+}
+
+TEST_F(Engines, AttributesTheXmlRulesRefuse) {
+  Ptr lite = Writer(false);
+  ASSERT_TRUE(lite->WriteStartElemB(S("r")));
+  EXPECT_FALSE(lite->WriteAttrB(S("bad name"), S("1")));
+  Ptr dom = Writer(true);
+  ASSERT_TRUE(dom->WriteStartElemB(S("r")));
+  EXPECT_THROW(dom->WriteAttrB(S("bad name"), S("1")), _com_error);
+  EXPECT_TRUE(dom->WriteAttrB(S("good"), S("1")));  // still usable
+  EXPECT_NE(Take(*dom).find("good=\"1\""), std::string::npos);
+}
+
+// ---- The interface's own cases, through both engines -----------------------
+
+TEST_F(Engines, PeekAndStep) {
+  for (bool dom : {false, true}) {
+    SCOPED_TRACE(dom ? "document engine" : "streaming engine");
+    Ptr x = Reader("<?xml version='1.0'?><!-- c --><r><a><b/></a></r>", dom);
+    EXPECT_TRUE(x->PeekElemB());
+    EXPECT_TRUE(x->PeekElemB());
+    EXPECT_TRUE(x->SelectElemB());
+    EXPECT_TRUE(x->IsThisNameB(nullptr, S("R")));
+    EXPECT_TRUE(x->SelectElemB());
+    EXPECT_TRUE(x->IsThisNameB(nullptr, S("a")));
+    EXPECT_TRUE(x->SelectElemB());  // content begins with a child element: enter it
+    EXPECT_TRUE(x->IsThisNameB(nullptr, S("b")));
+    EXPECT_FALSE(x->SelectElemB());
+    EXPECT_TRUE(x->EndElemB());
+    EXPECT_FALSE(x->SelectElemB());
+    EXPECT_TRUE(x->EndElemB());
+    EXPECT_FALSE(x->SelectElemB());
+    EXPECT_TRUE(x->EndElemB());
+    EXPECT_FALSE(x->SelectElemB());
+  }
+}
+
+TEST_F(Engines, NameMatching) {
+  for (bool dom : {false, true}) {
+    SCOPED_TRACE(dom ? "document engine" : "streaming engine");
+    Ptr x = Reader("<TBLCustomer><Tb/><Order/></TBLCustomer>", dom);
+    ASSERT_TRUE(x->SelectElemB());
+    char buf[32] = "keep";
+    EXPECT_TRUE(x->ExtractNameB(S("Tbl"), buf, sizeof buf));
+    EXPECT_STREQ(buf, "Customer");
+    EXPECT_TRUE(x->ExtractNameB(S(""), buf, sizeof buf));
+    EXPECT_STREQ(buf, "TBLCustomer");
+    EXPECT_TRUE(x->IsThisNameB(S("tbl"), S("CUSTOMER")));
+    EXPECT_FALSE(x->IsThisNameB(S("tbl"), S("Custom")));
+    ASSERT_TRUE(x->SelectElemB());
+    std::strcpy(buf, "keep");
+    EXPECT_FALSE(x->ExtractNameB(S("Tbl"), buf, sizeof buf));
+    EXPECT_STREQ(buf, "keep");
+    ASSERT_TRUE(x->EndElemB());
+    ASSERT_TRUE(x->SelectElemB());
+    EXPECT_TRUE(x->IsThisNameB(nullptr, S("order")));
+    EXPECT_FALSE(x->IsThisNameB(nullptr, S("Orde")));
+  }
+}
+
+TEST_F(Engines, StreamingEngineCases) {
+  Ptr w = Writer(false);
+  ASSERT_TRUE(w->WriteStartElemB(S("r")));
+  ASSERT_TRUE(w->WriteIntAttrB(S("n"), -5));
+  w->FlushV();  // no effect
+  EXPECT_FALSE(w->SkipLevelB());
+  char* text = w->AllocMemP(nullptr);
+  ASSERT_NE(text, nullptr);
+  EXPECT_NE(std::string(text).find("n=\"-5\""), std::string::npos);
+  MemFreeF(text);
+
+  Ptr r = Reader("<r a='12abc' b='abc'/>", false);
+  ASSERT_TRUE(r->SelectElemB());
+  int v = 99;
+  EXPECT_TRUE(r->GetAttrValueToIntB(S("a"), &v));
+  EXPECT_EQ(v, 12);
+  EXPECT_TRUE(r->GetAttrValueToIntB(S("b"), &v));
+  EXPECT_EQ(v, 0);
+  v = 99;
+  EXPECT_FALSE(r->GetAttrValueToIntB(S("c"), &v));
+  EXPECT_EQ(v, 99);
+  unsigned int size = 7;
+  EXPECT_EQ(r->AllocMemP(&size), nullptr);
+  EXPECT_EQ(size, 7u);
+}
+
+TEST_F(Engines, DocumentEngineCases) {
+  Ptr w = Writer(true);
+  ASSERT_TRUE(w->WriteStartElemB(S("r")));
+  std::string first = Take(*w);
+  EXPECT_NE(first.find("<r"), std::string::npos);
+  ASSERT_TRUE(w->WriteStartElemB(S("late")));
+  EXPECT_EQ(Take(*w), first);  // written once; later elements stay in memory
+  EXPECT_NE(first.find("encoding='UTF-8'"), std::string::npos) << first;
+
+  // An end right after a peek pops the peeked element; the next step takes
+  // the pending element's place without moving.
+  Ptr r = Reader("<r><a/><b/></r>", true);
+  ASSERT_TRUE(r->SelectElemB());
+  ASSERT_TRUE(r->PeekElemB());
+  ASSERT_TRUE(r->EndElemB());
+  ASSERT_TRUE(r->SelectElemB());
+  EXPECT_EQ(Name(*r), "r");
+  ASSERT_TRUE(r->SelectElemB());
+  EXPECT_EQ(Name(*r), "b");
+}
+
+TEST_F(Engines, FactoryCases) {
+  for (bool dom : {false, true}) {
+    SCOPED_TRACE(dom ? "document engine" : "streaming engine");
+    XmlInterface* sentinel = reinterpret_cast<XmlInterface*>(0x10);
+    XmlInterface* p = sentinel;
+    EXPECT_EQ(XmlInterface::CreateReaderFromFileF(S("/nonexistent/x.xml"), &p, dom), 30);
+    EXPECT_EQ(p, sentinel);
+  }
+  // Not well-formed: 12 at once on the document engine; on the streaming
+  // engine the factory succeeds and the first step fails.
+  XmlInterface* p = nullptr;
+  EXPECT_EQ(XmlInterface::CreateReaderFromMemF(S("<r><a></r>"), 10, &p, true), 12);
+  EXPECT_EQ(p, nullptr);
+  ASSERT_EQ(XmlInterface::CreateReaderFromMemF(S("<r><a></r>"), 10, &p, false), 0);
+  {
+    Ptr x(p);
+    EXPECT_TRUE(x->SelectElemB());
+    EXPECT_TRUE(x->SelectElemB());
+    EXPECT_FALSE(x->SelectElemB());
+    EXPECT_FALSE(x->EndElemB());
+  }
+  // Exactly length bytes on the document engine; up to the zero on the other.
+  char text[] = "<r/><second/>";
+  ASSERT_EQ(XmlInterface::CreateReaderFromMemF(text, 4, &p, true), 0);
+  delete p;
+  ASSERT_EQ(XmlInterface::CreateReaderFromMemF(text, 4, &p, false), 0);
+  {
+    Ptr x(p);
+    EXPECT_TRUE(x->SelectElemB());
+    EXPECT_TRUE(x->EndElemB());
+    EXPECT_FALSE(x->SelectElemB());  // the second root is read and refused
+  }
+  // indent changes the streaming engine's output only.
+  std::string out[2][2];
+  for (bool dom : {false, true}) {
+    for (bool indent : {false, true}) {
+      Ptr w = Writer(dom, indent);
+      w->WriteStartElemB(S("r"));
+      w->WriteStartElemB(S("a"));
+      w->EndElemB();
+      w->EndElemB();
+      out[dom][indent] = Take(*w);
+    }
+  }
+  EXPECT_NE(out[0][0], out[0][1]);
+  EXPECT_EQ(out[1][0], out[1][1]);
+  // The short forms are not forced: with the module there, the streaming
+  // engine answers (local names).
+  ASSERT_EQ(XmlInterface::CreateReaderFromMemF(S("<p:r xmlns:p='u'/>"), 18, &p), 0);
+  {
+    Ptr x(p);
+    ASSERT_TRUE(x->SelectElemB());
+    EXPECT_EQ(Name(*x), "r");
+  }
+  ASSERT_EQ(XmlInterface::CreateWriterToMemF(&p, true), 0);
+  {
+    Ptr w(p);
+    w->WriteStartElemB(S("r"));
+    w->WriteStartElemB(S("a"));
+    w->EndElemB();
+    w->EndElemB();
+    EXPECT_EQ(Take(*w), out[0][1]);
+  }
+}
+
+}  // namespace

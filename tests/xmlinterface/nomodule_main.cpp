@@ -1,0 +1,96 @@
+// Run with the streaming module hidden (TWXML_TEST_MODULE_DIR names an empty
+// folder): every factory takes the document engine, whether the caller
+// forces it or not, and reading and writing work as usual. Exit status 0
+// means pass.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "twxml/twxml.h"
+
+namespace {
+
+int failures = 0;
+void Check(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "FAILED: %s\n", what);
+    ++failures;
+  }
+}
+
+char* S(const char* text) { return const_cast<char*>(text); }
+
+// The document engine names elements with their prefix.
+bool ReadsWithDocumentEngine(XmlInterface* x) {
+  char name[32];
+  return x != nullptr && x->SelectElemB() && x->GetElemNameToBufB(name, sizeof name) &&
+         std::strcmp(name, "p:r") == 0;
+}
+
+}  // namespace
+
+int main() {
+  Check(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)), "COM initialised");
+  Check(XmlLiteIsDllFoundB() == 0, "the probe answers 0");
+
+  char doc[] = "<p:r xmlns:p='urn:p'><p:a n='7'>text</p:a></p:r>";
+  for (bool force : {false, true}) {
+    XmlInterface* x = nullptr;
+    Check(XmlInterface::CreateReaderFromMemF(doc, sizeof doc - 1, &x, force) == 0, "memory reader");
+    Check(ReadsWithDocumentEngine(x), "memory reader is the document engine");
+    int n = 0;
+    Check(x != nullptr && x->SelectElemB() && x->GetAttrValueToIntB(S("n"), &n) && n == 7,
+          "attribute through the document engine");
+    delete x;
+  }
+  XmlInterface* x = nullptr;
+  Check(XmlInterface::CreateReaderFromMemF(doc, sizeof doc - 1, &x) == 0, "short memory reader");
+  Check(ReadsWithDocumentEngine(x), "short memory reader is the document engine");
+  delete x;
+
+  char path[] = "/tmp/twxml_nomodule_XXXXXX";
+  int fd = mkstemp(path);
+  Check(fd >= 0, "temporary file");
+  if (fd >= 0) {
+    Check(write(fd, doc, sizeof doc - 1) == static_cast<ssize_t>(sizeof doc - 1), "write file");
+    close(fd);
+    x = nullptr;
+    Check(XmlInterface::CreateReaderFromFileF(path, &x) == 0, "file reader");
+    Check(ReadsWithDocumentEngine(x), "file reader is the document engine");
+    delete x;
+
+    // Writers: the document engine's declaration carries the encoding asked
+    // for even in a file, which the streaming engine never does.
+    x = nullptr;
+    Check(XmlInterface::CreateWriterToFileF(path, &x, true, false, S("ISO-8859-1")) == 0,
+          "file writer");
+    Check(x != nullptr && x->WriteStartElemB(S("out")) && x->WriteValueB(S("caf\xc3\xa9")),
+          "file writer writes");
+    delete x;
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    Check(ss.str().find("encoding='ISO-8859-1'") != std::string::npos, "file declares its encoding");
+    Check(ss.str().find("<out>caf\xe9</out>") != std::string::npos, "file holds the text");
+    unlink(path);
+  }
+
+  x = nullptr;
+  Check(XmlInterface::CreateWriterToMemF(&x, true) == 0, "memory writer");
+  Check(x != nullptr && x->WriteStartElemNsB(S("p"), S("r"), S("urn:p")) && x->EndElemB(),
+        "memory writer writes");
+  char* text = x != nullptr ? x->AllocMemP(nullptr) : nullptr;
+  Check(text != nullptr && std::strstr(text, "version='1.0' encoding='UTF-8'") != nullptr,
+        "the document engine's declaration");
+  Check(text != nullptr && std::strstr(text, "<p:r") != nullptr, "the element");
+  MemFreeF(text);
+  delete x;
+
+  CoUninitialize();
+  if (failures == 0) std::printf("all checks passed\n");
+  return failures == 0 ? 0 : 1;
+}
