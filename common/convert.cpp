@@ -111,6 +111,16 @@ int VarCnvBStrToStrBufF(const WCHAR* text, char* buffer, unsigned int size) {
     return TWXML_E_NOTFOUND;
   }
   const size_t room = size - 1;
+  // Most texts fit: one conversion straight into the buffer. Only when it
+  // does not fit (or is refused) is the size measured and the text cut.
+  if (len <= room && room <= static_cast<size_t>(INT_MAX)) {
+    const int direct = WideCharToMultiByte(CP_THREAD_ACP, 0, text, static_cast<int>(len), buffer,
+                                           static_cast<int>(room), nullptr, nullptr);
+    if (direct > 0) {
+      buffer[direct] = 0;
+      return TWXML_OK;
+    }
+  }
   const int whole = NarrowBytes(text, len);
   if (whole <= 0) {
     buffer[0] = 0;
