@@ -4,6 +4,9 @@
 // damaged documents both must agree on accept or reject.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "docgen.h"
@@ -12,6 +15,21 @@
 
 namespace twdiff {
 namespace {
+
+// Whether an entity declared in the internal subset holds markup.
+bool entitiesHoldMarkup(const std::string& doc) {
+  size_t open = doc.find("<!DOCTYPE");
+  if (open == std::string::npos) return false;
+  size_t start = doc.find('[', open), end = doc.find("]>", open);
+  if (start == std::string::npos || end == std::string::npos || end < start) return false;
+  std::string subset = doc.substr(start, end - start);
+  if (subset.find("&#60;") != std::string::npos || subset.find("&#x3C;") != std::string::npos ||
+      subset.find("&#x3c;") != std::string::npos)
+    return true;
+  for (size_t i = 0; i + 1 < subset.size(); ++i)
+    if (subset[i] == '<' && subset[i + 1] != '!' && subset[i + 1] != '?') return true;
+  return false;
+}
 
 // Compares the two walks; the message names the first differing node.
 ::testing::AssertionResult sameWalk(const std::string& doc) {
@@ -26,6 +44,10 @@ namespace {
                                          << "): " << printable(doc);
   normalise(ours);
   normalise(peer);
+  if (entitiesHoldMarkup(doc)) {
+    collapseEmptyPairs(ours);
+    collapseEmptyPairs(peer);
+  }
   size_t n = std::min(ours.nodes.size(), peer.nodes.size());
   for (size_t i = 0; i < n; ++i)
     if (!(ours.nodes[i] == peer.nodes[i]))
@@ -112,6 +134,74 @@ TEST(ReaderDiff, RecordDocumentMatches) {
   EXPECT_TRUE(sameWalk(doc));
 }
 
+// Real documents: the stand-alone valid and not-well-formed documents of the
+// W3C suite (the archive is unpacked into the build tree; absent, the test
+// is skipped).
+std::filesystem::path unpackW3c() {
+  namespace fs = std::filesystem;
+  fs::path zip = fs::path(TWXML_SHARED_DIR) / "xmlts20130923.zip";
+  fs::path dir = fs::path(TWXML_DIFF_WORK_DIR) / "w3c";
+  if (!fs::exists(zip)) return {};
+  if (!fs::exists(dir / "xmlconf/xmltest/valid/sa")) {
+    std::string cmd = "unzip -q -o '" + zip.string() + "' 'xmlconf/xmltest/valid/sa/*' " +
+                      "'xmlconf/xmltest/not-wf/sa/*' -d '" + dir.string() + "'";
+    if (std::system(cmd.c_str()) != 0) return {};
+  }
+  return dir / "xmlconf/xmltest";
+}
+
+std::vector<std::filesystem::path> xmlFiles(const std::filesystem::path& dir) {
+  std::vector<std::filesystem::path> files;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    if (e.path().extension() == ".xml") files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+TEST(ReaderDiff, W3cStandaloneDocumentsMatch) {
+  auto root = unpackW3c();
+  if (root.empty()) GTEST_SKIP() << "W3C suite archive not available";
+  // Where libxml2 answers differently (both checked in
+  // OwnAnswersWhereLibxml2Differs): 068 - it turns the carriage return that a
+  // character reference put into an entity's replacement text into a line
+  // feed; 097 - it applies attribute defaults declared after a parameter
+  // entity reference that it did not read, which a processor must not do.
+  const std::string libxml2Differs[] = {"068.xml", "097.xml"};
+  int compared = 0;
+  for (const auto& f : xmlFiles(root / "valid/sa")) {
+    if (std::find(std::begin(libxml2Differs), std::end(libxml2Differs), f.filename()) !=
+        std::end(libxml2Differs))
+      continue;
+    std::string doc;
+    ASSERT_TRUE(twbench::readFile(f.string(), &doc));
+    if (!readLibxml2(doc).accepted) {
+      // Valid XML that breaks a namespace rule (an attribute named ":"):
+      // both namespace-aware readers must refuse it.
+      EXPECT_FALSE(readOurs(doc).accepted) << f.filename();
+      continue;
+    }
+    EXPECT_TRUE(sameWalk(doc)) << f.filename();
+    ++compared;
+  }
+  EXPECT_GT(compared, 100);
+  for (const auto& f : xmlFiles(root / "not-wf/sa")) {
+    std::string doc;
+    ASSERT_TRUE(twbench::readFile(f.string(), &doc));
+    Walk ours = readOurs(doc), peer = readLibxml2(doc);
+    if (peer.accepted) continue;  // libxml2 misses a few; the conformance test covers ours
+    EXPECT_FALSE(ours.accepted) << f.filename() << " is rejected by libxml2 (" << peer.error
+                                << ") but accepted by our reader";
+  }
+}
+
+// Malformed input that libxml2 lets through; our reader must reject it.
+bool libxml2Leniency(const std::string& doc) {
+  // No white space between DOCTYPE and the name.
+  size_t p = doc.find("<!DOCTYPE");
+  return p != std::string::npos && p + 9 < doc.size() &&
+         std::string(" \t\r\n").find(doc[p + 9]) == std::string::npos;
+}
+
 TEST(ReaderDiff, DamagedDocumentsAgreeOnRejection) {
   int disagreements = 0, rejected = 0, total = 0;
   std::string report;
@@ -126,6 +216,7 @@ TEST(ReaderDiff, DamagedDocumentsAgreeOnRejection) {
     ++total;
     if (!peer.accepted) ++rejected;
     if (ours.accepted == peer.accepted) continue;
+    if (!ours.accepted && libxml2Leniency(bad)) continue;
     if (++disagreements <= 8)
       report += std::string("\n  ") + twgen::mutationName(kind) + ": ours " +
                 (ours.accepted ? "accepts" : "rejects (" + ours.error + ")") + ", libxml2 " +
@@ -136,6 +227,55 @@ TEST(ReaderDiff, DamagedDocumentsAgreeOnRejection) {
                               << report;
   // The mutations must mostly damage: otherwise this test proves little.
   EXPECT_GT(rejected, total / 2);
+}
+
+// Where libxml2 is known to answer differently, our reader is held to the
+// recommendations directly.
+TEST(ReaderDiff, OwnAnswersWhereLibxml2Differs) {
+  // Elements from an entity take the default namespace in scope where the
+  // entity is referenced.
+  Walk w = readOurs("<!DOCTYPE r [<!ENTITY m '<b/>'>]><r xmlns='urn:d'>&m;</r>");
+  ASSERT_TRUE(w.accepted) << w.error;
+  normalise(w);
+  ASSERT_GE(w.nodes.size(), 3u);
+  EXPECT_EQ(w.nodes[1].local, "r");
+  EXPECT_EQ(w.nodes[2].local, "b");
+  EXPECT_EQ(w.nodes[2].ns, "urn:d");
+  // Attributes added from the DTD are marked as defaults, written ones not.
+  w = readOurs("<!DOCTYPE r [<!ATTLIST r d CDATA 'v' e CDATA 'w'>]><r e='x'/>");
+  ASSERT_TRUE(w.accepted) << w.error;
+  const Node* r = nullptr;
+  for (const Node& n : w.nodes)
+    if (n.type == 1) r = &n;
+  ASSERT_NE(r, nullptr);
+  ASSERT_EQ(r->attrs.size(), 2u);
+  for (const Attr& a : r->attrs) {
+    EXPECT_EQ(a.isDefault, a.local == "d") << a.local;
+    EXPECT_EQ(a.value, a.local == "d" ? "v" : "x");
+  }
+  // Declarations after an unread external parameter entity are not
+  // processed.
+  w = readOurs("<!DOCTYPE r [<!ATTLIST r a CDATA 'v'><!ENTITY % e SYSTEM 'e.ent'>%e;"
+               "<!ATTLIST r b CDATA 'w'>]><r/>");
+  ASSERT_TRUE(w.accepted) << w.error;
+  for (const Node& n : w.nodes)
+    if (n.type == 1) {
+      ASSERT_EQ(n.attrs.size(), 1u);
+      EXPECT_EQ(n.attrs[0].local, "a");
+    }
+  // No white space between DOCTYPE and its name.
+  EXPECT_FALSE(readOurs("<!DOCTYPEr><r/>").accepted);
+  // A carriage return from a character reference stays, also through an entity.
+  w = readOurs("<!DOCTYPE r [<!ENTITY e '&#13;'>]><r>&e;&#13;</r>");
+  ASSERT_TRUE(w.accepted) << w.error;
+  normalise(w);
+  ASSERT_GE(w.nodes.size(), 3u);
+  EXPECT_EQ(w.nodes[2].value, "\r\r");
+  // Line ends in CDATA sections are normalised like everywhere else.
+  w = readOurs("<r><![CDATA[a\r\nb\rc]]></r>");
+  ASSERT_TRUE(w.accepted);
+  ASSERT_GE(w.nodes.size(), 2u);
+  EXPECT_EQ(w.nodes[1].value, "a\nb\nc");
 }
 
 TEST(ReaderDiff, KnownMalformedRejectedByBoth) {
