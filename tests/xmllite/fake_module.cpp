@@ -203,7 +203,10 @@ class Writer final : public Counted<IXmlWriter> {
   HRESULT WriteStartElement(LPCWSTR p, LPCWSTR l, LPCWSTR u) override {
     return Log("start " + N(p) + ":" + N(l) + ":" + N(u));
   }
-  HRESULT WriteString(LPCWSTR text) override { return Log("string " + N(text)); }
+  HRESULT WriteString(LPCWSTR text) override {
+    g_stats.lastString = text ? text : u"";
+    return Log("string " + N(text));
+  }
   HRESULT WriteSurrogateCharEntity(WCHAR, WCHAR) override { return E_NOTIMPL; }
   HRESULT WriteWhitespace(LPCWSTR) override { return E_NOTIMPL; }
   HRESULT Flush() override {

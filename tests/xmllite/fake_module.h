@@ -63,6 +63,7 @@ struct Stats {
   bool lastAttrAskedNull = false;
   bool lastAttrNamespaceNull = false;
   std::u16string outputEncoding;
+  std::u16string lastString;  // the wide text of the last WriteString
   std::vector<std::string> writerCalls;  // "start p:l:u", "attr ...", "string t", ...
   long indentSet = -1;
   int outputRequests = 0;
