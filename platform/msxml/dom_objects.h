@@ -1,0 +1,304 @@
+// COM objects of the document model: the document, the node object (one class
+// answering every node face), node lists, attribute maps, load errors and the
+// memory stream the document uses to talk to persistable objects.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "dom_store.h"
+
+namespace twdom {
+
+/* Identifies this model's own node objects behind any interface pointer:
+   QueryInterface with it yields the NodeHandle (no reference taken). */
+TW_DEFINE_GUID(IID_TwDomNodeHandle, 0x7c3d5f7f, 0x1e2a, 0x4b6c, 0x8f, 0x10, 0x64, 0x6f, 0x6d, 0x00, 0x00, 0x7f);
+
+struct NodeHandle {
+  Store* store;
+  uint32_t index;
+};
+
+/* Sets the thread's error information and returns hr. */
+HRESULT Fail(HRESULT hr, const char16_t* description);
+/* The node handle behind an interface pointer, or null when it is not ours. */
+NodeHandle* HandleOf(IUnknown* unknown);
+/* A node object (with a new reference) for record i; the document object for
+   the document record. Null when out of memory. */
+IXMLDOMNode* Wrap(Store* store, uint32_t i);
+/* Stores a node object for i in *out with the interface iid; S_FALSE and
+   null when i is 0. */
+HRESULT WrapAs(Store* store, uint32_t i, REFIID iid, void** out);
+/* Serialises record i (document: whole document) as UTF-16 text. */
+HRESULT SerializeToUtf16(Store* store, uint32_t i, std::u16string& out);
+
+/* The node operations shared by the document and node objects. */
+namespace ops {
+HRESULT nodeName(Store* s, uint32_t i, BSTR* out);
+HRESULT nodeValue(Store* s, uint32_t i, VARIANT* out);
+HRESULT putNodeValue(Store* s, uint32_t i, VARIANT v);
+HRESULT nodeType(Store* s, uint32_t i, DOMNodeType* out);
+HRESULT parentNode(Store* s, uint32_t i, IXMLDOMNode** out);
+HRESULT childNodes(Store* s, uint32_t i, IXMLDOMNodeList** out);
+HRESULT firstChild(Store* s, uint32_t i, IXMLDOMNode** out);
+HRESULT lastChild(Store* s, uint32_t i, IXMLDOMNode** out);
+HRESULT previousSibling(Store* s, uint32_t i, IXMLDOMNode** out);
+HRESULT nextSibling(Store* s, uint32_t i, IXMLDOMNode** out);
+HRESULT attributes(Store* s, uint32_t i, IXMLDOMNamedNodeMap** out);
+HRESULT insertBefore(Store* s, uint32_t i, IXMLDOMNode* child, VARIANT ref, IXMLDOMNode** out);
+HRESULT replaceChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode* old, IXMLDOMNode** out);
+HRESULT removeChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode** out);
+HRESULT appendChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode** out);
+HRESULT hasChildNodes(Store* s, uint32_t i, VARIANT_BOOL* out);
+HRESULT ownerDocument(Store* s, uint32_t i, IXMLDOMDocument** out);
+HRESULT cloneNode(Store* s, uint32_t i, VARIANT_BOOL deep, IXMLDOMNode** out);
+HRESULT nodeTypeString(Store* s, uint32_t i, BSTR* out);
+HRESULT text(Store* s, uint32_t i, BSTR* out);
+HRESULT putText(Store* s, uint32_t i, BSTR text);
+HRESULT xml(Store* s, uint32_t i, BSTR* out);
+HRESULT namespaceURI(Store* s, uint32_t i, BSTR* out);
+HRESULT prefix(Store* s, uint32_t i, BSTR* out);
+HRESULT baseName(Store* s, uint32_t i, BSTR* out);
+/* Sets the character data of a text, comment, CDATA, PI or attribute record
+   after checking that XML can carry it there. */
+HRESULT setCharacterData(Store* s, uint32_t i, const char16_t* text, size_t n);
+}  // namespace ops
+
+#define TWDOM_NODE_FORWARDS                                                                             \
+  HRESULT get_nodeName(BSTR* v) override { return ops::nodeName(handle_.store, handle_.index, v); }                   \
+  HRESULT get_nodeValue(VARIANT* v) override { return ops::nodeValue(handle_.store, handle_.index, v); }              \
+  HRESULT put_nodeValue(VARIANT v) override { return ops::putNodeValue(handle_.store, handle_.index, v); }            \
+  HRESULT get_nodeType(DOMNodeType* v) override { return ops::nodeType(handle_.store, handle_.index, v); }            \
+  HRESULT get_parentNode(IXMLDOMNode** v) override { return ops::parentNode(handle_.store, handle_.index, v); }       \
+  HRESULT get_childNodes(IXMLDOMNodeList** v) override { return ops::childNodes(handle_.store, handle_.index, v); }   \
+  HRESULT get_firstChild(IXMLDOMNode** v) override { return ops::firstChild(handle_.store, handle_.index, v); }       \
+  HRESULT get_lastChild(IXMLDOMNode** v) override { return ops::lastChild(handle_.store, handle_.index, v); }         \
+  HRESULT get_previousSibling(IXMLDOMNode** v) override { return ops::previousSibling(handle_.store, handle_.index, v); } \
+  HRESULT get_nextSibling(IXMLDOMNode** v) override { return ops::nextSibling(handle_.store, handle_.index, v); }     \
+  HRESULT get_attributes(IXMLDOMNamedNodeMap** v) override { return ops::attributes(handle_.store, handle_.index, v); } \
+  HRESULT insertBefore(IXMLDOMNode* c, VARIANT r, IXMLDOMNode** o) override {                          \
+    return ops::insertBefore(handle_.store, handle_.index, c, r, o);                                                  \
+  }                                                                                                     \
+  HRESULT replaceChild(IXMLDOMNode* c, IXMLDOMNode* old, IXMLDOMNode** o) override {                   \
+    return ops::replaceChild(handle_.store, handle_.index, c, old, o);                                                \
+  }                                                                                                     \
+  HRESULT removeChild(IXMLDOMNode* c, IXMLDOMNode** o) override { return ops::removeChild(handle_.store, handle_.index, c, o); } \
+  HRESULT appendChild(IXMLDOMNode* c, IXMLDOMNode** o) override { return ops::appendChild(handle_.store, handle_.index, c, o); } \
+  HRESULT hasChildNodes(VARIANT_BOOL* v) override { return ops::hasChildNodes(handle_.store, handle_.index, v); }     \
+  HRESULT get_ownerDocument(IXMLDOMDocument** v) override { return ops::ownerDocument(handle_.store, handle_.index, v); } \
+  HRESULT cloneNode(VARIANT_BOOL d, IXMLDOMNode** o) override { return ops::cloneNode(handle_.store, handle_.index, d, o); } \
+  HRESULT get_nodeTypeString(BSTR* v) override { return ops::nodeTypeString(handle_.store, handle_.index, v); }       \
+  HRESULT get_text(BSTR* v) override { return ops::text(handle_.store, handle_.index, v); }                           \
+  HRESULT put_text(BSTR v) override { return ops::putText(handle_.store, handle_.index, v); }                          \
+  HRESULT get_xml(BSTR* v) override { return ops::xml(handle_.store, handle_.index, v); }                             \
+  HRESULT get_namespaceURI(BSTR* v) override { return ops::namespaceURI(handle_.store, handle_.index, v); }           \
+  HRESULT get_prefix(BSTR* v) override { return ops::prefix(handle_.store, handle_.index, v); }                       \
+  HRESULT get_baseName(BSTR* v) override { return ops::baseName(handle_.store, handle_.index, v); }
+
+/* One node object per record that a caller holds: the faces it answers
+   depend on the record's kind. */
+class DomNode final : public IXMLDOMElement,
+                      public IXMLDOMAttribute,
+                      public IXMLDOMCDATASection,
+                      public IXMLDOMComment,
+                      public IXMLDOMProcessingInstruction,
+                      public ISupportErrorInfo {
+ public:
+  DomNode(Store* store, uint32_t index);
+  DomNode(const DomNode&) = delete;
+  DomNode& operator=(const DomNode&) = delete;
+
+  IXMLDOMNode* asNode() { return static_cast<IXMLDOMElement*>(this); }
+
+  HRESULT QueryInterface(REFIID iid, void** out) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+  TWDOM_NODE_FORWARDS
+
+  // element
+  HRESULT get_tagName(BSTR* name) override;
+  HRESULT getAttribute(BSTR name, VARIANT* value) override;
+  HRESULT setAttribute(BSTR name, VARIANT value) override;
+  HRESULT removeAttribute(BSTR name) override;
+  HRESULT getAttributeNode(BSTR name, IXMLDOMAttribute** attribute) override;
+  // attribute
+  HRESULT get_name(BSTR* name) override;
+  HRESULT get_value(VARIANT* value) override;
+  HRESULT put_value(VARIANT value) override;
+  // character data and processing instruction
+  HRESULT get_data(BSTR* data) override;
+  HRESULT put_data(BSTR data) override;
+  HRESULT get_length(LONG* length) override;
+  HRESULT appendData(BSTR data) override;
+  HRESULT get_target(BSTR* target) override;
+  // error information
+  HRESULT InterfaceSupportsErrorInfo(REFIID iid) override;
+
+ private:
+  ~DomNode();
+  NodeHandle handle_;
+  std::atomic<ULONG> refs_{1};
+};
+
+class DomDocument final : public IXMLDOMDocument, public ISupportErrorInfo {
+ public:
+  /* A document object over store (taking a reference on it). */
+  explicit DomDocument(Store* store);
+  DomDocument(const DomDocument&) = delete;
+  DomDocument& operator=(const DomDocument&) = delete;
+
+  HRESULT QueryInterface(REFIID iid, void** out) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+  TWDOM_NODE_FORWARDS
+
+  HRESULT get_documentElement(IXMLDOMElement** element) override;
+  HRESULT putref_documentElement(IXMLDOMElement* element) override;
+  HRESULT createElement(BSTR tagName, IXMLDOMElement** element) override;
+  HRESULT createTextNode(BSTR data, IXMLDOMText** text) override;
+  HRESULT createComment(BSTR data, IXMLDOMComment** comment) override;
+  HRESULT createCDATASection(BSTR data, IXMLDOMCDATASection** cdata) override;
+  HRESULT createProcessingInstruction(BSTR target, BSTR data, IXMLDOMProcessingInstruction** pi) override;
+  HRESULT createAttribute(BSTR name, IXMLDOMAttribute** attribute) override;
+  HRESULT createNode(VARIANT type, BSTR name, BSTR namespaceUri, IXMLDOMNode** node) override;
+  HRESULT load(VARIANT source, VARIANT_BOOL* success) override;
+  HRESULT loadXML(BSTR xml, VARIANT_BOOL* success) override;
+  HRESULT save(VARIANT destination) override;
+  HRESULT get_parseError(IXMLDOMParseError** error) override;
+  HRESULT get_async(VARIANT_BOOL* async) override;
+  HRESULT put_async(VARIANT_BOOL async) override;
+  HRESULT get_preserveWhiteSpace(VARIANT_BOOL* preserve) override;
+  HRESULT put_preserveWhiteSpace(VARIANT_BOOL preserve) override;
+
+  HRESULT InterfaceSupportsErrorInfo(REFIID iid) override;
+
+ private:
+  ~DomDocument();
+  /* Creates a detached record of the kind with the name/data, checked. */
+  HRESULT create(int kind, const char16_t* name, size_t nameLen, const char16_t* ns, size_t nsLen,
+                 const char16_t* data, size_t dataLen, uint32_t* out);
+  /* Parses from a reader input and swaps the result in. */
+  HRESULT loadFrom(IUnknown* input, VARIANT_BOOL* success);
+
+  NodeHandle handle_;
+  std::atomic<ULONG> refs_{1};
+};
+
+class DomNodeList final : public IXMLDOMNodeList, public ISupportErrorInfo {
+ public:
+  DomNodeList(Store* store, uint32_t parent);
+  HRESULT QueryInterface(REFIID iid, void** out) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+  HRESULT get_item(LONG index, IXMLDOMNode** node) override;
+  HRESULT get_length(LONG* length) override;
+  HRESULT nextNode(IXMLDOMNode** node) override;
+  HRESULT reset() override;
+  HRESULT InterfaceSupportsErrorInfo(REFIID iid) override;
+
+ private:
+  ~DomNodeList();
+  uint32_t at(LONG index);
+  Store* store_;
+  uint32_t parent_;
+  std::atomic<ULONG> refs_{1};
+  // Position cache for sequential item access, valid for one generation.
+  uint64_t cacheGen_ = ~0ull;
+  LONG cacheIndex_ = -1;
+  uint32_t cacheNode_ = 0;
+  LONG iterIndex_ = 0;
+};
+
+class DomNamedNodeMap final : public IXMLDOMNamedNodeMap, public ISupportErrorInfo {
+ public:
+  DomNamedNodeMap(Store* store, uint32_t element);
+  HRESULT QueryInterface(REFIID iid, void** out) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+  HRESULT getNamedItem(BSTR name, IXMLDOMNode** node) override;
+  HRESULT setNamedItem(IXMLDOMNode* node, IXMLDOMNode** outNode) override;
+  HRESULT removeNamedItem(BSTR name, IXMLDOMNode** outNode) override;
+  HRESULT get_item(LONG index, IXMLDOMNode** node) override;
+  HRESULT get_length(LONG* length) override;
+  HRESULT InterfaceSupportsErrorInfo(REFIID iid) override;
+
+ private:
+  ~DomNamedNodeMap();
+  Store* store_;
+  uint32_t element_;
+  std::atomic<ULONG> refs_{1};
+};
+
+class DomParseError final : public IXMLDOMParseError, public ISupportErrorInfo {
+ public:
+  explicit DomParseError(const ParseErrorState& state) : state_(state) {}
+  HRESULT QueryInterface(REFIID iid, void** out) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+  HRESULT get_errorCode(LONG* code) override;
+  HRESULT get_reason(BSTR* reason) override;
+  HRESULT get_line(LONG* line) override;
+  HRESULT get_linepos(LONG* column) override;
+  HRESULT get_filepos(LONG* offset) override;
+  HRESULT get_srcText(BSTR* text) override;
+  HRESULT InterfaceSupportsErrorInfo(REFIID iid) override;
+
+ private:
+  ~DomParseError() = default;
+  ParseErrorState state_;
+  std::atomic<ULONG> refs_{1};
+};
+
+/* A growable in-memory IStream, used to exchange bytes with persistable
+   objects and as the loader's buffer for text given as a string. */
+class MemoryStream final : public IStream {
+ public:
+  MemoryStream() = default;
+  std::string& bytes() { return data_; }
+  HRESULT QueryInterface(REFIID iid, void** out) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+  HRESULT Read(void* buffer, ULONG count, ULONG* read) override;
+  HRESULT Write(const void* data, ULONG count, ULONG* written) override;
+  HRESULT Seek(LARGE_INTEGER distance, DWORD origin, ULARGE_INTEGER* newPosition) override;
+  HRESULT SetSize(ULARGE_INTEGER newSize) override;
+  HRESULT CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override;
+  HRESULT Commit(DWORD flags) override;
+  HRESULT Revert() override;
+  HRESULT LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD lockType) override;
+  HRESULT UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD lockType) override;
+  HRESULT Stat(STATSTG* stat, DWORD flags) override;
+  HRESULT Clone(IStream** out) override;
+
+ private:
+  ~MemoryStream() = default;
+  std::string data_;
+  size_t pos_ = 0;
+  std::atomic<ULONG> refs_{1};
+};
+
+/* Serialisation of a whole document into bytes pushed to a sink. */
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual HRESULT write(const char* data, size_t n) = 0;
+};
+/* Writes the document in the encoding its declaration names. */
+HRESULT SaveDocument(Store* store, ByteSink& sink);
+
+/* Replaces the content of a document with what the reader makes of input.
+   declData, when given, becomes the data of the declaration node (the
+   document's own text of it). On failure the parse error is filled and the
+   document is left empty. */
+HRESULT LoadDocument(Store* store, IUnknown* input, const std::u16string* declData);
+/* Empties a document: in place when nothing else references its store,
+   otherwise by detaching its children (they live on for their holders). */
+void ResetContent(Store* store);
+
+/* Checks the data of an XML declaration (version, then optional encoding and
+   standalone pseudo-attributes); stores the encoding name (empty if none). */
+bool ParseXmlDecl(std::u16string_view data, std::u16string* encoding);
+/* Finds the value of the encoding pseudo-attribute in declaration text. */
+bool FindDeclEncoding(std::u16string_view text, size_t* valueStart, size_t* valueEnd);
+
+}  // namespace twdom

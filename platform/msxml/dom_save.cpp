@@ -1,0 +1,627 @@
+// The serialiser: walks records without recursion, writes UTF-8 into a
+// staging buffer and hands it to an encoder (UTF-8, UTF-16 or any iconv
+// encoding) in large blocks.
+#include <errno.h>
+#include <iconv.h>
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "dom_objects.h"
+#include "twxml/platform/xmllite.h"
+
+namespace twdom {
+
+namespace {
+
+constexpr size_t kFlushAt = 64 * 1024;
+constexpr std::string_view kXmlUri8 = "http://www.w3.org/XML/1998/namespace";
+constexpr std::string_view kXmlnsUri8 = "http://www.w3.org/2000/xmlns/";
+
+bool IsSpace(char16_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool EqualsNoCase(std::u16string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char16_t x = a[i];
+    char y = b[i];
+    if (x >= 'a' && x <= 'z') x = char16_t(x - 32);
+    if (y >= 'a' && y <= 'z') y = char(y - 32);
+    if (x != char16_t(y)) return false;
+  }
+  return true;
+}
+
+/* Where the bytes go and in which encoding. */
+class Encoder {
+ public:
+  enum Mode { kUtf8, kUtf16, kIconv, kString16 };
+
+  ~Encoder() {
+    if (cd_ != iconv_t(-1)) iconv_close(cd_);
+    if (probe_ != iconv_t(-1)) iconv_close(probe_);
+  }
+
+  HRESULT openBytes(ByteSink* sink, std::u16string_view encoding) {
+    sink_ = sink;
+    if (encoding.empty() || EqualsNoCase(encoding, "UTF-8") || EqualsNoCase(encoding, "UTF8")) {
+      mode_ = kUtf8;
+      return S_OK;
+    }
+    if (EqualsNoCase(encoding, "UTF-16") || EqualsNoCase(encoding, "UTF16") || EqualsNoCase(encoding, "UCS-2") ||
+        EqualsNoCase(encoding, "ISO-10646-UCS-2") || EqualsNoCase(encoding, "UNICODE")) {
+      mode_ = kUtf16;
+      static const char kBom[2] = {char(0xFF), char(0xFE)};
+      return sink_->write(kBom, 2);
+    }
+    std::string name;
+    for (char16_t c : encoding) {
+      if (c > 0x7E || c < 0x21) return Fail(MX_E_ENCODING, u"The encoding named by the XML declaration is not supported.");
+      name += char(c);
+    }
+    cd_ = iconv_open(name.c_str(), "UTF-8");
+    probe_ = iconv_open(name.c_str(), "UTF-8");
+    if (cd_ == iconv_t(-1) || probe_ == iconv_t(-1)) {
+      return Fail(MX_E_ENCODING, u"The encoding named by the XML declaration is not supported.");
+    }
+    mode_ = kIconv;
+    // Markup needs the ASCII repertoire.
+    for (uint32_t c = 0x20; c < 0x7F; ++c) {
+      if (!canEncode(c)) return Fail(MX_E_ENCODING, u"The encoding cannot hold XML markup.");
+    }
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    return S_OK;
+  }
+
+  void openString(std::u16string* out) {
+    mode_ = kString16;
+    out16_ = out;
+  }
+
+  bool checksRepertoire() const { return mode_ == kIconv; }
+
+  bool canEncode(uint32_t cp) {
+    if (mode_ != kIconv) return true;
+    auto it = known_.find(cp);
+    if (it != known_.end()) return it->second;
+    char in[4];
+    size_t n;
+    if (cp < 0x80) {
+      in[0] = char(cp);
+      n = 1;
+    } else if (cp < 0x800) {
+      in[0] = char(0xC0 | (cp >> 6));
+      in[1] = char(0x80 | (cp & 0x3F));
+      n = 2;
+    } else if (cp < 0x10000) {
+      in[0] = char(0xE0 | (cp >> 12));
+      in[1] = char(0x80 | ((cp >> 6) & 0x3F));
+      in[2] = char(0x80 | (cp & 0x3F));
+      n = 3;
+    } else {
+      in[0] = char(0xF0 | (cp >> 18));
+      in[1] = char(0x80 | ((cp >> 12) & 0x3F));
+      in[2] = char(0x80 | ((cp >> 6) & 0x3F));
+      in[3] = char(0x80 | (cp & 0x3F));
+      n = 4;
+    }
+    char out[32];
+    char* ip = in;
+    char* op = out;
+    size_t il = n, ol = sizeof(out);
+    iconv(probe_, nullptr, nullptr, nullptr, nullptr);
+    bool ok = iconv(probe_, &ip, &il, &op, &ol) != size_t(-1) && il == 0;
+    known_.emplace(cp, ok);
+    return ok;
+  }
+
+  std::string& buffer() { return buf_; }
+
+  HRESULT flush(bool final) {
+    HRESULT hr = S_OK;
+    switch (mode_) {
+      case kUtf8:
+        if (!buf_.empty()) hr = sink_->write(buf_.data(), buf_.size());
+        break;
+      case kUtf16:
+      case kString16: {
+        size_t old = wide_.size();
+        wide_.resize(buf_.size());
+        size_t n = Utf8ToUtf16(buf_.data(), buf_.size(), wide_.data());
+        if (mode_ == kString16) {
+          out16_->append(wide_.data(), n);
+        } else {
+          hr = sink_->write(reinterpret_cast<const char*>(wide_.data()), n * 2);
+        }
+        (void)old;
+        break;
+      }
+      case kIconv:
+        hr = convert(final);
+        break;
+    }
+    buf_.clear();
+    if (FAILED(hr)) return Fail(hr, u"Writing the document failed.");
+    return S_OK;
+  }
+
+ private:
+  HRESULT convert(bool final) {
+    char* ip = buf_.data();
+    size_t il = buf_.size();
+    char out[16384];
+    for (;;) {
+      char* op = out;
+      size_t ol = sizeof(out);
+      size_t r = il ? iconv(cd_, &ip, &il, &op, &ol) : (final ? iconv(cd_, nullptr, nullptr, &op, &ol) : 0);
+      int err = r == size_t(-1) ? errno : 0;
+      if (op != out) {
+        HRESULT hr = sink_->write(out, size_t(op - out));
+        if (FAILED(hr)) return hr;
+      }
+      if (err == E2BIG) continue;
+      if (err) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+      if (il == 0) return S_OK;
+    }
+  }
+
+  Mode mode_ = kUtf8;
+  ByteSink* sink_ = nullptr;
+  std::u16string* out16_ = nullptr;
+  std::string buf_;
+  std::u16string wide_;
+  iconv_t cd_ = iconv_t(-1);
+  iconv_t probe_ = iconv_t(-1);
+  std::unordered_map<uint32_t, bool> known_;
+};
+
+/* Byte classes for escaping: bit 1 text, bit 2 attribute value, bit 4 non-ASCII. */
+struct EscapeTable {
+  uint8_t t[256];
+  constexpr EscapeTable() : t() {
+    t[uint8_t('&')] = 3;
+    t[uint8_t('<')] = 3;
+    t[uint8_t('>')] = 1;
+    t[uint8_t('\r')] = 3;
+    t[uint8_t('"')] = 2;
+    t[uint8_t('\t')] = 2;
+    t[uint8_t('\n')] = 2;
+    for (int i = 0x80; i < 256; ++i) t[i] = 4;
+  }
+};
+constexpr EscapeTable kEscape;
+
+uint32_t DecodeUtf8(const char* s, size_t n, size_t& i) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+  uint32_t c = p[i];
+  if (c < 0xE0 && i + 1 < n) {
+    c = ((c & 0x1F) << 6) | (p[i + 1] & 0x3F);
+    i += 2;
+  } else if (c < 0xF0 && i + 2 < n) {
+    c = ((c & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F);
+    i += 3;
+  } else if (i + 3 < n) {
+    c = ((c & 0x07) << 18) | ((p[i + 1] & 0x3F) << 12) | ((p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F);
+    i += 4;
+  } else {
+    ++i;
+    c = 0xFFFD;
+  }
+  return c;
+}
+
+class Serializer {
+ public:
+  Serializer(Store* s, Encoder& enc) : s_(s), enc_(enc), out_(enc.buffer()) {
+    mask_ = enc.checksRepertoire() ? 4 : 0;
+    bindings_.push_back({"xml", kXmlUri8});
+  }
+
+  HRESULT run(uint32_t start) {
+    if (start == kDocIndex) {
+      for (uint32_t c = s_->firstChild(kDocIndex); c; c = s_->nextSibling(c)) {
+        HRESULT hr = subtree(c);
+        if (FAILED(hr)) return hr;
+        out_ += "\r\n";
+      }
+      return maybeFlush();
+    }
+    if (s_->node(start).kind() == kFragment) {
+      for (uint32_t c = s_->firstChild(start); c; c = s_->nextSibling(c)) {
+        HRESULT hr = subtree(c);
+        if (FAILED(hr)) return hr;
+      }
+      return S_OK;
+    }
+    return subtree(start);
+  }
+
+ private:
+  struct Binding {
+    std::string_view prefix;
+    std::string_view uri;
+  };
+
+  HRESULT maybeFlush() { return out_.size() >= kFlushAt ? enc_.flush(false) : S_OK; }
+
+  std::string_view lookup(std::string_view prefix) const {
+    for (size_t i = bindings_.size(); i-- > 0;) {
+      if (bindings_[i].prefix == prefix) return bindings_[i].uri;
+    }
+    return std::string_view();
+  }
+
+  /* Markup text (names, comments, PI data): characters outside the output
+     encoding's repertoire cannot be escaped there. */
+  HRESULT plain(std::string_view v) {
+    if (mask_) {
+      for (size_t i = 0; i < v.size();) {
+        if (static_cast<unsigned char>(v[i]) < 0x80) {
+          ++i;
+          continue;
+        }
+        if (!enc_.canEncode(DecodeUtf8(v.data(), v.size(), i))) {
+          return Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION),
+                      u"A name, comment or processing instruction holds a character the output encoding cannot hold.");
+        }
+      }
+    }
+    out_.append(v);
+    return S_OK;
+  }
+
+  /* Character data with markup characters and characters outside the
+     encoding replaced by references. bits: 1 text, 2 attribute value. */
+  void escaped(std::string_view v, uint8_t bits) {
+    uint8_t m = uint8_t(bits | mask_);
+    const char* p = v.data();
+    size_t n = v.size();
+    size_t run = 0;
+    size_t i = 0;
+    while (i < n) {
+      uint8_t cls = kEscape.t[static_cast<unsigned char>(p[i])] & m;
+      if (!cls) {
+        ++i;
+        continue;
+      }
+      out_.append(p + run, i - run);
+      char c = p[i];
+      if (cls & 4 && !(cls & 3)) {
+        size_t start = i;
+        uint32_t cp = DecodeUtf8(p, n, i);
+        if (enc_.canEncode(cp)) {
+          out_.append(p + start, i - start);
+        } else {
+          charRef(cp);
+        }
+        run = i;
+        continue;
+      }
+      switch (c) {
+        case '&': out_ += "&amp;"; break;
+        case '<': out_ += "&lt;"; break;
+        case '>': out_ += "&gt;"; break;
+        case '"': out_ += "&quot;"; break;
+        case '\r': out_ += "&#13;"; break;
+        case '\n': out_ += "&#10;"; break;
+        case '\t': out_ += "&#9;"; break;
+      }
+      ++i;
+      run = i;
+    }
+    out_.append(p + run, n - run);
+  }
+
+  void charRef(uint32_t cp) {
+    static const char kHex[] = "0123456789ABCDEF";
+    char tmp[16];
+    int k = 0;
+    do {
+      tmp[k++] = kHex[cp & 0xF];
+      cp >>= 4;
+    } while (cp);
+    out_ += "&#x";
+    while (k) out_ += tmp[--k];
+    out_ += ';';
+  }
+
+  std::string_view qname(uint32_t i) const { return s_->name(s_->node(i).name()).qname8; }
+
+  /* Start tag up to (not including) its closing '>' or '/>'. */
+  HRESULT startTag(uint32_t k) {
+    marks_.push_back(bindings_.size());
+    const NameEntry& e = s_->name(s_->node(k).name());
+    std::string_view q = e.qname8;
+    out_ += '<';
+    HRESULT hr = plain(q);
+    if (FAILED(hr)) return hr;
+    // Declarations the element carries itself.
+    size_t own = bindings_.size();
+    for (uint32_t a = s_->firstAttr(k); a; a = s_->nextSibling(a)) {
+      const NameEntry& ae = s_->name(s_->node(a).name());
+      if (s_->ns8(ae.ns) != kXmlnsUri8) continue;
+      std::string_view p = ae.prefixLen8 ? std::string_view(ae.qname8).substr(ae.prefixLen8 + 1) : std::string_view();
+      bindings_.push_back({p, s_->text8(a)});
+    }
+    size_t ownEnd = bindings_.size();
+    auto declaredHere = [&](std::string_view p) {
+      for (size_t b = own; b < ownEnd; ++b) {
+        if (bindings_[b].prefix == p) return true;
+      }
+      return false;
+    };
+    auto fix = [&](std::string_view p, std::string_view uri) {
+      if (p == "xml" || p == "xmlns") return;
+      if (lookup(p) == uri || declaredHere(p)) return;
+      for (size_t b = ownEnd; b < bindings_.size(); ++b) {
+        if (bindings_[b].prefix == p) return;  // already fixed on this element
+      }
+      bindings_.push_back({p, uri});
+    };
+    std::string_view pfx = q.substr(0, e.prefixLen8);
+    if (e.ns) {
+      fix(pfx, s_->ns8(e.ns));
+    } else if (pfx.empty() && !lookup("").empty() && !declaredHere("")) {
+      bindings_.push_back({"", ""});
+    }
+    for (uint32_t a = s_->firstAttr(k); a; a = s_->nextSibling(a)) {
+      const NameEntry& ae = s_->name(s_->node(a).name());
+      if (!ae.ns || !ae.prefixLen8) continue;
+      std::string_view uri = s_->ns8(ae.ns);
+      if (uri == kXmlnsUri8 || uri == kXmlUri8) continue;
+      fix(std::string_view(ae.qname8).substr(0, ae.prefixLen8), uri);
+    }
+    for (size_t b = ownEnd; b < bindings_.size(); ++b) {
+      if (bindings_[b].prefix.empty()) {
+        out_ += " xmlns=\"";
+      } else {
+        out_ += " xmlns:";
+        hr = plain(bindings_[b].prefix);
+        if (FAILED(hr)) return hr;
+        out_ += "=\"";
+      }
+      escaped(bindings_[b].uri, 2);
+      out_ += '"';
+    }
+    for (uint32_t a = s_->firstAttr(k); a; a = s_->nextSibling(a)) {
+      out_ += ' ';
+      hr = plain(qname(a));
+      if (FAILED(hr)) return hr;
+      out_ += "=\"";
+      escaped(s_->text8(a), 2);
+      out_ += '"';
+    }
+    return S_OK;
+  }
+
+  /* A CDATA section; "]]>" and characters outside the encoding close the
+     section, and the latter go out as references between two sections. */
+  void cdata(std::string_view v) {
+    if (v.empty()) {
+      out_ += "<![CDATA[]]>";
+      return;
+    }
+    bool open = false;
+    auto emit = [&](size_t from, size_t to) {
+      if (from == to) return;
+      if (!open) out_ += "<![CDATA[";
+      open = true;
+      out_.append(v.data() + from, to - from);
+    };
+    auto close = [&] {
+      if (open) out_ += "]]>";
+      open = false;
+    };
+    size_t run = 0;
+    for (size_t i = 0; i < v.size();) {
+      unsigned char c = static_cast<unsigned char>(v[i]);
+      if (c == ']' && v.substr(i, 3) == "]]>") {
+        emit(run, i + 2);
+        close();
+        i += 2;
+        run = i;
+        continue;
+      }
+      if (c < 0x80 || !mask_) {
+        ++i;
+        continue;
+      }
+      size_t start = i;
+      uint32_t cp = DecodeUtf8(v.data(), v.size(), i);
+      if (!enc_.canEncode(cp)) {
+        emit(run, start);
+        close();
+        charRef(cp);
+        run = i;
+      }
+    }
+    emit(run, v.size());
+    close();
+  }
+
+  void endScope() {
+    bindings_.resize(marks_.back());
+    marks_.pop_back();
+  }
+
+  HRESULT leaf(uint32_t k) {
+    const NodeRec& r = s_->node(k);
+    HRESULT hr = S_OK;
+    switch (r.kind()) {
+      case kText:
+        escaped(s_->text8(k), 1);
+        break;
+      case kCData:
+        cdata(s_->text8(k));
+        break;
+      case kComment:
+        out_ += "<!--";
+        hr = plain(s_->text8(k));
+        out_ += "-->";
+        break;
+      case kPI: {
+        out_ += "<?";
+        hr = plain(qname(k));
+        std::string_view d = s_->text8(k);
+        if (SUCCEEDED(hr) && !d.empty()) {
+          out_ += ' ';
+          hr = plain(d);
+        }
+        out_ += "?>";
+        break;
+      }
+      case kAttribute:
+        hr = plain(qname(k));
+        out_ += "=\"";
+        escaped(s_->text8(k), 2);
+        out_ += '"';
+        break;
+      default:
+        break;
+    }
+    return hr;
+  }
+
+  HRESULT subtree(uint32_t start) {
+    uint32_t k = start;
+    for (;;) {
+      const NodeRec& r = s_->node(k);
+      if (r.kind() == kElement) {
+        HRESULT hr = startTag(k);
+        if (FAILED(hr)) return hr;
+        if (r.el.firstChild) {
+          out_ += '>';
+          k = r.el.firstChild;
+          continue;
+        }
+        out_ += "/>";
+        endScope();
+      } else {
+        HRESULT hr = leaf(k);
+        if (FAILED(hr)) return hr;
+      }
+      HRESULT hr = maybeFlush();
+      if (FAILED(hr)) return hr;
+      while (k != start && !s_->nextSibling(k)) {
+        k = s_->node(k).parent;
+        out_ += "</";
+        out_.append(qname(k));
+        out_ += '>';
+        endScope();
+      }
+      if (k == start) return S_OK;
+      k = s_->nextSibling(k);
+    }
+  }
+
+  Store* s_;
+  Encoder& enc_;
+  std::string& out_;
+  uint8_t mask_;
+  std::vector<Binding> bindings_;
+  std::vector<size_t> marks_;
+};
+
+/* Skips "name S? = S? 'value'" at data[i]; gives the value range. */
+bool PseudoAttr(std::u16string_view d, size_t& i, std::u16string_view name, size_t* vs, size_t* ve) {
+  if (d.substr(i, name.size()) != name) return false;
+  size_t j = i + name.size();
+  while (j < d.size() && IsSpace(d[j])) ++j;
+  if (j >= d.size() || d[j] != '=') return false;
+  ++j;
+  while (j < d.size() && IsSpace(d[j])) ++j;
+  if (j >= d.size() || (d[j] != '"' && d[j] != '\'')) return false;
+  char16_t q = d[j++];
+  size_t end = d.find(q, j);
+  if (end == d.npos) return false;
+  *vs = j;
+  *ve = end;
+  i = end + 1;
+  return true;
+}
+
+}  // namespace
+
+bool ParseXmlDecl(std::u16string_view d, std::u16string* encoding) {
+  if (encoding) encoding->clear();
+  size_t i = 0;
+  while (i < d.size() && IsSpace(d[i])) ++i;
+  size_t vs, ve;
+  if (!PseudoAttr(d, i, u"version", &vs, &ve)) return false;
+  std::u16string_view ver = d.substr(vs, ve - vs);
+  if (ver.size() < 3 || ver.substr(0, 2) != u"1.") return false;
+  for (char16_t c : ver.substr(2)) {
+    if (c < '0' || c > '9') return false;
+  }
+  bool sawEncoding = false, sawStandalone = false;
+  for (;;) {
+    size_t j = i;
+    while (j < d.size() && IsSpace(d[j])) ++j;
+    if (j == d.size()) return true;
+    if (j == i) return false;  // pseudo-attributes are separated by space
+    i = j;
+    if (!sawEncoding && !sawStandalone && PseudoAttr(d, i, u"encoding", &vs, &ve)) {
+      std::u16string_view enc = d.substr(vs, ve - vs);
+      if (enc.empty()) return false;
+      for (size_t k = 0; k < enc.size(); ++k) {
+        char16_t c = enc[k];
+        bool alpha = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        if (!alpha && (k == 0 || !((c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-'))) return false;
+      }
+      if (encoding) encoding->assign(enc);
+      sawEncoding = true;
+    } else if (!sawStandalone && PseudoAttr(d, i, u"standalone", &vs, &ve)) {
+      std::u16string_view sa = d.substr(vs, ve - vs);
+      if (sa != u"yes" && sa != u"no") return false;
+      sawStandalone = true;
+    } else {
+      return false;
+    }
+  }
+}
+
+bool FindDeclEncoding(std::u16string_view text, size_t* valueStart, size_t* valueEnd) {
+  for (size_t i = text.find(u"encoding"); i != text.npos; i = text.find(u"encoding", i + 1)) {
+    if (i == 0 || !IsSpace(text[i - 1])) continue;
+    size_t j = i;
+    if (PseudoAttr(text, j, u"encoding", valueStart, valueEnd)) return true;
+  }
+  return false;
+}
+
+HRESULT SaveDocument(Store* s, ByteSink& sink) {
+  std::u16string encoding;
+  uint32_t f = s->firstChild(kDocIndex);
+  if (f && s->node(f).kind() == kPI && s->name(s->node(f).name()).isXmlDecl) {
+    std::u16string data;
+    s->appendText16(f, data);
+    ParseXmlDecl(data, &encoding);
+  }
+  try {
+    Encoder enc;
+    HRESULT hr = enc.openBytes(&sink, encoding);
+    if (FAILED(hr)) return hr;
+    Serializer ser(s, enc);
+    hr = ser.run(kDocIndex);
+    if (FAILED(hr)) return hr;
+    return enc.flush(true);
+  } catch (const std::bad_alloc&) {
+    return Fail(E_OUTOFMEMORY, u"Out of memory.");
+  }
+}
+
+HRESULT SerializeToUtf16(Store* s, uint32_t i, std::u16string& out) {
+  try {
+    Encoder enc;
+    enc.openString(&out);
+    Serializer ser(s, enc);
+    HRESULT hr = ser.run(i);
+    if (FAILED(hr)) return hr;
+    return enc.flush(true);
+  } catch (const std::bad_alloc&) {
+    return Fail(E_OUTOFMEMORY, u"Out of memory.");
+  }
+}
+
+}  // namespace twdom

@@ -1,0 +1,626 @@
+#include "dom_store.h"
+
+#include <new>
+
+namespace twdom {
+
+/* ---- WrapperMap --------------------------------------------------------- */
+
+namespace {
+constexpr uint32_t kTomb = ~0u;
+inline size_t HashIndex(uint32_t k) { return size_t(k) * 0x9E3779B97F4A7C15ull >> 20; }
+}  // namespace
+
+void* WrapperMap::find(uint32_t key) const {
+  if (!cap_) return nullptr;
+  size_t mask = cap_ - 1;
+  for (size_t i = HashIndex(key) & mask;; i = (i + 1) & mask) {
+    if (slots_[i].key == key) return slots_[i].value;
+    if (slots_[i].key == 0) return nullptr;
+  }
+}
+
+void WrapperMap::rehash(size_t cap) {
+  Slot* old = slots_;
+  size_t oldCap = cap_;
+  slots_ = new Slot[cap]();
+  cap_ = cap;
+  used_ = live_ = 0;
+  for (size_t i = 0; i < oldCap; ++i) {
+    if (old[i].key != 0 && old[i].key != kTomb) insert(old[i].key, old[i].value);
+  }
+  delete[] old;
+}
+
+void WrapperMap::insert(uint32_t key, void* value) {
+  if ((used_ + 1) * 4 >= cap_ * 3) rehash(cap_ ? (live_ * 4 >= cap_ ? cap_ * 2 : cap_) : 64);
+  size_t mask = cap_ - 1;
+  size_t tomb = SIZE_MAX;
+  for (size_t i = HashIndex(key) & mask;; i = (i + 1) & mask) {
+    if (slots_[i].key == key) {
+      slots_[i].value = value;
+      return;
+    }
+    if (slots_[i].key == kTomb && tomb == SIZE_MAX) tomb = i;
+    if (slots_[i].key == 0) {
+      if (tomb != SIZE_MAX) {
+        i = tomb;
+      } else {
+        ++used_;
+      }
+      slots_[i].key = key;
+      slots_[i].value = value;
+      ++live_;
+      return;
+    }
+  }
+}
+
+void WrapperMap::erase(uint32_t key) {
+  if (!cap_) return;
+  size_t mask = cap_ - 1;
+  for (size_t i = HashIndex(key) & mask;; i = (i + 1) & mask) {
+    if (slots_[i].key == key) {
+      slots_[i].key = kTomb;
+      slots_[i].value = nullptr;
+      --live_;
+      return;
+    }
+    if (slots_[i].key == 0) return;
+  }
+}
+
+/* ---- text helpers ------------------------------------------------------- */
+
+size_t Utf16ToUtf8(const char16_t* s, size_t n, char* out, bool* ascii) {
+  char* o = out;
+  size_t i = 0;
+  bool allAscii = true;
+  while (i < n) {
+    // Runs of ASCII: the common case, copied with a loop the compiler widens.
+    size_t j = i;
+    while (j + 8 <= n) {
+      uint64_t a, b;
+      std::memcpy(&a, s + j, 8);
+      std::memcpy(&b, s + j + 4, 8);
+      if ((a | b) & 0xFF80FF80FF80FF80ull) break;
+      for (int k = 0; k < 8; ++k) o[k] = char(s[j + k]);
+      o += 8;
+      j += 8;
+    }
+    while (j < n && s[j] < 0x80) *o++ = char(s[j++]);
+    i = j;
+    if (i >= n) break;
+    allAscii = false;
+    uint32_t c = s[i++];
+    if (c < 0x800) {
+      *o++ = char(0xC0 | (c >> 6));
+      *o++ = char(0x80 | (c & 0x3F));
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      if (c <= 0xDBFF && i < n && s[i] >= 0xDC00 && s[i] <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (s[i++] - 0xDC00);
+        *o++ = char(0xF0 | (c >> 18));
+        *o++ = char(0x80 | ((c >> 12) & 0x3F));
+        *o++ = char(0x80 | ((c >> 6) & 0x3F));
+        *o++ = char(0x80 | (c & 0x3F));
+        continue;
+      }
+      c = 0xFFFD;
+    }
+    *o++ = char(0xE0 | (c >> 12));
+    *o++ = char(0x80 | ((c >> 6) & 0x3F));
+    *o++ = char(0x80 | (c & 0x3F));
+  }
+  if (ascii) *ascii = allAscii;
+  return size_t(o - out);
+}
+
+size_t Utf8ToUtf16(const char* s, size_t n, char16_t* out) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+  char16_t* o = out;
+  size_t i = 0;
+  while (i < n) {
+    while (i + 8 <= n) {
+      uint64_t a;
+      std::memcpy(&a, p + i, 8);
+      if (a & 0x8080808080808080ull) break;
+      for (int k = 0; k < 8; ++k) o[k] = char16_t(p[i + k]);
+      o += 8;
+      i += 8;
+    }
+    if (i >= n) break;
+    uint32_t c = p[i];
+    if (c < 0x80) {
+      *o++ = char16_t(c);
+      ++i;
+    } else if (c < 0xE0 && i + 1 < n) {
+      *o++ = char16_t(((c & 0x1F) << 6) | (p[i + 1] & 0x3F));
+      i += 2;
+    } else if (c < 0xF0 && i + 2 < n) {
+      *o++ = char16_t(((c & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F));
+      i += 3;
+    } else if (i + 3 < n) {
+      uint32_t cp = ((c & 0x07) << 18) | ((p[i + 1] & 0x3F) << 12) | ((p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F);
+      cp -= 0x10000;
+      *o++ = char16_t(0xD800 + (cp >> 10));
+      *o++ = char16_t(0xDC00 + (cp & 0x3FF));
+      i += 4;
+    } else {
+      *o++ = 0xFFFD;  // truncated sequence: never produced by this store
+      break;
+    }
+  }
+  return size_t(o - out);
+}
+
+size_t Utf16Length(const char* s, size_t n) {
+  size_t units = 0;
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if ((c & 0xC0) != 0x80) ++units;
+    if (c >= 0xF0) ++units;
+  }
+  return units;
+}
+
+std::string ToUtf8(std::u16string_view s) {
+  std::string out(s.size() * 3, '\0');
+  out.resize(Utf16ToUtf8(s.data(), s.size(), out.data(), nullptr));
+  return out;
+}
+
+std::u16string ToUtf16(std::string_view s) {
+  std::u16string out(s.size(), u'\0');
+  out.resize(Utf8ToUtf16(s.data(), s.size(), out.data()));
+  return out;
+}
+
+bool IsXmlText(const char16_t* s, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    char16_t c = s[i];
+    if (c >= 0x20 && c < 0xD800) continue;
+    if (c < 0x20) {
+      if (c == 0x9 || c == 0xA || c == 0xD) continue;
+      return false;
+    }
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+        ++i;
+        continue;
+      }
+      return false;
+    }
+    if (c <= 0xDFFF) return false;  // lone low surrogate
+    if (c == 0xFFFE || c == 0xFFFF) return false;
+  }
+  return true;
+}
+
+namespace {
+
+bool IsNameStart(uint32_t c) {
+  if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
+  return (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+         (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D) ||
+         (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
+         (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+bool IsNameChar(uint32_t c) {
+  if (IsNameStart(c)) return true;
+  if (c < 0x80) return (c >= '0' && c <= '9') || c == '-' || c == '.';
+  return c == 0xB7 || (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
+/* Decodes one code point; 0 on a lone surrogate. */
+uint32_t NextCp(const char16_t* s, size_t n, size_t& i) {
+  uint32_t c = s[i++];
+  if (c >= 0xD800 && c <= 0xDBFF) {
+    if (i < n && s[i] >= 0xDC00 && s[i] <= 0xDFFF) return 0x10000 + ((c - 0xD800) << 10) + (s[i++] - 0xDC00);
+    return 0;
+  }
+  if (c >= 0xDC00 && c <= 0xDFFF) return 0;
+  return c;
+}
+
+bool IsNCNameRange(const char16_t* s, size_t n) {
+  if (n == 0) return false;
+  size_t i = 0;
+  uint32_t c = NextCp(s, n, i);
+  if (c == ':' || !IsNameStart(c)) return false;
+  while (i < n) {
+    c = NextCp(s, n, i);
+    if (c == ':' || !IsNameChar(c)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsXmlName(const char16_t* s, size_t n) {
+  if (n == 0) return false;
+  size_t i = 0;
+  if (!IsNameStart(NextCp(s, n, i))) return false;
+  while (i < n) {
+    if (!IsNameChar(NextCp(s, n, i))) return false;
+  }
+  return true;
+}
+
+bool IsQName(const char16_t* s, size_t n) {
+  size_t colon = n;
+  for (size_t i = 0; i < n; ++i) {
+    if (s[i] == ':') {
+      colon = i;
+      break;
+    }
+  }
+  if (colon == n) return IsNCNameRange(s, n);
+  return IsNCNameRange(s, colon) && IsNCNameRange(s + colon + 1, n - colon - 1);
+}
+
+/* ---- Store -------------------------------------------------------------- */
+
+namespace {
+inline uint64_t HashUnits(const char16_t* s, size_t n, uint64_t seed) {
+  uint64_t h = 1469598103934665603ull ^ seed;
+  for (size_t i = 0; i < n; ++i) h = (h ^ s[i]) * 1099511628211ull;
+  return h ^ (h >> 29);
+}
+}  // namespace
+
+Store::Store() {
+  nsList16_.emplace_back();
+  nsList8_.emplace_back();
+  nameHash_.assign(256, 0);
+  nsHash_.assign(16, 0);
+  reset();
+}
+
+Store::~Store() = default;
+
+void Store::reset() {
+  nodes_.truncate(0);
+  text_.truncate(0);
+  if (!nodes_.reserveMore(2)) throw std::bad_alloc();
+  NodeRec* r = nodes_.extend(2);
+  std::memset(r, 0, 2 * sizeof(NodeRec));
+  r[1].head = kDocument;
+  r[1].prev = kDocIndex;
+  ++generation_;
+}
+
+uint32_t Store::newNode(Kind kind, uint32_t nameId) {
+  if (nodes_.size() >= 0xFFFFFFF0u || !nodes_.reserveMore(1)) return 0;
+  uint32_t i = uint32_t(nodes_.size());
+  NodeRec* r = nodes_.extend(1);
+  r->parent = 0;
+  r->next = 0;
+  r->prev = i;
+  r->head = uint32_t(kind) | (nameId << 8);
+  r->el.firstChild = 0;
+  r->el.firstAttr = 0;
+  return i;
+}
+
+uint32_t Store::internNs(const char16_t* uri, size_t len) {
+  if (len == 0) return 0;
+  size_t mask = nsHash_.size() - 1;
+  for (size_t h = HashUnits(uri, len, 7) & mask;; h = (h + 1) & mask) {
+    uint32_t v = nsHash_[h];
+    if (v == 0) {
+      uint32_t id = uint32_t(nsList16_.size());
+      nsList16_.emplace_back(uri, len);
+      nsList8_.push_back(ToUtf8(nsList16_.back()));
+      nsHash_[h] = id;
+      if (nsList16_.size() * 2 > nsHash_.size()) {
+        std::vector<uint32_t> grown(nsHash_.size() * 2, 0);
+        size_t m = grown.size() - 1;
+        for (uint32_t k = 1; k < nsList16_.size(); ++k) {
+          const std::u16string& u = nsList16_[k];
+          size_t p = HashUnits(u.data(), u.size(), 7) & m;
+          while (grown[p]) p = (p + 1) & m;
+          grown[p] = k;
+        }
+        nsHash_.swap(grown);
+      }
+      return id;
+    }
+    const std::u16string& u = nsList16_[v];
+    if (u.size() == len && std::memcmp(u.data(), uri, len * 2) == 0) return v;
+  }
+}
+
+uint32_t Store::internName(const char16_t* qname, size_t len, uint32_t ns) {
+  size_t mask = nameHash_.size() - 1;
+  for (size_t h = HashUnits(qname, len, ns) & mask;; h = (h + 1) & mask) {
+    uint32_t v = nameHash_[h];
+    if (v == 0) {
+      if (names_.size() >= kMaxNameId) return ~0u;
+      uint32_t id = uint32_t(names_.size());
+      NameEntry e;
+      e.qname16.assign(qname, len);
+      e.qname8 = ToUtf8(e.qname16);
+      size_t c = e.qname16.find(u':');
+      e.prefixLen16 = c == std::u16string::npos ? 0 : uint32_t(c);
+      size_t c8 = e.qname8.find(':');
+      e.prefixLen8 = c8 == std::string::npos ? 0 : uint32_t(c8);
+      e.ns = ns;
+      e.isXmlDecl = e.qname16 == u"xml";
+      names_.push_back(std::move(e));
+      nameHash_[h] = id + 1;
+      if (names_.size() * 2 > nameHash_.size()) {
+        std::vector<uint32_t> grown(nameHash_.size() * 2, 0);
+        size_t m = grown.size() - 1;
+        for (uint32_t k = 0; k < names_.size(); ++k) {
+          const NameEntry& ne = names_[k];
+          size_t p = HashUnits(ne.qname16.data(), ne.qname16.size(), ne.ns) & m;
+          while (grown[p]) p = (p + 1) & m;
+          grown[p] = k + 1;
+        }
+        nameHash_.swap(grown);
+      }
+      return id;
+    }
+    const NameEntry& e = names_[v - 1];
+    if (e.ns == ns && e.qname16.size() == len && std::memcmp(e.qname16.data(), qname, len * 2) == 0) return v - 1;
+  }
+}
+
+bool Store::reserveText(size_t bytes) {
+  if (text_.size() + bytes > 0xFFFFFFFFull) return false;
+  return text_.reserveMore(bytes);
+}
+
+bool Store::setText(uint32_t i, const char16_t* s, size_t n) {
+  if (!reserveText(n * 3)) return false;
+  char* o = text_.data() + text_.size();
+  bool ascii;
+  size_t w = Utf16ToUtf8(s, n, o, &ascii);
+  NodeRec& r = nodes_[i];
+  r.tx.off = uint32_t(text_.size());
+  r.tx.len = uint32_t(w);
+  text_.extend(w);
+  if (ascii) {
+    r.setFlag(kFlagAscii);
+  } else {
+    r.clearFlag(kFlagAscii);
+  }
+  return true;
+}
+
+bool Store::setText8(uint32_t i, const char* s, size_t n, bool ascii) {
+  if (!reserveText(n)) return false;
+  char* o = text_.data() + text_.size();
+  std::memcpy(o, s, n);
+  NodeRec& r = nodes_[i];
+  r.tx.off = uint32_t(text_.size());
+  r.tx.len = uint32_t(n);
+  text_.extend(n);
+  if (ascii) {
+    r.setFlag(kFlagAscii);
+  } else {
+    r.clearFlag(kFlagAscii);
+  }
+  return true;
+}
+
+bool Store::appendText(uint32_t i, const char16_t* s, size_t n) {
+  NodeRec& r0 = nodes_[i];
+  if (size_t(r0.tx.off) + r0.tx.len != text_.size()) {
+    // Not at the end of the heap: move the old data there first.
+    size_t len = r0.tx.len;
+    if (!reserveText(len + n * 3)) return false;
+    NodeRec& r = nodes_[i];
+    char* o = text_.data() + text_.size();
+    std::memmove(o, text_.data() + r.tx.off, len);
+    r.tx.off = uint32_t(text_.size());
+    text_.extend(len);
+  }
+  if (!reserveText(n * 3)) return false;
+  NodeRec& r = nodes_[i];
+  bool ascii;
+  size_t w = Utf16ToUtf8(s, n, text_.data() + text_.size(), &ascii);
+  if (size_t(r.tx.len) + w > 0xFFFFFFFFull) return false;
+  text_.extend(w);
+  r.tx.len += uint32_t(w);
+  if (!ascii) r.clearFlag(kFlagAscii);
+  return true;
+}
+
+BSTR Store::textBstr(uint32_t i) const {
+  const NodeRec& r = nodes_[i];
+  const char* s = text_.data() + r.tx.off;
+  size_t n = r.tx.len;
+  size_t units = r.hasFlag(kFlagAscii) ? n : Utf16Length(s, n);
+  if (units > 0x3FFFFFFF) return nullptr;
+  BSTR b = SysAllocStringLen(nullptr, UINT(units));
+  if (!b) return nullptr;
+  if (r.hasFlag(kFlagAscii)) {
+    for (size_t k = 0; k < n; ++k) b[k] = char16_t(static_cast<unsigned char>(s[k]));
+  } else {
+    Utf8ToUtf16(s, n, b);
+  }
+  b[units] = 0;
+  return b;
+}
+
+BSTR Store::nameBstr(uint32_t i) const {
+  const std::u16string& q = names_[nodes_[i].name()].qname16;
+  return SysAllocStringLen(q.data(), UINT(q.size()));
+}
+
+void Store::appendText16(uint32_t i, std::u16string& out) const {
+  const NodeRec& r = nodes_[i];
+  size_t old = out.size();
+  out.resize(old + r.tx.len);
+  size_t w = Utf8ToUtf16(text_.data() + r.tx.off, r.tx.len, out.data() + old);
+  out.resize(old + w);
+}
+
+uint32_t Store::prevSibling(uint32_t i) const {
+  const NodeRec& r = nodes_[i];
+  if (!r.parent) return 0;
+  const NodeRec& p = nodes_[r.parent];
+  uint32_t first = r.kind() == kAttribute ? p.el.firstAttr : p.el.firstChild;
+  return first == i ? 0 : r.prev;
+}
+
+void Store::link(uint32_t p, uint32_t c, uint32_t ref) {
+  NodeRec& pr = nodes_[p];
+  NodeRec& cr = nodes_[c];
+  cr.parent = p;
+  uint32_t first = pr.el.firstChild;
+  if (!first) {
+    pr.el.firstChild = c;
+    cr.prev = c;
+    cr.next = 0;
+  } else if (!ref) {
+    uint32_t last = nodes_[first].prev;
+    nodes_[last].next = c;
+    cr.prev = last;
+    cr.next = 0;
+    nodes_[first].prev = c;
+  } else {
+    NodeRec& rr = nodes_[ref];
+    cr.next = ref;
+    cr.prev = rr.prev;
+    if (ref == first) {
+      pr.el.firstChild = c;
+    } else {
+      nodes_[rr.prev].next = c;
+    }
+    rr.prev = c;
+  }
+  ++generation_;
+}
+
+void Store::linkAttr(uint32_t e, uint32_t a) {
+  NodeRec& er = nodes_[e];
+  NodeRec& ar = nodes_[a];
+  ar.parent = e;
+  ar.next = 0;
+  uint32_t first = er.el.firstAttr;
+  if (!first) {
+    er.el.firstAttr = a;
+    ar.prev = a;
+  } else {
+    uint32_t last = nodes_[first].prev;
+    nodes_[last].next = a;
+    ar.prev = last;
+    nodes_[first].prev = a;
+  }
+  ++generation_;
+}
+
+void Store::unlink(uint32_t i) {
+  NodeRec& r = nodes_[i];
+  if (!r.parent) return;
+  NodeRec& p = nodes_[r.parent];
+  uint32_t& first = r.kind() == kAttribute ? p.el.firstAttr : p.el.firstChild;
+  if (first == i) {
+    first = r.next;
+    if (r.next) nodes_[r.next].prev = r.prev;
+  } else {
+    nodes_[r.prev].next = r.next;
+    if (r.next) {
+      nodes_[r.next].prev = r.prev;
+    } else {
+      nodes_[first].prev = r.prev;  // i was last
+    }
+  }
+  r.parent = 0;
+  r.next = 0;
+  r.prev = i;
+  ++generation_;
+}
+
+bool Store::isAncestorOrSelf(uint32_t a, uint32_t i) const {
+  for (uint32_t k = i; k; k = nodes_[k].parent) {
+    if (k == a) return true;
+  }
+  return false;
+}
+
+uint32_t Store::findAttr(uint32_t e, std::u16string_view qname) const {
+  for (uint32_t a = firstAttr(e); a; a = nodes_[a].next) {
+    if (names_[nodes_[a].name()].qname16 == qname) return a;
+  }
+  return 0;
+}
+
+void Store::moveChildren(uint32_t from, uint32_t to) {
+  uint32_t c = nodes_[from].el.firstChild;
+  if (!c) return;
+  for (uint32_t k = c; k; k = nodes_[k].next) nodes_[k].parent = to;
+  uint32_t first = nodes_[to].el.firstChild;
+  if (!first) {
+    nodes_[to].el.firstChild = c;
+  } else {
+    uint32_t last = nodes_[first].prev;
+    uint32_t newLast = nodes_[c].prev;
+    nodes_[last].next = c;
+    nodes_[c].prev = last;
+    nodes_[first].prev = newLast;
+  }
+  nodes_[from].el.firstChild = 0;
+  ++generation_;
+}
+
+uint32_t Store::clone(uint32_t src, bool deep) {
+  auto copyOne = [this](uint32_t s) -> uint32_t {
+    uint32_t d = newNode(nodes_[s].kind(), nodes_[s].name());
+    if (!d) return 0;
+    NodeRec& dr = nodes_[d];
+    const NodeRec& sr = nodes_[s];
+    dr.head = sr.head & ~(uint32_t(kFlagWrapped) << 4);
+    if (!sr.hasChildren()) {
+      dr.tx = sr.tx;  // character data is immutable once written: share it
+    } else {
+      dr.el.firstChild = dr.el.firstAttr = 0;
+    }
+    return d;
+  };
+  auto copyAttrs = [this, &copyOne](uint32_t s, uint32_t d) -> bool {
+    if (nodes_[s].kind() != kElement) return true;
+    for (uint32_t a = nodes_[s].el.firstAttr; a; a = nodes_[a].next) {
+      uint32_t na = copyOne(a);
+      if (!na) return false;
+      linkAttr(d, na);
+    }
+    return true;
+  };
+  uint32_t root = copyOne(src);
+  if (!root || !copyAttrs(src, root)) return 0;
+  if (!deep || !nodes_[src].hasChildren()) return root;
+  // Iterative pre-order copy: (source, copy) of the current position.
+  uint32_t s = nodes_[src].el.firstChild;
+  uint32_t dParent = root;
+  while (s) {
+    uint32_t d = copyOne(s);
+    if (!d || !copyAttrs(s, d)) return 0;
+    link(dParent, d, 0);
+    if (nodes_[s].hasChildren() && nodes_[s].el.firstChild) {
+      dParent = d;
+      s = nodes_[s].el.firstChild;
+      continue;
+    }
+    while (s != src && !nodes_[s].next) {
+      s = nodes_[s].parent;
+      dParent = nodes_[dParent].parent;
+    }
+    if (s == src) break;
+    s = nodes_[s].next;  // a sibling: dParent is still the copy of its parent
+  }
+  return root;
+}
+
+size_t Store::bytesUsed() const {
+  size_t n = nodes_.size() * sizeof(NodeRec) + text_.size();
+  for (const NameEntry& e : names_) n += sizeof(NameEntry) + e.qname16.size() * 2 + e.qname8.size();
+  return n;
+}
+
+}  // namespace twdom

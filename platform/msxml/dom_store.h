@@ -1,0 +1,311 @@
+// Node storage of one document: compact records in growable arrays, names
+// interned per document, character data held once as UTF-8.
+//
+// Records are addressed by 32-bit index (0 = none) and are never freed one by
+// one: a record lives as long as its store, and the store lives as long as the
+// document object or any node object made over it holds a reference. That is
+// what keeps a node valid after its document object or its tree let go of it.
+#pragma once
+
+#include <sys/mman.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "twxml/platform/com.h"
+#include "twxml/platform/msxml.h"
+
+namespace twdom {
+
+class DomDocument;
+struct ParseErrorState;
+
+/* Node kinds kept in a record; the numbers are the DOM node type numbers. */
+enum Kind : uint8_t {
+  kElement = NODE_ELEMENT,
+  kAttribute = NODE_ATTRIBUTE,
+  kText = NODE_TEXT,
+  kCData = NODE_CDATA_SECTION,
+  kPI = NODE_PROCESSING_INSTRUCTION,
+  kComment = NODE_COMMENT,
+  kDocument = NODE_DOCUMENT,
+  kFragment = NODE_DOCUMENT_FRAGMENT,
+};
+
+/* Record flags (4 bits). */
+enum : uint8_t {
+  kFlagWrapped = 1,    // a node object exists for this record (see Store::wrappers_)
+  kFlagAscii = 2,      // character data is plain ASCII
+  kFlagDefaulted = 4,  // attribute supplied by a DTD default
+};
+
+/* 24 bytes. Sibling lists are circular backwards: first.prev is the last
+   sibling, so the last child and appends are O(1) without a tail field.
+   A detached node has parent 0, next 0 and prev pointing at itself. */
+struct NodeRec {
+  uint32_t parent;
+  uint32_t next;
+  uint32_t prev;
+  uint32_t head;  // kind (4 bits) | flags (4 bits) | name id (24 bits)
+  union {
+    struct {
+      uint32_t firstChild;
+      uint32_t firstAttr;
+    } el;  // element, document, fragment
+    struct {
+      uint32_t off;
+      uint32_t len;
+    } tx;  // text, CDATA, comment, PI data, attribute value (UTF-8 bytes)
+  };
+
+  Kind kind() const { return Kind(head & 0xF); }
+  uint8_t flags() const { return uint8_t((head >> 4) & 0xF); }
+  uint32_t name() const { return head >> 8; }
+  void setFlag(uint8_t f) { head |= uint32_t(f) << 4; }
+  void clearFlag(uint8_t f) { head &= ~(uint32_t(f) << 4); }
+  bool hasFlag(uint8_t f) const { return (head >> 4) & f; }
+  bool hasChildren() const { return kind() == kElement || kind() == kDocument || kind() == kFragment; }
+};
+static_assert(sizeof(NodeRec) == 24, "node records stay compact");
+
+constexpr uint32_t kMaxNameId = (1u << 24) - 1;
+constexpr uint32_t kDocIndex = 1;
+
+/* An array that grows in place where the kernel can remap it, so a large
+   document never holds two copies of its records while growing. */
+template <class T>
+class GrowArray {
+ public:
+  GrowArray() = default;
+  GrowArray(const GrowArray&) = delete;
+  GrowArray& operator=(const GrowArray&) = delete;
+  ~GrowArray() { release(); }
+
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  size_t size() const { return size_; }
+  T& operator[](size_t i) { return data_[i]; }
+  const T& operator[](size_t i) const { return data_[i]; }
+
+  /* Makes room for n more elements; false when memory is exhausted. */
+  bool reserveMore(size_t n) {
+    if (cap_ - size_ >= n) return true;
+    return grow(size_ + n);
+  }
+  /* Appends n uninitialised elements; the caller has reserved them. */
+  T* extend(size_t n) {
+    T* p = data_ + size_;
+    size_ += n;
+    return p;
+  }
+  void truncate(size_t n) { size_ = n; }
+  void release() {
+    if (data_) munmap(data_, cap_ * sizeof(T));
+    data_ = nullptr;
+    size_ = cap_ = 0;
+  }
+
+ private:
+  bool grow(size_t need) {
+    size_t bytes = cap_ * sizeof(T);
+    size_t want = bytes ? bytes * 2 : 64 * 1024;
+    while (want < need * sizeof(T)) want *= 2;
+    void* p;
+    if (!data_) {
+      p = mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    } else {
+      p = mremap(data_, bytes, want, MREMAP_MAYMOVE);
+    }
+    if (p == MAP_FAILED) return false;
+    data_ = static_cast<T*>(p);
+    cap_ = want / sizeof(T);
+    return true;
+  }
+  T* data_ = nullptr;
+  size_t size_ = 0;
+  size_t cap_ = 0;
+};
+
+/* An interned name: a qualified name together with its namespace URI. */
+struct NameEntry {
+  std::u16string qname16;
+  std::string qname8;
+  uint32_t prefixLen16;  // units before ':' (0 when unprefixed)
+  uint32_t prefixLen8;
+  uint32_t ns;  // namespace id (0 = no namespace)
+  bool isXmlDecl;  // PI target "xml"
+};
+
+/* Small open-addressing map from record index to its node object. */
+class WrapperMap {
+ public:
+  ~WrapperMap() { delete[] slots_; }
+  void* find(uint32_t key) const;
+  void insert(uint32_t key, void* value);
+  void erase(uint32_t key);
+
+ private:
+  struct Slot {
+    uint32_t key;  // 0 empty, ~0u deleted
+    void* value;
+  };
+  void rehash(size_t cap);
+  Slot* slots_ = nullptr;
+  size_t cap_ = 0;
+  size_t used_ = 0;  // live + deleted
+  size_t live_ = 0;
+};
+
+/* Load-error details, kept with the document's content. */
+struct ParseErrorState {
+  HRESULT code = 0;
+  std::u16string reason;
+  std::u16string srcText;
+  LONG line = 0;
+  LONG linepos = 0;
+  LONG filepos = 0;
+};
+
+class Store {
+ public:
+  Store();
+  ~Store();
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+
+  void addRef() { refs_.fetch_add(1, std::memory_order_relaxed); }
+  void release() {
+    if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
+  uint32_t refCount() const { return refs_.load(std::memory_order_relaxed); }
+
+  NodeRec& node(uint32_t i) { return nodes_[i]; }
+  const NodeRec& node(uint32_t i) const { return nodes_[i]; }
+  uint32_t nodeCount() const { return uint32_t(nodes_.size()); }
+  const NameEntry& name(uint32_t id) const { return names_[id]; }
+  const std::u16string& ns16(uint32_t id) const { return nsList16_[id]; }
+  const std::string& ns8(uint32_t id) const { return nsList8_[id]; }
+
+  /* ---- building -------------------------------------------------------- */
+  /* New detached record; 0 when out of memory. */
+  uint32_t newNode(Kind kind, uint32_t nameId);
+  /* Interns a namespace URI; 0 for the empty one. */
+  uint32_t internNs(const char16_t* uri, size_t len);
+  /* Interns (qualified name, namespace); ~0u when the table is full. */
+  uint32_t internName(const char16_t* qname, size_t len, uint32_t ns);
+  /* Stores UTF-16 text as the character data of record i. */
+  bool setText(uint32_t i, const char16_t* s, size_t n);
+  bool setText8(uint32_t i, const char* s, size_t n, bool ascii);
+  /* Appends UTF-16 text to record i, in place when its data ends the text heap. */
+  bool appendText(uint32_t i, const char16_t* s, size_t n);
+
+  std::string_view text8(uint32_t i) const {
+    const NodeRec& r = nodes_[i];
+    return std::string_view(text_.data() + r.tx.off, r.tx.len);
+  }
+  /* The character data as a new BSTR (null when out of memory). */
+  BSTR textBstr(uint32_t i) const;
+  BSTR nameBstr(uint32_t i) const;
+  /* Appends the character data as UTF-16. */
+  void appendText16(uint32_t i, std::u16string& out) const;
+
+  /* ---- tree ------------------------------------------------------------ */
+  uint32_t firstChild(uint32_t p) const { return nodes_[p].hasChildren() ? nodes_[p].el.firstChild : 0; }
+  uint32_t lastChild(uint32_t p) const {
+    uint32_t f = firstChild(p);
+    return f ? nodes_[f].prev : 0;
+  }
+  uint32_t nextSibling(uint32_t i) const { return nodes_[i].next; }
+  uint32_t prevSibling(uint32_t i) const;
+  uint32_t firstAttr(uint32_t e) const { return nodes_[e].kind() == kElement ? nodes_[e].el.firstAttr : 0; }
+
+  /* Links detached record c into p's children before ref (0 = at the end). */
+  void link(uint32_t p, uint32_t c, uint32_t ref);
+  /* Links detached attribute a at the end of element e's attributes. */
+  void linkAttr(uint32_t e, uint32_t a);
+  /* Detaches i from its parent's child or attribute list. */
+  void unlink(uint32_t i);
+  /* True when a is i or one of i's ancestors. */
+  bool isAncestorOrSelf(uint32_t a, uint32_t i) const;
+  /* Attribute of element e with the qualified name, or 0. */
+  uint32_t findAttr(uint32_t e, std::u16string_view qname) const;
+  /* Copies record i (and its subtree when deep) into a new detached record. */
+  uint32_t clone(uint32_t i, bool deep);
+  /* Moves every child of `from` to the end of `to`. */
+  void moveChildren(uint32_t from, uint32_t to);
+
+  /* Empties the store back to its bare document record (only when nothing
+     but the document references it). */
+  void reset();
+  /* Counts record changes that can invalidate cached positions. */
+  uint64_t generation() const { return generation_; }
+  void touch() { ++generation_; }
+
+  /* ---- node objects ---------------------------------------------------- */
+  void* findWrapper(uint32_t i) const { return nodes_[i].hasFlag(kFlagWrapped) ? wrappers_.find(i) : nullptr; }
+  void setWrapper(uint32_t i, void* w) {
+    wrappers_.insert(i, w);
+    nodes_[i].setFlag(kFlagWrapped);
+  }
+  void clearWrapper(uint32_t i) {
+    wrappers_.erase(i);
+    nodes_[i].clearFlag(kFlagWrapped);
+  }
+  /* The document object over this store while one is alive (not counted). */
+  DomDocument* document = nullptr;
+
+  /* ---- document settings kept with the content ------------------------- */
+  ParseErrorState parseError;
+  bool preserveWhiteSpace = false;
+  bool async = true;
+
+  /* Bytes held by records and text (for measurements and tests). */
+  size_t bytesUsed() const;
+
+ private:
+  std::atomic<uint32_t> refs_{1};
+  GrowArray<NodeRec> nodes_;
+  GrowArray<char> text_;
+  std::vector<NameEntry> names_;
+  std::vector<std::u16string> nsList16_;
+  std::vector<std::string> nsList8_;
+  std::vector<uint32_t> nameHash_;  // open addressing over names_ (id+1, 0 empty)
+  std::vector<uint32_t> nsHash_;
+  WrapperMap wrappers_;
+  uint64_t generation_ = 0;
+
+  bool reserveText(size_t bytes);
+};
+
+/* ---- text helpers ------------------------------------------------------- */
+
+/* UTF-16 to UTF-8; out must hold 3*n bytes. Returns bytes written and sets
+   ascii when every unit was below 0x80. Lone surrogates become U+FFFD. */
+size_t Utf16ToUtf8(const char16_t* s, size_t n, char* out, bool* ascii);
+/* UTF-8 to UTF-16; out must hold n units. Returns units written. */
+size_t Utf8ToUtf16(const char* s, size_t n, char16_t* out);
+/* UTF-16 units that Utf8ToUtf16 produces for this input. */
+size_t Utf16Length(const char* s, size_t n);
+std::string ToUtf8(std::u16string_view s);
+std::u16string ToUtf16(std::string_view s);
+
+/* True when every character may appear in an XML 1.0 document (no C0
+   controls other than tab/LF/CR, no U+FFFE/U+FFFF, no lone surrogates). */
+bool IsXmlText(const char16_t* s, size_t n);
+/* Qualified-name check: NCName or NCName ':' NCName. */
+bool IsQName(const char16_t* s, size_t n);
+/* Name check: any XML Name (colons allowed anywhere). */
+bool IsXmlName(const char16_t* s, size_t n);
+
+inline size_t Len16(const char16_t* s) {
+  if (!s) return 0;
+  size_t n = 0;
+  while (s[n]) ++n;
+  return n;
+}
+
+}  // namespace twdom
