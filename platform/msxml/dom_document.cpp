@@ -439,8 +439,6 @@ HRESULT DomDocument::put_preserveWhiteSpace(VARIANT_BOOL preserve) {
 
 /* ---- class registration ------------------------------------------------- */
 
-namespace {
-
 HRESULT CreateDocument(IUnknown* outer, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
@@ -459,8 +457,14 @@ HRESULT CreateDocument(IUnknown* outer, REFIID iid, void** out) {
   return hr;
 }
 
+namespace {
+
+// A document that cannot load is no document class: register only where the
+// parser core is linked in.
 struct Registration {
-  Registration() { TwRegisterClass(CLSID_DOMDocument, &CreateDocument); }
+  Registration() {
+    if (ReaderLinked()) TwRegisterClass(CLSID_DOMDocument, &CreateDocument);
+  }
 } const registration;
 
 }  // namespace

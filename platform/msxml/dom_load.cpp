@@ -269,6 +269,8 @@ class Builder {
 
 }  // namespace
 
+bool ReaderLinked() { return TwCreateXmlReaderInProc != nullptr; }
+
 void ResetContent(Store* s) {
   if (s->refCount() == 1) {
     s->reset();

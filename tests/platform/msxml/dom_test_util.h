@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "dom_objects.h"
 #include "twxml/platform/com.h"
 #include "twxml/platform/msxml.h"
 
@@ -70,10 +71,20 @@ class Bstr {
   BSTR b_ = nullptr;
 };
 
-/* COM initialised for the test's thread. */
+/* COM initialised for the test's thread; the document class is registered
+   here when the build registers it only with the parser core present. */
 class DomTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    IUnknown* probe = nullptr;
+    if (CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                         reinterpret_cast<void**>(&probe)) == REGDB_E_CLASSNOTREG) {
+      TwRegisterClass(CLSID_DOMDocument, &twdom::CreateDocument);
+    } else if (probe) {
+      probe->Release();
+    }
+  }
   void TearDown() override { CoUninitialize(); }
 };
 
