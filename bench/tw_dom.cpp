@@ -1,4 +1,6 @@
 // The DOM document class through its COM interfaces.
+#include <cstdio>
+
 #include "engines.h"
 #include "mem_istream.h"
 #include "twxml/platform/msxml.h"
@@ -40,6 +42,24 @@ bool load(IXMLDOMDocument* d, const std::string& doc, std::string* error) {
   stream->Release();
   if (hr != S_OK || ok != VARIANT_TRUE) {
     *error = "load failed";
+    IXMLDOMParseError* pe = nullptr;
+    if (SUCCEEDED(d->get_parseError(&pe)) && pe) {
+      LONG code = 0, line = 0, col = 0;
+      BSTR reason = nullptr;
+      pe->get_errorCode(&code);
+      pe->get_line(&line);
+      pe->get_linepos(&col);
+      pe->get_reason(&reason);
+      char buf[96];
+      std::snprintf(buf, sizeof buf, " (0x%08X at %d:%d: ", static_cast<unsigned>(code),
+                    static_cast<int>(line), static_cast<int>(col));
+      *error += buf;
+      for (UINT i = 0; reason && i < SysStringLen(reason) && i < 120; ++i)
+        *error += reason[i] < 0x80 ? static_cast<char>(reason[i]) : '?';
+      *error += ")";
+      SysFreeString(reason);
+      pe->Release();
+    }
     return false;
   }
   return true;
