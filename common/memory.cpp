@@ -152,11 +152,17 @@ class MappingCache {
   Answer Check(uintptr_t a, uintptr_t e) {
     // Handle calls check the same few records over and over: each thread
     // keeps its last hit, valid until the next refresh, and skips the lock.
-    thread_local Range last{0, 0, true, false};
-    thread_local uint64_t lastGeneration = 0;
-    if (a >= last.start && e <= last.end &&
-        lastGeneration == generation_.load(std::memory_order_acquire)) {
-      return Confirm(last, a, e) ? Yes : No;
+    // One constant-initialised record in the initial TLS block: no lookup
+    // function and no guard on this path.
+    struct LastHit {
+      Range range;
+      uint64_t generation;
+    };
+    static thread_local LastHit last __attribute__((tls_model("initial-exec"))) = {
+        {0, 0, true, false}, 0};
+    if (a >= last.range.start && e <= last.range.end &&
+        last.generation == generation_.load(std::memory_order_acquire)) {
+      return Confirm(last.range, a, e) ? Yes : No;
     }
     Range hit;
     uint64_t generation;
@@ -165,8 +171,8 @@ class MappingCache {
       if (!Find(a, e, &hit)) return Unknown;
       generation = generation_.load(std::memory_order_relaxed);
     }
-    last = hit;
-    lastGeneration = generation;
+    last.range = hit;
+    last.generation = generation;
     return Confirm(hit, a, e) ? Yes : No;
   }
 

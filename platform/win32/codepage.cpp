@@ -133,20 +133,23 @@ bool ResolveCodePage(UINT cp, Target* t) {
   }
   if (cp == CP_ACP || cp == CP_OEMCP || cp == kCpMac || cp == CP_THREAD_ACP) {
     const char* cs = ThreadCodeset();
-    // Asked on every conversion, so the last codeset's answer is kept per thread.
+    // Asked on every conversion, so the last codeset's answer is kept per
+    // thread, in a plain record (no constructor, no lookup function).
     struct LastCodeset {
-      std::string name;
-      bool utf8 = false;
-      bool known = false;
+      char name[40];  // zero-terminated; empty means nothing kept
+      bool utf8;
     };
-    thread_local LastCodeset last;
-    LastCodeset& l = last;
-    if (!l.known || l.name != cs) {
-      l.name = cs;
-      l.utf8 = IsUtf8Codeset(NormalizeCodeset(cs));
-      l.known = true;
+    static thread_local LastCodeset last __attribute__((tls_model("initial-exec"))) = {{0}, false};
+    if (last.name[0] == 0 || std::strcmp(last.name, cs) != 0) {
+      const size_t n = std::strlen(cs);
+      last.utf8 = IsUtf8Codeset(NormalizeCodeset(cs));
+      if (n > 0 && n < sizeof last.name) {
+        std::memcpy(last.name, cs, n + 1);
+      } else {
+        last.name[0] = 0;  // too long (or empty) to keep: asked again next time
+      }
     }
-    if (l.utf8) {
+    if (last.utf8) {
       t->utf8 = true;
     } else {
       t->iconvName = cs;
