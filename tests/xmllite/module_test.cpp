@@ -251,6 +251,111 @@ TEST_F(Module, FileReadersAndWriters) {
   std::remove(path.c_str());
 }
 
+// Documents written to files in each encoding read back through the file
+// reader handle: the reader finds the encoding from the bytes.
+TEST_F(Module, FileRoundTripInEachEncoding) {
+  std::mt19937 rng(2024);
+  for (const char* encoding : {"UTF-8", "UTF-16", "ISO-8859-1", "windows-1252", "UTF-16BE"}) {
+    SCOPED_TRACE(encoding);
+    const std::string path = TempPath("enc.xml");
+    tree::Element doc{"root", {{"e", "\xc3\xa9\xe2\x82\xac"}}, "", {tree::Random(rng, true)}};
+    _XmlLiteWriterS* w = XmlLiteCreateFileWriterH(path.c_str(), 1, encoding);
+    REQUIRE_WRITER(w);
+    ASSERT_EQ(0, tree::Write(w, doc));
+    ASSERT_EQ(0, XmlLiteCloseWriterF(w));
+    _XmlLiteReaderS* r = XmlLiteCreateFileReaderH(path.c_str());
+    ASSERT_NE(nullptr, r);
+    ASSERT_EQ(0, XmlLiteReadElemF(r));
+    tree::Element back;
+    std::string error;
+    ASSERT_TRUE(tree::Read(r, doc, &back, &error)) << error;
+    EXPECT_EQ(doc, back);
+    EXPECT_EQ(76, XmlLiteReadElemF(r));
+    EXPECT_EQ(0, XmlLiteCloseReaderF(r));
+    std::remove(path.c_str());
+  }
+}
+
+// A document far larger than any read the module asks of the stream.
+TEST_F(Module, LargeDocumentsStreamThroughMemoryAndFiles) {
+  _XmlLiteWriterS* w = MemWriter(0, nullptr);
+  REQUIRE_WRITER(w);
+  const int kRecords = 20000;
+  ASSERT_EQ(0, XmlLiteWriteStartElemF(w, nullptr, "records", nullptr));
+  for (int i = 0; i < kRecords; ++i) {
+    std::string id = std::to_string(i);
+    ASSERT_EQ(0, XmlLiteWriteStartElemF(w, nullptr, "record", nullptr));
+    ASSERT_EQ(0, XmlLiteWriteAttrF(w, nullptr, "id", nullptr, id.c_str()));
+    ASSERT_EQ(0, XmlLiteWriteValueF(w, ("caf\xc3\xa9 number " + id).c_str()));
+    ASSERT_EQ(0, XmlLiteWriteEndElemF(w));
+  }
+  std::string text = Take(w);
+  EXPECT_EQ(0, XmlLiteCloseWriterF(w));
+  ASSERT_GT(text.size(), 500000u);
+
+  const std::string path = TempPath("large.xml");
+  { std::ofstream(path, std::ios::binary) << text; }
+  for (bool fromFile : {false, true}) {
+    SCOPED_TRACE(fromFile ? "file" : "memory");
+    _XmlLiteReaderS* r =
+        fromFile ? XmlLiteCreateFileReaderH(path.c_str()) : XmlLiteCreateMemReaderH(text.c_str());
+    ASSERT_NE(nullptr, r);
+    ASSERT_EQ(0, XmlLiteReadElemF(r));
+    char buffer[64];
+    int i = 0;
+    for (; XmlLiteReadElemF(r) == 0; ++i) {
+      ASSERT_EQ(0, XmlLiteGetAttrValueToBufF(r, "id", buffer, sizeof buffer));
+      ASSERT_EQ(std::to_string(i), buffer);
+      ASSERT_EQ(0, XmlLiteGetElemValueToBufF(r, buffer, sizeof buffer));
+      ASSERT_EQ("caf\xc3\xa9 number " + std::to_string(i), buffer);
+      ASSERT_EQ(0, XmlLiteReadEndElemF(r));
+    }
+    EXPECT_EQ(kRecords, i);
+    EXPECT_EQ(0, XmlLiteReadEndElemF(r));  // </records>, held by the last 30
+    EXPECT_EQ(76, XmlLiteReadElemF(r));
+    EXPECT_EQ(0, XmlLiteCloseReaderF(r));
+  }
+  std::remove(path.c_str());
+}
+
+// Caller buffers of every size over names and values with characters of
+// one to four bytes: never overrun, always terminated, cut on a boundary.
+TEST_F(Module, BufferCutsOnRealText) {
+  const std::string name = "n\xc3\xa9\xe4\xb8\xad";  // 1 + 2 + 3 bytes
+  const std::string value = "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z";
+  const std::string doc = "<" + name + " v='" + value + "'>" + value + "</" + name + ">";
+  struct Case {
+    const char* what;
+    const std::string& expected;
+    std::vector<size_t> boundaries;
+  };
+  const Case cases[] = {{"name", name, {0, 1, 3, 6}}, {"attr", value, {0, 1, 3, 6, 10, 11}},
+                        {"text", value, {0, 1, 3, 6, 10, 11}}};
+  for (const Case& c : cases) {
+    for (unsigned int size = 1; size <= c.expected.size() + 2; ++size) {
+      SCOPED_TRACE(std::string(c.what) + " size " + std::to_string(size));
+      _XmlLiteReaderS* r = XmlLiteCreateMemReaderH(doc.c_str());
+      ASSERT_NE(nullptr, r);
+      ASSERT_EQ(0, XmlLiteReadElemF(r));
+      std::vector<char> buffer(size + 8, '#');
+      int status;
+      if (c.what[0] == 'n')
+        status = XmlLiteGetElemNameToBufF(r, buffer.data(), size);
+      else if (c.what[0] == 'a')
+        status = XmlLiteGetAttrValueToBufF(r, "v", buffer.data(), size);
+      else
+        status = XmlLiteGetElemValueToBufF(r, buffer.data(), size);
+      size_t fits = 0;
+      for (size_t b : c.boundaries)
+        if (b <= size - 1) fits = b;
+      EXPECT_EQ(size > c.expected.size() ? 0 : 30, status);
+      EXPECT_EQ(c.expected.substr(0, fits), std::string(buffer.data()));
+      for (size_t i = size; i < buffer.size(); ++i) ASSERT_EQ('#', buffer[i]);
+      EXPECT_EQ(0, XmlLiteCloseReaderF(r));
+    }
+  }
+}
+
 TEST_F(Module, ProbeIsStableAcrossRacingThreads) {
   std::vector<std::thread> threads;
   std::atomic<int> found{0};
