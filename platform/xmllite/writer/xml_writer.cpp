@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "output.h"
 #include "xml_chars.h"
 
@@ -22,11 +26,30 @@ constexpr u16view kXmlnsNs = u"http://www.w3.org/2000/xmlns/";
 // pair) at most. Space checks use this bound for every piece of text.
 constexpr size_t kMaxPerUnit = 8;
 // Room behind the buffer's nominal end: escapes are stored with one fixed
-// 8-byte copy, and a surrogate pair may end a piece 2 bytes beyond its share.
+// 8-byte copy that may reach a few bytes past the room a call reserved.
 constexpr size_t kSlack = 64;
 
-size_t len16(const char16_t* s) {
+// Length of zero-terminated UTF-16 text. The vector loop reads whole aligned
+// 16-byte blocks (never across a page), which may lie partly outside the
+// string: the address sanitizer is told so.
+__attribute__((no_sanitize("address"))) size_t len16(const char16_t* s) {
   if (!s) return 0;
+#ifdef __SSE2__
+  const uintptr_t addr = reinterpret_cast<uintptr_t>(s);
+  if ((addr & 1) == 0) {
+    const __m128i zero = _mm_setzero_si128();
+    const char* block = reinterpret_cast<const char*>(addr & ~uintptr_t(15));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero)));
+    mask &= ~0u << (addr & 15);
+    while (mask == 0) {
+      block += 16;
+      mask = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero)));
+    }
+    return static_cast<size_t>(block + __builtin_ctz(mask) - reinterpret_cast<const char*>(s)) / 2;
+  }
+#endif
   const char16_t* p = s;
   while (*p) ++p;
   return static_cast<size_t>(p - s);
@@ -100,11 +123,15 @@ inline char* putRef(char* p, uint32_t cp) {
 }
 
 // Names are checked before they are stored, so pairs are well formed here.
-void appendUtf8(std::string& out, u16view s) {
-  for (size_t i = 0; i < s.size(); ++i) {
+void appendUtf8(Arena<char>& out, u16view s) {
+  size_t i = 0;
+  while (i < s.size() && s[i] < 0x80) ++i;
+  char* p = out.extend(i);
+  for (size_t k = 0; k < i; ++k) p[k] = static_cast<char>(s[k]);
+  for (; i < s.size(); ++i) {
     uint32_t c = s[i];
     if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
+      *out.extend(1) = static_cast<char>(c);
       continue;
     }
     if (isHighSurrogate(c) && i + 1 < s.size()) {
@@ -123,7 +150,31 @@ bool allWhitespace(const char16_t* s, size_t n) {
   return true;
 }
 
-bool isNCName(u16view s) { return isValidName(s.data(), s.size(), NameKind::NCName); }
+// ASCII name characters: 1 may start a name, 2 may follow.
+struct NameTable {
+  uint8_t c[128];
+};
+constexpr NameTable makeNameTable() {
+  NameTable t{};
+  for (int i = 0; i < 128; ++i) {
+    const bool letter = (i >= 'a' && i <= 'z') || (i >= 'A' && i <= 'Z') || i == '_';
+    const bool more = letter || (i >= '0' && i <= '9') || i == '-' || i == '.';
+    t.c[i] = static_cast<uint8_t>((letter ? 1 : 0) | (more ? 2 : 0));
+  }
+  return t;
+}
+constexpr NameTable kNameTable = makeNameTable();
+
+bool isNCName(u16view s) {
+  if (s.empty()) return false;
+  if (s[0] >= 0x80 || !(kNameTable.c[s[0]] & 1))
+    return isValidName(s.data(), s.size(), NameKind::NCName);
+  for (size_t i = 1; i < s.size(); ++i) {
+    if (s[i] >= 0x80 || !(kNameTable.c[s[i]] & 2))
+      return isValidName(s.data(), s.size(), NameKind::NCName);
+  }
+  return true;
+}
 
 bool contains(u16view s, u16view what) { return s.find(what) != u16view::npos; }
 
@@ -195,6 +246,7 @@ HRESULT XmlWriter::guarded(F&& f) {
 }
 
 void XmlWriter::setupClasses() {
+  asciiPlain_ = sink_.reprLimit() >= 0x80;
   for (int m = 0; m < 3; ++m) {
     std::memcpy(classes_[m], kClassTables[m].c, 128);
     if (sink_.reprLimit() >= 0x80) continue;
@@ -312,7 +364,7 @@ HRESULT XmlWriter::flushBuffer() {
 // are streamed in pieces; their callers check the text first.
 HRESULT XmlWriter::beginCall(size_t worst, bool* chunked) {
   *chunked = worst > kBufferSize;
-  if (!*chunked && kBufferSize - pos_ < worst) {
+  if (!*chunked && pos_ + worst > kBufferSize) {
     HRESULT hr = flushBuffer();
     if (FAILED(hr)) return hr;
   }
@@ -332,9 +384,9 @@ HRESULT XmlWriter::fail(HRESULT hr) {
   return hr;
 }
 
-HRESULT XmlWriter::putAscii(const char* s, size_t n) {
+HRESULT XmlWriter::putAsciiSlow(const char* s, size_t n) {
   while (n > 0) {
-    size_t space = pos_ < kBufferSize ? kBufferSize - pos_ : 0;
+    const size_t space = this->space();
     if (space == 0) {
       HRESULT hr = flushBuffer();
       if (FAILED(hr)) return hr;
@@ -369,68 +421,146 @@ HRESULT XmlWriter::putCharRef(uint32_t cp) {
   return S_OK;
 }
 
-// Escapes (per M), checks and encodes UTF-16 text into the buffer in one pass.
+// Escapes (per M), checks and encodes s[0..n) at p in one pass; the caller
+// has made room for kMaxPerUnit bytes per unit. A surrogate pair must not be
+// cut by n. Plain ASCII goes eight characters at a time. Returns the end of
+// the output, or null with *hr set.
+template <XmlWriter::Esc M>
+inline char* XmlWriter::encodeText(const char16_t* s, size_t n, char* p, HRESULT* hr) {
+  const uint8_t* table = classes_[static_cast<int>(M)];
+  size_t i = 0;
+  // One character that is not plain ASCII (or any character, for encodings
+  // that lack some of ASCII).
+  auto one = [&]() __attribute__((always_inline)) -> bool {
+    uint32_t c = s[i++];
+    if (c < 0x80) {
+      const uint8_t k = table[c];
+      if (k == 0) {
+        *p++ = static_cast<char>(c);
+      } else if (k == 1) {
+        *hr = WR_E_INVALIDCHARACTER;
+        return false;
+      } else if (k == 9) {
+        p = putRef(p, c);
+      } else {
+        std::memcpy(p, kEscapes[k].text, 8);
+        p += kEscapes[k].len;
+      }
+      return true;
+    }
+    if (isSurrogate(c)) {
+      if (c >= 0xDC00 || i >= n || !isLowSurrogate(s[i])) {
+        *hr = WR_E_INVALIDSURROGATEPAIR;
+        return false;
+      }
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[i] - 0xDC00u);
+      ++i;
+    } else if (c >= 0xFFFE) {
+      *hr = WR_E_INVALIDCHARACTER;
+      return false;
+    }
+    if (c >= sink_.reprLimit() && !sink_.representable(c)) {
+      if (M == Esc::Verbatim) {
+        *hr = WR_E_INVALIDCHARACTER;
+        return false;
+      }
+      p = putRef(p, c);
+      return true;
+    }
+    p = putUtf8(p, c);
+    return true;
+  };
+#ifdef __SSE2__
+  if (asciiPlain_) {
+    const __m128i below = _mm_set1_epi16(0x20), above = _mm_set1_epi16(0x7E);
+    while (i + 8 <= n) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+      __m128i bad = _mm_or_si128(_mm_cmplt_epi16(v, below), _mm_cmpgt_epi16(v, above));
+      if (M != Esc::Verbatim) {
+        bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16('<')));
+        bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16('&')));
+        bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16('>')));
+        if (M == Esc::Attr) bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16('"')));
+      }
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(v, v));
+      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(bad));
+      if (mask == 0) {
+        p += 8;
+        i += 8;
+        continue;
+      }
+      const unsigned k = static_cast<unsigned>(__builtin_ctz(mask)) / 2;
+      p += k;
+      i += k;
+      if (!one()) return nullptr;
+    }
+  }
+#endif
+  while (i < n) {
+    const uint32_t c = s[i];
+    if (c < 0x80 && table[c] == 0) {
+      *p++ = static_cast<char>(c);
+      ++i;
+    } else if (!one()) {
+      return nullptr;
+    }
+  }
+  return p;
+}
+
 template <XmlWriter::Esc M>
 HRESULT XmlWriter::putText(const char16_t* s, size_t n) {
-  const uint8_t* table = classes_[static_cast<int>(M)];
-  const uint32_t limit = sink_.reprLimit();
+  HRESULT hr = S_OK;
+  if (pos_ + n * kMaxPerUnit <= kBufferSize) {
+    char* end = encodeText<M>(s, n, buf_.get() + pos_, &hr);
+    if (!end) return hr;
+    pos_ = static_cast<size_t>(end - buf_.get());
+    return S_OK;
+  }
+  // Longer than the room left: in pieces, never cutting a surrogate pair.
   size_t i = 0;
   while (i < n) {
-    size_t space = pos_ < kBufferSize ? kBufferSize - pos_ : 0;
-    size_t room = space / kMaxPerUnit;
-    if (room == 0) {
-      HRESULT hr = flushBuffer();
+    const size_t room = space() / kMaxPerUnit;
+    if (room < 2) {
+      hr = flushBuffer();
       if (FAILED(hr)) return hr;
       continue;
     }
-    const size_t stop = std::min(n, i + room);
-    char* p = buf_.get() + pos_;
-    while (i < stop) {
-      uint32_t c = s[i];
-      if (c < 0x80) {
-        uint8_t k = table[c];
-        if (k == 0) {
-          *p++ = static_cast<char>(c);
-          ++i;
-          continue;
-        }
-        if (k == 1) return WR_E_INVALIDCHARACTER;
-        if (k == 9) {
-          p = putRef(p, c);
-        } else {
-          std::memcpy(p, kEscapes[k].text, 8);
-          p += kEscapes[k].len;
-        }
-        ++i;
-        continue;
-      }
-      ++i;
-      if (isSurrogate(c)) {
-        if (c >= 0xDC00 || i >= n || !isLowSurrogate(s[i])) return WR_E_INVALIDSURROGATEPAIR;
-        c = 0x10000 + ((c - 0xD800) << 10) + (s[i] - 0xDC00u);
-        ++i;
-      } else if (c >= 0xFFFE) {
-        return WR_E_INVALIDCHARACTER;
-      }
-      if (c >= limit && !sink_.representable(c)) {
-        if (M == Esc::Verbatim) return WR_E_INVALIDCHARACTER;
-        p = putRef(p, c);
-        continue;
-      }
-      p = putUtf8(p, c);
-    }
-    pos_ = static_cast<size_t>(p - buf_.get());
+    size_t stop = std::min(n, i + room);
+    if (stop < n && isHighSurrogate(s[stop - 1])) --stop;
+    char* end = encodeText<M>(s + i, stop - i, buf_.get() + pos_, &hr);
+    if (!end) return hr;
+    pos_ = static_cast<size_t>(end - buf_.get());
+    i = stop;
   }
   return S_OK;
+}
+
+// A checked name: ASCII names (the usual case) are copied straight in.
+HRESULT XmlWriter::putName(u16view name) {
+  const size_t n = name.size();
+  if (pos_ + n <= kBufferSize) {
+    char* p = buf_.get() + pos_;
+    size_t i = 0;
+    while (i < n && name[i] < 0x80) {
+      p[i] = static_cast<char>(name[i]);
+      ++i;
+    }
+    if (i == n) {
+      pos_ += n;
+      return S_OK;
+    }
+  }
+  return putText<Esc::Verbatim>(name.data(), n);
 }
 
 HRESULT XmlWriter::putQName(u16view prefix, u16view local) {
   HRESULT hr = S_OK;
   if (!prefix.empty()) {
-    hr = putText<Esc::Verbatim>(prefix.data(), prefix.size());
+    hr = putName(prefix);
     if (SUCCEEDED(hr)) hr = putAscii(":", 1);
   }
-  if (SUCCEEDED(hr)) hr = putText<Esc::Verbatim>(local.data(), local.size());
+  if (SUCCEEDED(hr)) hr = putName(local);
   return hr;
 }
 
@@ -438,7 +568,7 @@ HRESULT XmlWriter::putDecl(const Decl& d) {
   HRESULT hr = putAscii(" xmlns", 6);
   if (SUCCEEDED(hr) && !d.prefix.empty()) {
     hr = putAscii(":", 1);
-    if (SUCCEEDED(hr)) hr = putText<Esc::Verbatim>(d.prefix.data(), d.prefix.size());
+    if (SUCCEEDED(hr)) hr = putName(d.prefix);
   }
   if (SUCCEEDED(hr)) hr = putAscii("=\"", 2);
   if (SUCCEEDED(hr)) hr = putText<Esc::Attr>(d.uri.data(), d.uri.size());
@@ -509,22 +639,31 @@ const XmlWriter::Binding* XmlWriter::ownBinding(u16view prefix) const {
   return nullptr;
 }
 
+// Whether an attribute of the open start tag has this prefix for another URI.
+bool XmlWriter::attributeUsesPrefix(u16view prefix, u16view uri) const {
+  if (prefix.empty()) return false;  // unprefixed attributes have no namespace
+  for (const AttrKey& a : attrs_) {
+    if (attrText_.view(a.prefixOff, a.prefixLen) == prefix &&
+        attrText_.view(a.uriOff, a.uriLen) != uri)
+      return true;
+  }
+  return false;
+}
+
 void XmlWriter::addBinding(u16view prefix, u16view uri) {
   Binding b;
-  b.prefixOff = static_cast<uint32_t>(nsText_.size());
   b.prefixLen = static_cast<uint32_t>(prefix.size());
-  nsText_.append(prefix);
-  b.uriOff = static_cast<uint32_t>(nsText_.size());
+  b.prefixOff = static_cast<uint32_t>(nsText_.append(prefix));
   b.uriLen = static_cast<uint32_t>(uri.size());
-  nsText_.append(uri);
+  b.uriOff = static_cast<uint32_t>(nsText_.append(uri));
   bindings_.push_back(b);
 }
 
 void XmlWriter::popElement() {
   const Frame& f = stack_.back();
   bindings_.resize(f.bindStart);
-  nsText_.resize(f.nsTextStart);
-  names_.resize(f.nameOff);
+  nsText_.truncate(f.nsTextStart);
+  names_.truncate(f.nameOff);
   stack_.pop_back();
   attrs_.clear();
   attrText_.clear();
@@ -697,7 +836,7 @@ HRESULT XmlWriter::startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR names
 
   const size_t nameOff = names_.size();
   appendUtf8(names_, use);
-  if (!use.empty()) names_.push_back(':');
+  if (!use.empty()) *names_.extend(1) = ':';
   appendUtf8(names_, local);
   const size_t nameLen = names_.size() - nameOff;
 
@@ -707,7 +846,7 @@ HRESULT XmlWriter::startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR names
   if (needDecl) worst += 16 + (decl.prefix.size() + decl.uri.size()) * kMaxPerUnit;
   bool chunked;
   if (worst > kBufferSize && needDecl && FAILED(hr = checkChars(decl.uri.data(), decl.uri.size(), false))) {
-    names_.resize(nameOff);
+    names_.truncate(nameOff);
     return hr;
   }
   hr = beginCall(worst, &chunked);
@@ -717,7 +856,7 @@ HRESULT XmlWriter::startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR names
   if (SUCCEEDED(hr)) hr = putAscii(names_.data() + nameOff, nameLen);
   if (SUCCEEDED(hr) && needDecl) hr = putDecl(decl);
   if (FAILED(hr)) {
-    names_.resize(nameOff);
+    names_.truncate(nameOff);
     return fail(hr);
   }
 
@@ -776,7 +915,6 @@ HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespac
   u16view use = p, attrUri;
   bool needDecl = false;
   Decl decl{};
-  bool pin = false;
   char16_t generated[16];
   if (hasP && p == u"xml") {
     if (hasU && uri != kXmlNs) return WR_E_XMLPREFIXDECLARATION;
@@ -790,14 +928,13 @@ HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespac
   } else if (!hasU) {
     if (hasP) {
       if (!lookupPrefix(p, &attrUri) || attrUri.empty()) return WR_E_NAMESPACEUNDECLARED;
-      pin = !ownBinding(p);
     }
   } else if (hasP) {
     attrUri = uri;
     u16view cur;
     if (lookupPrefix(p, &cur) && cur == uri) {
-      pin = !ownBinding(p);
-    } else if (ownBinding(p)) {
+      // in scope already
+    } else if (ownBinding(p) || attributeUsesPrefix(p, uri)) {
       return WR_E_NSPREFIXDECLARED;
     } else {
       needDecl = true;
@@ -806,7 +943,7 @@ HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespac
   } else {
     attrUri = uri;
     if (lookupUri(uri, &use)) {
-      pin = !ownBinding(use);
+      // in scope already
     } else {
       // Unprefixed attributes are in no namespace: invent a prefix.
       u16view dummy;
@@ -825,8 +962,8 @@ HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespac
   }
 
   for (const AttrKey& a : attrs_) {
-    if (u16view(attrText_).substr(a.localOff, a.localLen) == local &&
-        u16view(attrText_).substr(a.uriOff, a.uriLen) == attrUri)
+    if (attrText_.view(a.localOff, a.localLen) == local &&
+        attrText_.view(a.uriOff, a.uriLen) == attrUri)
       return WR_E_DUPLICATEATTRIBUTE;
   }
   if (attrUri == kXmlNs && local == u"space" && val != u"default" && val != u"preserve")
@@ -849,21 +986,14 @@ HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespac
   if (FAILED(hr)) return fail(hr);
 
   AttrKey key;
-  key.uriOff = static_cast<uint32_t>(attrText_.size());
   key.uriLen = static_cast<uint32_t>(attrUri.size());
-  attrText_.append(attrUri);
-  key.localOff = static_cast<uint32_t>(attrText_.size());
+  key.uriOff = static_cast<uint32_t>(attrText_.append(attrUri));
   key.localLen = static_cast<uint32_t>(local.size());
-  attrText_.append(local);
+  key.localOff = static_cast<uint32_t>(attrText_.append(local));
+  key.prefixLen = static_cast<uint32_t>(use.size());
+  key.prefixOff = static_cast<uint32_t>(attrText_.append(use));
   attrs_.push_back(key);
-  if (needDecl) {
-    addBinding(decl.prefix, decl.uri);
-  } else if (pin) {
-    // The attribute relies on an inherited binding: pin it to this element.
-    scratchPrefix_.assign(use);
-    scratch_.assign(attrUri);
-    addBinding(scratchPrefix_, scratch_);
-  }
+  if (needDecl) addBinding(decl.prefix, decl.uri);
   return S_OK;
 }
 
@@ -876,6 +1006,8 @@ HRESULT XmlWriter::declaration(u16view prefix, u16view uri) {
   if (!prefix.empty() && uri.empty()) return WR_E_NSPREFIXWITHEMPTYNSURI;
   if (const Binding* own = ownBinding(prefix))
     return nsAt(own->uriOff, own->uriLen) == uri ? S_OK : WR_E_NSPREFIXDECLARED;
+  // An attribute already written with this prefix keeps its namespace.
+  if (attributeUsesPrefix(prefix, uri)) return WR_E_NSPREFIXDECLARED;
   u16view cur;
   bool inScope = lookupPrefix(prefix, &cur) ? cur == uri : uri.empty();
   if (inScope) {

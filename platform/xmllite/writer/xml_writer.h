@@ -32,6 +32,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -41,6 +42,60 @@
 #include "twxml/platform/xmllite.h"
 
 namespace twxml::xmlwriter {
+
+// A growable array that only the writer touches: appends without the
+// bookkeeping of std::basic_string, and truncation back to a mark.
+template <typename T>
+class Arena {
+ public:
+  size_t size() const { return size_; }
+  const T* data() const { return data_.get(); }
+  std::basic_string_view<T> view(size_t off, size_t len) const {
+    return std::basic_string_view<T>(data_.get() + off, len);
+  }
+  // Room for n more elements at the end; the pointer is valid until the
+  // next call that grows the arena.
+  T* extend(size_t n) {
+    if (size_ + n > cap_) reallocate(size_ + n);
+    T* p = data_.get() + size_;
+    size_ += n;
+    return p;
+  }
+  size_t append(const T* s, size_t n) {
+    const size_t at = size_;
+    if (size_ + n > cap_) {
+      // The source may lie in the arena itself.
+      const T* base = data_.get();
+      const bool inside = base && s >= base && s < base + size_;
+      const size_t off = inside ? static_cast<size_t>(s - base) : 0;
+      reallocate(size_ + n);
+      if (inside) s = data_.get() + off;
+    }
+    if (n) std::memcpy(data_.get() + size_, s, n * sizeof(T));
+    size_ += n;
+    return at;
+  }
+  size_t append(std::basic_string_view<T> s) { return append(s.data(), s.size()); }
+  void truncate(size_t n) { size_ = n < size_ ? n : size_; }
+  void clear() { size_ = 0; }
+  void reserve(size_t n) {
+    if (n > cap_) reallocate(n);
+  }
+
+ private:
+  void reallocate(size_t need) {
+    size_t cap = cap_ ? cap_ * 2 : 64;
+    while (cap < need) cap *= 2;
+    std::unique_ptr<T[]> bigger(new T[cap]);
+    if (size_) std::memcpy(bigger.get(), data_.get(), size_ * sizeof(T));
+    data_ = std::move(bigger);
+    cap_ = cap;
+  }
+
+  std::unique_ptr<T[]> data_;
+  size_t size_ = 0;
+  size_t cap_ = 0;
+};
 
 class XmlWriter final : public IXmlWriter {
  public:
@@ -108,8 +163,10 @@ class XmlWriter final : public IXmlWriter {
   struct Binding {
     uint32_t prefixOff, prefixLen, uriOff, uriLen;  // in nsText_
   };
+  // An attribute of the open start tag: its expanded name, for duplicates,
+  // and its prefix, which this tag can then no longer bind otherwise.
   struct AttrKey {
-    uint32_t uriOff, uriLen, localOff, localLen;  // in attrText_
+    uint32_t uriOff, uriLen, localOff, localLen, prefixOff, prefixLen;  // in attrText_
   };
   // A declaration the current call will write.
   struct Decl {
@@ -132,7 +189,8 @@ class XmlWriter final : public IXmlWriter {
   bool lookupPrefix(u16view prefix, u16view* uri) const;
   bool lookupUri(u16view uri, u16view* prefix) const;
   const Binding* ownBinding(u16view prefix) const;
-  u16view nsAt(uint32_t off, uint32_t len) const { return u16view(nsText_).substr(off, len); }
+  bool attributeUsesPrefix(u16view prefix, u16view uri) const;
+  u16view nsAt(uint32_t off, uint32_t len) const { return nsText_.view(off, len); }
   void addBinding(u16view prefix, u16view uri);
   void popElement();
 
@@ -140,14 +198,26 @@ class XmlWriter final : public IXmlWriter {
   HRESULT beginCall(size_t worst, bool* chunked);
   HRESULT fail(HRESULT hr);
   HRESULT flushBuffer();
-  HRESULT ensure(size_t n) { return kBufferSize - pos_ >= n ? S_OK : flushBuffer(); }
-  HRESULT putAscii(const char* s, size_t n);
+  size_t space() const { return pos_ < kBufferSize ? kBufferSize - pos_ : 0; }
+  HRESULT ensure(size_t n) { return pos_ + n <= kBufferSize ? S_OK : flushBuffer(); }
+  __attribute__((always_inline)) HRESULT putAscii(const char* s, size_t n) {
+    if (pos_ + n <= kBufferSize) {
+      std::memcpy(buf_.get() + pos_, s, n);
+      pos_ += n;
+      return S_OK;
+    }
+    return putAsciiSlow(s, n);
+  }
+  HRESULT putAsciiSlow(const char* s, size_t n);
   HRESULT putAscii(std::string_view s) { return putAscii(s.data(), s.size()); }
   HRESULT putIndent(size_t depth);
   HRESULT putCharRef(uint32_t cp);
   template <Esc M>
   HRESULT putText(const char16_t* s, size_t n);
+  template <Esc M>
+  char* encodeText(const char16_t* s, size_t n, char* p, HRESULT* hr);
   HRESULT putQName(u16view prefix, u16view local);
+  HRESULT putName(u16view name);
   HRESULT putDecl(const Decl& d);
   HRESULT closeStartTag() { return putAscii(">", 1); }
 
@@ -175,6 +245,7 @@ class XmlWriter final : public IXmlWriter {
   // Per ASCII character and escaping mode: 0 as is, 1 refused, 9 character
   // reference (the encoding lacks it), else the index of its escape.
   uint8_t classes_[3][128];
+  bool asciiPlain_ = true;  // the encoding holds all of ASCII
   void setupClasses();
 
   // Output.
@@ -203,11 +274,11 @@ class XmlWriter final : public IXmlWriter {
   bool tagOpen_ = false;   // the innermost start tag still takes attributes
   bool topMixed_ = false;  // top-level text in a fragment
   std::vector<Frame> stack_;
-  std::string names_;
+  Arena<char> names_;
   std::vector<Binding> bindings_;
-  std::u16string nsText_;
+  Arena<char16_t> nsText_;
   std::vector<AttrKey> attrs_;
-  std::u16string attrText_;
+  Arena<char16_t> attrText_;
   std::u16string scratch_;
   std::u16string scratchPrefix_;
 };

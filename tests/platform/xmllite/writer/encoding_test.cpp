@@ -137,6 +137,28 @@ TEST(XmlWriterEncoding, UnrepresentableCharacters) {
   EXPECT_EQ(decode(k.text(), "KOI8-R"), "<\xd0\xb6>\xd0\xb6&#xE9;</\xd0\xb6>");
 }
 
+// A long text can end a buffer-sized piece with a character reference for a
+// surrogate pair: the calls that follow must still find their room.
+TEST(XmlWriterEncoding, PiecesEndingInALongReferenceKeepTheBufferSound) {
+  for (size_t shift = 0; shift < 8; ++shift) {
+    SCOPED_TRACE(shift);
+    WriterFixture w(u"ISO-8859-1");
+    ASSERT_EQ(w->WriteStartElement(nullptr, u"r", nullptr), S_OK);
+    ASSERT_EQ(w->WriteString(std::u16string(shift, u'a').c_str()), S_OK);
+    std::u16string text(8190, u'\u20ac');
+    text += u"\U0001F600";
+    ASSERT_EQ(w->WriteString(text.c_str()), S_OK);
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(w->WriteCharEntity(u'\u20ac'), S_OK);
+    // A refused call after that still leaves no trace.
+    const std::string before = w.text();
+    EXPECT_EQ(w->WriteString(u"x\u0001"), WR_E_INVALIDCHARACTER);
+    ASSERT_EQ(w->WriteEndDocument(), S_OK);
+    const std::string& out = w.stream()->data();
+    EXPECT_EQ(out.size(), before.size() + 4);
+    EXPECT_EQ(out.size(), 3 + shift + 8190 * 8 + 9 + 40 * 8 + 4);
+  }
+}
+
 TEST(XmlWriterEncoding, StatefulAndBomEncodingsSurviveFlushes) {
   // ISO-2022-JP shifts in and out; UTF-32 has a byte order mark only once.
   for (const char16_t* enc : {u"ISO-2022-JP", u"UTF-32", u"UTF-16BE"}) {
