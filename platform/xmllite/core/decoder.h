@@ -1,0 +1,67 @@
+// Byte-source decoding: turns the input's bytes, in whatever encoding the
+// BOM or the XML declaration announces, into UTF-8 holding only characters
+// XML allows, with line ends already normalised to LF.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "xmlcore.h"
+
+namespace twxml::xmlcore {
+
+class Decoder {
+ public:
+  Decoder() = default;
+  ~Decoder();
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+
+  void reset(ReadFn fn, void* ctx);
+
+  // Appends up to cap (>= 8) bytes of UTF-8 made of whole characters.
+  // Returns the count; 0 means end of input or error (see error()).
+  size_t decode(char* out, size_t cap);
+
+  Error error() const { return err_; }
+  bool finished() const { return done_; }
+  // True when the input had a byte order mark or a UTF-16/32 layout, so
+  // an encoding declaration may not contradict it.
+  bool wideInput() const { return wide_; }
+  const std::string& encodingName() const { return encName_; }
+
+ private:
+  enum class Kind : uint8_t { Utf8, Ascii, Utf16LE, Utf16BE, Iconv };
+  bool fillRaw();  // reads more raw bytes; false at end or error
+  bool sniff();
+  size_t decodeUtf8(char* out, size_t cap);
+  size_t decodeUtf16(char* out, size_t cap);
+  size_t decodeIconv(char* out, size_t cap);
+  // Validates UTF-8 from src into out (CR normalisation, char ranges).
+  // Returns bytes consumed from src; *written gets bytes produced.
+  size_t filterUtf8(const unsigned char* src, size_t n, bool final,
+                    char* out, size_t cap, size_t* written);
+  bool restIsZeros(size_t from);
+  bool restIsZerosIn(const unsigned char* src, size_t i, size_t n);
+  void fail(Error e) { if (err_ == Error::None) err_ = e; done_ = true; }
+
+  ReadFn fn_ = nullptr;
+  void* ctx_ = nullptr;
+  std::vector<unsigned char> raw_;
+  size_t rawPos_ = 0, rawEnd_ = 0;
+  bool rawEof_ = false;
+  bool sniffed_ = false;
+  bool done_ = false;
+  bool wide_ = false;
+  bool lastCR_ = false;
+  Kind kind_ = Kind::Utf8;
+  Error err_ = Error::None;
+  std::string encName_;
+  void* iconv_ = nullptr;  // iconv_t
+  std::vector<char> conv_;  // iconv output awaiting the UTF-8 filter
+  size_t convPos_ = 0, convEnd_ = 0;
+};
+
+}  // namespace twxml::xmlcore

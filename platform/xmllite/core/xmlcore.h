@@ -1,0 +1,121 @@
+// xmlcore: streaming, non-validating XML 1.0 (fifth edition) + Namespaces 1.0
+// pull parser. Input is pulled in chunks from a byte-source callback and
+// decoded to UTF-8; every string the parser hands out is UTF-8 and stays
+// valid until the next call to next().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+namespace twxml::xmlcore {
+
+enum class NodeType : uint8_t {
+  None = 0,
+  Element = 1,
+  Attribute = 2,
+  Text = 3,
+  CData = 4,
+  ProcessingInstruction = 7,
+  Comment = 8,
+  DocumentType = 10,
+  Whitespace = 13,
+  EndElement = 15,
+  XmlDeclaration = 17,
+};
+
+// Error classes; the reader maps each onto its own failure code.
+enum class Error : uint8_t {
+  None = 0,
+  Syntax,          // markup does not match the grammar
+  InvalidChar,     // a character outside the allowed ranges
+  Encoding,        // bytes not valid in the document's encoding
+  UnsupportedEncoding,
+  UnexpectedEnd,   // input ended inside the document
+  TagMismatch,     // end tag does not match start tag
+  DuplicateAttribute,
+  Namespace,       // namespace constraint violated
+  UndeclaredEntity,
+  EntityRecursion,
+  EntityLimit,     // entity expansion limits exceeded
+  DepthLimit,      // MaxElementDepth exceeded
+  DtdProhibited,
+  Stream,          // the byte source failed
+  OutOfMemory,
+  NoInput,
+};
+
+const char* errorMessage(Error e);
+
+// Reads up to n bytes into buf. Returns the count read (0 = end of input)
+// or a negative value when the source failed.
+using ReadFn = long (*)(void* ctx, void* buf, size_t n);
+
+struct Str {
+  const char* p = "";
+  uint32_t n = 0;
+  std::string_view view() const { return {p, n}; }
+};
+
+struct Attribute {
+  Str qname;
+  Str prefix;
+  Str local;
+  Str ns;
+  Str value;
+  bool isDefault = false;
+  uint32_t offset = 0;  // stream offset of the name, for line/column
+};
+
+struct Options {
+  bool prohibitDtd = false;
+  uint32_t maxElementDepth = 0;            // 0 = unlimited
+  uint32_t maxEntityExpansion = 100000;    // 0 = unlimited
+};
+
+class Parser {
+ public:
+  Parser();
+  ~Parser();
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
+
+  // Starts over on a new input; options are taken as they are now.
+  void reset(ReadFn fn, void* ctx);
+  Options& options();
+
+  // Advances to the next node. 1 = a node, 0 = end of input, -1 = error
+  // (and every later call answers -1 again).
+  int next();
+
+  NodeType type() const;
+  Str qname() const;
+  Str prefix() const;
+  Str localName() const;
+  Str namespaceUri() const;
+  Str value() const;
+  bool isEmptyElement() const;
+  uint32_t depth() const;
+  uint32_t attributeCount() const;
+  const Attribute& attribute(uint32_t i) const;
+  // Line (1-based) and column (1-based, in characters) of the node start,
+  // or of the given attribute.
+  void position(uint32_t* line, uint32_t* col) const;
+  void attributePosition(uint32_t i, uint32_t* line, uint32_t* col) const;
+  bool eof() const;
+
+  Error error() const;
+  uint32_t errorLine() const;
+  uint32_t errorColumn() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d;
+};
+
+// UTF-8 to UTF-16 conversion of text the parser produced (always valid).
+// out must hold n + 1 units; returns units written (no terminator added).
+size_t utf8ToUtf16(const char* s, size_t n, char16_t* out);
+
+}  // namespace twxml::xmlcore

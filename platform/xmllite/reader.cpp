@@ -1,0 +1,485 @@
+// IXmlReader over the parser core: pulls bytes from an ISequentialStream,
+// hands out names and values as zero-terminated UTF-16, converted only when
+// asked for and kept until the next Read.
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "core/xmlcore.h"
+#include "twxml/platform/xmllite.h"
+
+namespace {
+
+using twxml::xmlcore::Error;
+using twxml::xmlcore::NodeType;
+using twxml::xmlcore::Parser;
+using twxml::xmlcore::Str;
+
+constexpr char16_t kEmpty[1] = {0};
+constexpr uint32_t kDefaultMaxDepth = 256;
+constexpr uint32_t kDefaultMaxExpansion = 100000;
+
+// UTF-16 strings handed out for the current node: blocks that never move,
+// rewound on every Read.
+class Arena {
+ public:
+  char16_t* alloc(size_t n) {
+    for (;;) {
+      if (cur_ < blocks_.size()) {
+        Block& b = blocks_[cur_];
+        if (b.size - used_ >= n) {
+          char16_t* p = b.data.get() + used_;
+          used_ += n;
+          return p;
+        }
+        if (used_ == 0 && b.size < n) {
+          // Too small even empty: replace it.
+          b.size = std::max(n, b.size * 2);
+          b.data.reset(new char16_t[b.size]);
+          continue;
+        }
+        ++cur_;
+        used_ = 0;
+        continue;
+      }
+      Block b;
+      b.size = std::max<size_t>(n, 16 * 1024);
+      b.data.reset(new char16_t[b.size]);
+      blocks_.push_back(std::move(b));
+    }
+  }
+  void rewind() {
+    cur_ = 0;
+    used_ = 0;
+    // Keep memory bounded after a huge node.
+    while (blocks_.size() > 4) blocks_.pop_back();
+  }
+
+ private:
+  struct Block {
+    std::unique_ptr<char16_t[]> data;
+    size_t size = 0;
+  };
+  std::vector<Block> blocks_;
+  size_t cur_ = 0, used_ = 0;
+};
+
+HRESULT mapError(Error e, HRESULT streamHr) {
+  switch (e) {
+    case Error::None: return S_OK;
+    case Error::Syntax: return WC_E_SYNTAX;
+    case Error::InvalidChar: return WC_E_XMLCHARACTER;
+    case Error::Encoding: return MX_E_ENCODINGSIGNATURE;
+    case Error::UnsupportedEncoding: return MX_E_ENCODING;
+    case Error::UnexpectedEnd: return MX_E_INPUTEND;
+    case Error::TagMismatch: return WC_E_ELEMENTMATCH;
+    case Error::DuplicateAttribute: return WC_E_UNIQUEATTRIBUTE;
+    case Error::Namespace: return NC_E_NAMESPACE;
+    case Error::UndeclaredEntity: return WC_E_UNDECLAREDENTITY;
+    case Error::EntityRecursion: return WC_E_NORECURSION;
+    case Error::EntityLimit: return SC_E_MAXENTITYEXPANSION;
+    case Error::DepthLimit: return SC_E_MAXELEMENTDEPTH;
+    case Error::DtdProhibited: return WC_E_DTDPROHIBITED;
+    case Error::Stream: return FAILED(streamHr) ? streamHr : E_FAIL;
+    case Error::OutOfMemory: return E_OUTOFMEMORY;
+    case Error::NoInput: return E_UNEXPECTED;
+  }
+  return E_FAIL;
+}
+
+class XmlReader final : public IXmlReader {
+ public:
+  XmlReader() {
+    Options& o = parser_.options();
+    o.maxElementDepth = kDefaultMaxDepth;
+    o.maxEntityExpansion = kDefaultMaxExpansion;
+  }
+  ~XmlReader() { detach(); }
+
+  // IUnknown
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IXmlReader) {
+      *out = static_cast<IXmlReader*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override {
+    ULONG r = --refs_;
+    if (r == 0) delete this;
+    return r;
+  }
+
+  HRESULT SetInput(IUnknown* input) override {
+    detach();
+    if (!input) return S_OK;
+    void* s = nullptr;
+    if (SUCCEEDED(input->QueryInterface(IID_IStream, &s)) && s) {
+      stream_ = static_cast<ISequentialStream*>(static_cast<IStream*>(s));
+    } else if (SUCCEEDED(input->QueryInterface(IID_ISequentialStream, &s)) && s) {
+      stream_ = static_cast<ISequentialStream*>(s);
+    } else {
+      failed_ = E_NOINTERFACE;
+      return E_NOINTERFACE;
+    }
+    parser_.reset(&XmlReader::pull, this);
+    state_ = XmlReadState_Interactive;
+    return S_OK;
+  }
+
+  HRESULT GetProperty(UINT property, LONG_PTR* value) override {
+    if (!value) return E_POINTER;
+    const Options& o = parser_.options();
+    switch (property) {
+      case XmlReaderProperty_DtdProcessing:
+        *value = o.prohibitDtd ? DtdProcessing_Prohibit : DtdProcessing_Parse;
+        return S_OK;
+      case XmlReaderProperty_MaxElementDepth: *value = LONG_PTR(o.maxElementDepth); return S_OK;
+      case XmlReaderProperty_MaxEntityExpansion: *value = LONG_PTR(o.maxEntityExpansion); return S_OK;
+      case XmlReaderProperty_ConformanceLevel: *value = XmlConformanceLevel_Document; return S_OK;
+      case XmlReaderProperty_ReadState:
+        *value = FAILED(failed_) ? LONG_PTR(XmlReadState_Error) : state_;
+        return S_OK;
+      case XmlReaderProperty_MultiLanguage:
+      case XmlReaderProperty_XmlResolver:
+        *value = 0;
+        return S_OK;
+      case XmlReaderProperty_RandomAccess: *value = 0; return S_OK;
+    }
+    return E_INVALIDARG;
+  }
+
+  HRESULT SetProperty(UINT property, LONG_PTR value) override {
+    Options& o = parser_.options();
+    switch (property) {
+      case XmlReaderProperty_DtdProcessing:
+        if (value != DtdProcessing_Prohibit && value != DtdProcessing_Parse) return E_INVALIDARG;
+        o.prohibitDtd = value == DtdProcessing_Prohibit;
+        return S_OK;
+      case XmlReaderProperty_MaxElementDepth:
+        if (value < 0) return E_INVALIDARG;
+        o.maxElementDepth = value > LONG_PTR(UINT32_MAX) ? 0 : uint32_t(value);
+        return S_OK;
+      case XmlReaderProperty_MaxEntityExpansion:
+        if (value < 0) return E_INVALIDARG;
+        o.maxEntityExpansion = value > LONG_PTR(UINT32_MAX) ? 0 : uint32_t(value);
+        return S_OK;
+      case XmlReaderProperty_ConformanceLevel:
+        // Whole documents only; Auto reads them the same way.
+        if (value != XmlConformanceLevel_Document && value != XmlConformanceLevel_Auto)
+          return E_INVALIDARG;
+        return S_OK;
+      case XmlReaderProperty_MultiLanguage:
+        return S_OK;
+      case XmlReaderProperty_XmlResolver:
+        // External resources are never fetched; only "no resolver" is accepted.
+        return value == 0 ? S_OK : E_INVALIDARG;
+      case XmlReaderProperty_RandomAccess:
+      case XmlReaderProperty_ReadState:
+        return E_INVALIDARG;
+    }
+    return E_INVALIDARG;
+  }
+
+  HRESULT Read(XmlNodeType* nodeType) override {
+    if (nodeType) *nodeType = XmlNodeType_None;
+    if (FAILED(failed_)) return failed_;
+    if (!stream_) return E_UNEXPECTED;
+    arena_.rewind();
+    attr_ = -1;
+    chunkPos_ = 0;
+    chunkValid_ = false;
+    int r = parser_.next();
+    if (r > 0) {
+      if (nodeType) *nodeType = XmlNodeType(parser_.type());
+      return S_OK;
+    }
+    if (r == 0) {
+      state_ = XmlReadState_EndOfFile;
+      return S_FALSE;
+    }
+    failed_ = mapError(parser_.error(), streamHr_);
+    return failed_;
+  }
+
+  HRESULT GetNodeType(XmlNodeType* nodeType) override {
+    if (!nodeType) return E_INVALIDARG;
+    *nodeType = XmlNodeType_None;
+    if (FAILED(failed_)) return failed_;
+    *nodeType = attr_ >= 0 ? XmlNodeType_Attribute : XmlNodeType(parser_.type());
+    return S_OK;
+  }
+
+  HRESULT MoveToFirstAttribute() override {
+    if (FAILED(failed_)) return failed_;
+    if (parser_.attributeCount() == 0) return S_FALSE;
+    attr_ = 0;
+    chunkPos_ = 0;
+    chunkValid_ = false;
+    return S_OK;
+  }
+
+  HRESULT MoveToNextAttribute() override {
+    if (FAILED(failed_)) return failed_;
+    uint32_t n = parser_.attributeCount();
+    if (uint32_t(attr_ + 1) >= n) return S_FALSE;
+    ++attr_;
+    chunkPos_ = 0;
+    chunkValid_ = false;
+    return S_OK;
+  }
+
+  HRESULT MoveToAttributeByName(LPCWSTR localName, LPCWSTR namespaceUri) override {
+    if (FAILED(failed_)) return failed_;
+    if (!localName) return E_INVALIDARG;
+    toUtf8(localName, &qLocal_);
+    bool anyNs = !namespaceUri || !*namespaceUri;
+    if (!anyNs) toUtf8(namespaceUri, &qNs_);
+    uint32_t n = parser_.attributeCount();
+    for (uint32_t i = 0; i < n; ++i) {
+      const twxml::xmlcore::Attribute& a = parser_.attribute(i);
+      if (a.local.view() != qLocal_) continue;
+      if (anyNs ? a.ns.n != 0 : a.ns.view() != qNs_) continue;
+      attr_ = int(i);
+      chunkPos_ = 0;
+      chunkValid_ = false;
+      return S_OK;
+    }
+    return S_FALSE;
+  }
+
+  HRESULT MoveToElement() override {
+    if (FAILED(failed_)) return failed_;
+    if (attr_ < 0) return S_FALSE;
+    attr_ = -1;
+    chunkPos_ = 0;
+    chunkValid_ = false;
+    return S_OK;
+  }
+
+  HRESULT GetQualifiedName(LPCWSTR* name, UINT* length) override {
+    return give(attr_ >= 0 ? cur().qname : parser_.qname(), name, length);
+  }
+  HRESULT GetNamespaceUri(LPCWSTR* uri, UINT* length) override {
+    return give(attr_ >= 0 ? cur().ns : parser_.namespaceUri(), uri, length);
+  }
+  HRESULT GetLocalName(LPCWSTR* name, UINT* length) override {
+    return give(attr_ >= 0 ? cur().local : parser_.localName(), name, length);
+  }
+  HRESULT GetPrefix(LPCWSTR* prefix, UINT* length) override {
+    return give(attr_ >= 0 ? cur().prefix : parser_.prefix(), prefix, length);
+  }
+
+  HRESULT GetValue(LPCWSTR* value, UINT* length) override {
+    if (chunkValid_ && !FAILED(failed_)) {
+      // Part of the value went out through ReadValueChunk: the rest remains.
+      if (value) *value = chunk_.data() + chunkPos_;
+      if (length) *length = UINT(chunk_.size() - 1 - chunkPos_);
+      return S_OK;
+    }
+    return give(attr_ >= 0 ? cur().value : parser_.value(), value, length);
+  }
+
+  HRESULT ReadValueChunk(WCHAR* buffer, UINT chunkSize, UINT* read) override {
+    if (read) *read = 0;
+    if (FAILED(failed_)) return failed_;
+    if (!buffer && chunkSize) return E_INVALIDARG;
+    if (!chunkValid_) {
+      Str v = attr_ >= 0 ? cur().value : parser_.value();
+      chunk_.resize(size_t(v.n) + 1);
+      size_t n = twxml::xmlcore::utf8ToUtf16(v.p, v.n, chunk_.data());
+      chunk_.resize(n + 1);
+      chunk_[n] = 0;
+      chunkPos_ = 0;
+      chunkValid_ = true;
+    }
+    size_t left = chunk_.size() - 1 - chunkPos_;
+    if (left == 0) return S_FALSE;
+    size_t take = std::min<size_t>(left, chunkSize);
+    // Never split a surrogate pair when the buffer can hold a whole one.
+    if (take > 1 && take < left) {
+      char16_t last = chunk_[chunkPos_ + take - 1];
+      if (last >= 0xD800 && last <= 0xDBFF) --take;
+    }
+    std::memcpy(buffer, chunk_.data() + chunkPos_, take * sizeof(WCHAR));
+    chunkPos_ += take;
+    if (read) *read = UINT(take);
+    return S_OK;
+  }
+
+  HRESULT GetBaseUri(LPCWSTR* uri, UINT* length) override {
+    if (FAILED(failed_)) return failed_;
+    if (uri) *uri = kEmpty;
+    if (length) *length = 0;
+    return S_OK;
+  }
+
+  BOOL IsDefault() override {
+    if (FAILED(failed_) || attr_ < 0) return FALSE;
+    return cur().isDefault ? TRUE : FALSE;
+  }
+
+  BOOL IsEmptyElement() override {
+    if (FAILED(failed_)) return FALSE;
+    return parser_.type() == NodeType::Element && parser_.isEmptyElement() ? TRUE : FALSE;
+  }
+
+  // After a failure these answer where the error was found.
+  HRESULT GetLineNumber(UINT* line) override {
+    if (!line) return E_INVALIDARG;
+    uint32_t l, c;
+    position(&l, &c);
+    *line = l;
+    return S_OK;
+  }
+  HRESULT GetLinePosition(UINT* pos) override {
+    if (!pos) return E_INVALIDARG;
+    uint32_t l, c;
+    position(&l, &c);
+    *pos = c;
+    return S_OK;
+  }
+
+  HRESULT GetAttributeCount(UINT* count) override {
+    if (!count) return E_INVALIDARG;
+    *count = 0;
+    if (FAILED(failed_)) return failed_;
+    *count = parser_.attributeCount();
+    return S_OK;
+  }
+
+  HRESULT GetDepth(UINT* depth) override {
+    if (!depth) return E_INVALIDARG;
+    *depth = 0;
+    if (FAILED(failed_)) return failed_;
+    *depth = parser_.depth() + (attr_ >= 0 ? 1 : 0);
+    return S_OK;
+  }
+
+  BOOL IsEOF() override { return state_ == XmlReadState_EndOfFile ? TRUE : FALSE; }
+
+ private:
+  using Options = twxml::xmlcore::Options;
+
+  static long pull(void* ctx, void* buf, size_t n) {
+    XmlReader* self = static_cast<XmlReader*>(ctx);
+    if (!self->stream_) return 0;
+    ULONG want = n > 0x40000000 ? 0x40000000 : ULONG(n);
+    ULONG got = 0;
+    HRESULT hr = self->stream_->Read(buf, want, &got);
+    if (FAILED(hr)) {
+      self->streamHr_ = hr;
+      return -1;
+    }
+    if (got > want) got = want;
+    return long(got);
+  }
+
+  void detach() {
+    if (stream_) stream_->Release();
+    stream_ = nullptr;
+    failed_ = S_OK;
+    streamHr_ = S_OK;
+    state_ = XmlReadState_Initial;
+    attr_ = -1;
+    chunkValid_ = false;
+    chunkPos_ = 0;
+    arena_.rewind();
+    parser_.reset(nullptr, nullptr);
+  }
+
+  const twxml::xmlcore::Attribute& cur() const { return parser_.attribute(uint32_t(attr_)); }
+
+  HRESULT give(Str s, LPCWSTR* out, UINT* length) {
+    if (out) *out = kEmpty;
+    if (length) *length = 0;
+    if (FAILED(failed_)) return failed_;
+    if (!out && !length) return S_OK;
+    if (s.n == 0) return S_OK;
+    char16_t* p;
+    try {
+      p = arena_.alloc(size_t(s.n) + 1);
+    } catch (std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    size_t n = twxml::xmlcore::utf8ToUtf16(s.p, s.n, p);
+    p[n] = 0;
+    if (out) *out = p;
+    if (length) *length = UINT(n);
+    return S_OK;
+  }
+
+  void position(uint32_t* l, uint32_t* c) const {
+    if (FAILED(failed_) && parser_.error() != Error::None) {
+      *l = parser_.errorLine();
+      *c = parser_.errorColumn();
+      return;
+    }
+    if (state_ != XmlReadState_Interactive || parser_.type() == NodeType::None) {
+      *l = *c = 0;
+      return;
+    }
+    if (attr_ >= 0)
+      parser_.attributePosition(uint32_t(attr_), l, c);
+    else
+      parser_.position(l, c);
+  }
+
+  static void toUtf8(LPCWSTR s, std::string* out) {
+    out->clear();
+    for (; *s; ++s) {
+      uint32_t c = *s;
+      if (c >= 0xD800 && c <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(s[1]) - 0xDC00);
+        ++s;
+      }
+      if (c < 0x80) {
+        out->push_back(char(c));
+      } else if (c < 0x800) {
+        out->push_back(char(0xC0 | (c >> 6)));
+        out->push_back(char(0x80 | (c & 0x3F)));
+      } else if (c < 0x10000) {
+        out->push_back(char(0xE0 | (c >> 12)));
+        out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back(char(0x80 | (c & 0x3F)));
+      } else {
+        out->push_back(char(0xF0 | (c >> 18)));
+        out->push_back(char(0x80 | ((c >> 12) & 0x3F)));
+        out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back(char(0x80 | (c & 0x3F)));
+      }
+    }
+  }
+
+  std::atomic<ULONG> refs_{1};
+  Parser parser_;
+  ISequentialStream* stream_ = nullptr;
+  HRESULT failed_ = S_OK;
+  HRESULT streamHr_ = S_OK;
+  LONG_PTR state_ = XmlReadState_Initial;
+  int attr_ = -1;
+  Arena arena_;
+  std::vector<char16_t> chunk_;
+  size_t chunkPos_ = 0;
+  bool chunkValid_ = false;
+  std::string qLocal_, qNs_;
+};
+
+}  // namespace
+
+HRESULT TwCreateXmlReaderInProc(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  XmlReader* r = new (std::nothrow) XmlReader();
+  if (!r) return E_OUTOFMEMORY;
+  HRESULT hr = r->QueryInterface(iid, out);
+  r->Release();
+  return hr;
+}
