@@ -258,7 +258,7 @@ static HRESULT InsertCore(Store* s, uint32_t p, uint32_t c, uint32_t ref) {
 
 HRESULT insertBefore(Store* s, uint32_t i, IXMLDOMNode* child, VARIANT ref, IXMLDOMNode** out) {
   if (out) *out = nullptr;
-  uint32_t c;
+  uint32_t c = 0;
   HRESULT hr = ArgNode(s, child, &c);
   if (FAILED(hr)) return hr;
   uint32_t r = 0;
@@ -288,7 +288,7 @@ HRESULT appendChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode** out)
 
 HRESULT removeChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode** out) {
   if (out) *out = nullptr;
-  uint32_t c;
+  uint32_t c = 0;
   HRESULT hr = ArgNode(s, child, &c);
   if (FAILED(hr)) return hr;
   if (s->node(c).parent != i || s->node(c).kind() == kAttribute) {
@@ -304,7 +304,7 @@ HRESULT removeChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode** out)
 
 HRESULT replaceChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode* old, IXMLDOMNode** out) {
   if (out) *out = nullptr;
-  uint32_t c, o;
+  uint32_t c = 0, o = 0;
   HRESULT hr = ArgNode(s, child, &c);
   if (FAILED(hr)) return hr;
   hr = ArgNode(s, old, &o);
@@ -719,7 +719,7 @@ HRESULT DomNamedNodeMap::getNamedItem(BSTR name, IXMLDOMNode** node) {
 
 HRESULT DomNamedNodeMap::setNamedItem(IXMLDOMNode* node, IXMLDOMNode** outNode) {
   if (outNode) *outNode = nullptr;
-  uint32_t a;
+  uint32_t a = 0;
   HRESULT hr = ArgNode(store_, node, &a);
   if (FAILED(hr)) return hr;
   if (store_->node(a).kind() != kAttribute) return Fail(E_INVALIDARG, u"Only attributes can be added to an attribute map.");
