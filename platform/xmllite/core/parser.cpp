@@ -770,6 +770,7 @@ struct Parser::Impl {
         // p == lim: end of this source.
         if (srcs.empty()) {
           moreOrEnd();
+          if (!topLevel) fail(Error::UnexpectedEnd);
           break;
         }
         text.append(start, size_t(p - start));
