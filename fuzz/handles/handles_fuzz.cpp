@@ -5,6 +5,7 @@
 // terminated, and that every document the writer accepted reads back without
 // a reader failure.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -163,6 +164,41 @@ void RunWriter(const std::string& ops, const std::string& source) {
   CHECK(XmlLiteCloseWriterF(w) == 0);
 }
 
+// Seeds: an op line, a newline, then the document (or writer source).
+const char* const kOpLines[] = {"RRREEEVNRE", "PPRESRE", "RVAAEN", "RRSRRE", "RRRRRRRR",
+                                "RnaavvEEpS", "PRNAVEPRSE"};
+const char* const kDocuments[] = {
+    "<r><a/><b>x</b></r>",
+    "<?xml version='1.0'?><!--c--><r><a><b/><c>t</c></a></r>",
+    "<r id='1' k='&lt;v&gt;'>text &amp; more</r>",
+    "<r><x:item xmlns:x='u'>t</x:item><?pi d?><![CDATA[c]]></r>",
+    "<r><a></b></r>",
+    "<!DOCTYPE r [<!ENTITY e 'ent'>]><r a='&e;'>&e;<s/>caf\xc3\xa9</r>",
+    "<r>\n  <a k='1'>\xe4\xb8\xad</a>\n  <b/>\n</r>"};
+const char* const kWriterSeeds[] = {"wsatvewsavvegw\n", "WsatvesvEeeg\nUTF-16",
+                                    "wssaavveeeegGc\nISO-8859-1", "wSaSvVeetg\nname\x01<&>",
+                                    "Wsvesveg\nno-such-encoding"};
+
+// Writes the seed corpus into the folder TWXML_FUZZ_WRITE_SEEDS names and
+// exits; the corpus is made at test time, never kept in the tree.
+void WriteSeedsIfAsked() {
+  const char* dir = std::getenv("TWXML_FUZZ_WRITE_SEEDS");
+  if (dir == nullptr) return;
+  std::vector<std::string> seeds;
+  for (const char* ops : kOpLines)
+    for (const char* doc : kDocuments) seeds.push_back(std::string(ops) + "\n" + doc);
+  for (const char* w : kWriterSeeds) seeds.push_back(w);
+  int n = 0;
+  for (const std::string& seed : seeds) {
+    std::string path = std::string(dir) + "/seed-" + std::to_string(n++);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) std::exit(1);
+    std::fwrite(seed.data(), 1, seed.size(), f);
+    std::fclose(f);
+  }
+  std::exit(0);
+}
+
 HRESULT CreateReaderInProc(REFIID iid, void** out, IMalloc*) {
   return TwCreateXmlReaderInProc(iid, out);
 }
@@ -170,6 +206,7 @@ HRESULT CreateReaderInProc(REFIID iid, void** out, IMalloc*) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  WriteSeedsIfAsked();
 #if TWXML_FUZZ_HAS_WRITER
   twxml::lite::SetFactoriesForTest(&CreateReaderInProc, &CreateXmlWriter,
                                    &CreateXmlWriterOutputWithEncodingName);
