@@ -27,6 +27,37 @@ constexpr uint32_t kDefaultMaxExpansion = 100000;
 class Arena {
  public:
   char16_t* alloc(size_t n) {
+    if (size_t(end_ - next_) >= n) {
+      char16_t* p = next_;
+      next_ += n;
+      return p;
+    }
+    char16_t* p = slow(n);
+    return p;
+  }
+  void rewind() {
+    cur_ = 0;
+    used_ = 0;
+    // Keep memory bounded after a huge node.
+    if (blocks_.size() > 4) blocks_.resize(4);
+    next_ = end_ = nullptr;
+    if (!blocks_.empty()) {
+      next_ = blocks_[0].data.get();
+      end_ = next_ + blocks_[0].size;
+    }
+  }
+
+ private:
+  char16_t* slow(size_t n) {
+    // Continue after what the fast path handed out of the current block.
+    if (cur_ < blocks_.size() && next_) used_ = size_t(next_ - blocks_[cur_].data.get());
+    char16_t* p = grab(n);
+    Block& b = blocks_[cur_];
+    next_ = b.data.get() + used_;
+    end_ = b.data.get() + b.size;
+    return p;
+  }
+  char16_t* grab(size_t n) {
     for (;;) {
       if (cur_ < blocks_.size()) {
         Block& b = blocks_[cur_];
@@ -51,20 +82,14 @@ class Arena {
       blocks_.push_back(std::move(b));
     }
   }
-  void rewind() {
-    cur_ = 0;
-    used_ = 0;
-    // Keep memory bounded after a huge node.
-    while (blocks_.size() > 4) blocks_.pop_back();
-  }
-
- private:
   struct Block {
     std::unique_ptr<char16_t[]> data;
     size_t size = 0;
   };
   std::vector<Block> blocks_;
   size_t cur_ = 0, used_ = 0;
+  char16_t* next_ = nullptr;
+  char16_t* end_ = nullptr;
 };
 
 HRESULT mapError(Error e, HRESULT streamHr) {

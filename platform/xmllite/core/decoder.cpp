@@ -2,6 +2,10 @@
 
 #include <iconv.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cerrno>
 #include <cstring>
 
@@ -259,6 +263,36 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
   size_t i = 0, o = 0;
   const bool ascii = kind_ == Kind::Ascii;
   while (i < n) {
+#if defined(__SSE2__)
+    // Sixteen bytes at a time: copy up to the first byte that is not plain
+    // printable ASCII (controls, line ends, multi-byte sequences).
+    {
+      const __m128i lo = _mm_set1_epi8(0x20);
+      bool moved = false;
+      while (i + 16 <= n && o + 16 <= cap) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        // Signed compare: bytes >= 0x80 count as below 0x20 too.
+        unsigned m = unsigned(_mm_movemask_epi8(_mm_cmplt_epi8(v, lo)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), v);
+        if (m == 0) {
+          i += 16;
+          o += 16;
+          moved = true;
+          continue;
+        }
+        unsigned k = unsigned(__builtin_ctz(m));
+        i += k;
+        o += k;
+        if (k) moved = true;
+        // A run of line feeds is common: take them here.
+        if (src[i] != '\n' || lastCR_) break;
+        out[o++] = '\n';
+        ++i;
+        moved = true;
+      }
+      if (moved) lastCR_ = false;
+    }
+#endif
     // Eight plain printable ASCII bytes at a time.
     while (i + 8 <= n && o + 8 <= cap) {
       uint64_t w;

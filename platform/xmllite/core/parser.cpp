@@ -164,15 +164,34 @@ size_t utf8ToUtf16(const char* s, size_t n, char16_t* out) {
   char16_t* o = out;
   const char* e = s + n;
   while (s < e) {
-    // ASCII runs, eight at a time.
-    while (e - s >= 8) {
-      uint64_t w;
-      std::memcpy(&w, s, 8);
-      if (w & 0x8080808080808080ULL) break;
-      for (int i = 0; i < 8; ++i) o[i] = char16_t(uint8_t(s[i]));
-      s += 8;
-      o += 8;
+#if defined(__SSE2__)
+    // Output never runs ahead of input (one unit per byte at most), so a
+    // whole block may be stored even when only its ASCII prefix counts.
+    const __m128i z = _mm_setzero_si128();
+    while (e - s >= 16) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+      unsigned m = unsigned(_mm_movemask_epi8(v));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(v, z));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(v, z));
+      if (m) {
+        unsigned k = unsigned(__builtin_ctz(m));
+        s += k;
+        o += k;
+        break;
+      }
+      s += 16;
+      o += 16;
     }
+    if (e - s >= 8) {
+      __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
+      unsigned m = unsigned(_mm_movemask_epi8(v)) & 0xFF;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(v, z));
+      unsigned k = m ? unsigned(__builtin_ctz(m)) : 8;
+      s += k;
+      o += k;
+    }
+#endif
+    while (s < e && uint8_t(*s) < 0x80) *o++ = char16_t(uint8_t(*s++));
     if (s >= e) break;
     int len;
     uint32_t c = decodeUtf8(s, &len);
@@ -314,14 +333,29 @@ struct Parser::Impl {
     const char* p = buf + (lcOff - base);
     const char* e = buf + (abs - base);
     const char* lastNl = nullptr;
-    for (;;) {
-      const void* nl = std::memchr(p, '\n', size_t(e - p));
-      if (!nl) break;
-      ++lcLine;
-      lastNl = static_cast<const char*>(nl);
-      p = lastNl + 1;
+#if defined(__SSE2__)
+    const __m128i nl = _mm_set1_epi8('\n');
+    for (; e - p >= 16; p += 16) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      unsigned m = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, nl)));
+      if (m) {
+        lcLine += uint32_t(__builtin_popcount(m));
+        lastNl = p + 31 - __builtin_clz(m);
+      }
     }
-    if (lastNl) lcCol = 0;
+#endif
+    for (; p < e; ++p) {
+      if (*p == '\n') {
+        ++lcLine;
+        lastNl = p;
+      }
+    }
+    if (lastNl) {
+      lcCol = 0;
+      p = lastNl + 1;
+    } else {
+      p = buf + (lcOff - base);
+    }
     for (; p < e; ++p)
       if ((uint8_t(*p) & 0xC0) != 0x80) ++lcCol;
     lcOff = abs;
@@ -440,9 +474,9 @@ struct Parser::Impl {
 
   // Colon position for a QName (0 when none); fails on a malformed QName.
   uint32_t qnameColon(const char* n, uint32_t l) {
-    const void* c = std::memchr(n, ':', l);
-    if (!c) return 0;
-    uint32_t at = uint32_t(static_cast<const char*>(c) - n);
+    uint32_t at = 0;
+    while (at < l && n[at] != ':') ++at;
+    if (at == l) return 0;
     if (at == 0 || at + 1 >= l) fail(Error::Namespace);
     if (std::memchr(n + at + 1, ':', l - at - 1)) fail(Error::Namespace);
     int cl;
@@ -1330,9 +1364,10 @@ struct Parser::Impl {
     if (*p != '>') fail(*p == 0 ? Error::UnexpectedEnd : Error::Syntax);
     if (frames.empty()) fail(Error::Syntax);
     const Frame& f = frames.back();
-    if (f.nameLen != uint32_t(ne - n) ||
-        std::memcmp(names.data() + f.nameOff, n, f.nameLen) != 0)
-      fail(Error::TagMismatch);
+    if (f.nameLen != uint32_t(ne - n)) fail(Error::TagMismatch);
+    const char* open = names.data() + f.nameOff;
+    for (uint32_t i = 0; i < f.nameLen; ++i)
+      if (open[i] != n[i]) fail(Error::TagMismatch);
     if (!srcs.empty() && frames.size() <= srcs.back().depth)
       fail(Error::Syntax);
     cur = p + 1;
