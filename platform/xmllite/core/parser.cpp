@@ -26,6 +26,7 @@ namespace {
 
 constexpr size_t kPad = 16;  // zero bytes kept after every source's data
 constexpr size_t kChunk = 64 * 1024;
+constexpr size_t kMaxToken = size_t(1) << 30;
 constexpr char kXmlNs[] = "http://www.w3.org/XML/1998/namespace";
 constexpr char kXmlnsNs[] = "http://www.w3.org/2000/xmlns/";
 constexpr uint32_t kXmlNsLen = sizeof(kXmlNs) - 1;
@@ -310,6 +311,9 @@ struct Parser::Impl {
       len -= keep;
       base += keep;
     }
+    // One token (a text run, a tag, the internal subset) must fit in the
+    // 32-bit lengths handed out.
+    if (len > kMaxToken) fail(Error::OutOfMemory);
     size_t want = std::max(kChunk, len);
     if (cap < len + want + kPad) {
       size_t ncap = std::max(cap * 2, len + want + kPad);
@@ -719,6 +723,9 @@ struct Parser::Impl {
           refill(keep);
         } catch (std::bad_alloc&) {
           setError(Error::OutOfMemory);
+          return -1;
+        } catch (Fail& f) {
+          setError(f.e);
           return -1;
         }
         if (srcs.empty()) {
