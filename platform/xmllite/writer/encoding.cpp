@@ -63,6 +63,25 @@ long convertOnce(iconv_t cd, const char* in, size_t inLen, char* out, size_t out
   return static_cast<long>(dst - out);
 }
 
+// The declaration carries the registered name for the common aliases, so
+// that parsers without iconv's list of aliases can read it; any other name
+// goes in as the caller spelled it.
+std::string preferredName(const std::string& up, const std::string& given) {
+  static const struct {
+    const char* alias;
+    const char* name;
+  } kAliases[] = {
+      {"LATIN1", "ISO-8859-1"},   {"L1", "ISO-8859-1"},        {"ISO8859-1", "ISO-8859-1"},
+      {"ISO_8859-1", "ISO-8859-1"}, {"CP1252", "windows-1252"}, {"WINDOWS1252", "windows-1252"},
+      {"SJIS", "Shift_JIS"},      {"SHIFT-JIS", "Shift_JIS"},  {"MS_KANJI", "Shift_JIS"},
+      {"EUCJP", "EUC-JP"},        {"ASCII", "US-ASCII"},       {"ANSI_X3.4-1968", "US-ASCII"},
+      {"KOI8R", "KOI8-R"},        {"UTF16BE", "UTF-16BE"},     {"UTF32", "UTF-32"},
+  };
+  for (const auto& a : kAliases)
+    if (up == a.alias) return a.name;
+  return given;
+}
+
 }  // namespace
 
 HRESULT writeAll(ISequentialStream* stream, const void* data, size_t size) {
@@ -102,7 +121,7 @@ HRESULT resolveEncoding(const char16_t* name, EncodingSpec& out) {
     spec.declName = "UTF-16LE";
   } else {
     spec.kind = EncodingKind::Iconv;
-    spec.declName = ascii;
+    spec.declName = preferredName(up, ascii);
     spec.iconvName = ascii;
     // Opening the sink checks that iconv knows the name and that markup fits.
     OutputSink probe;

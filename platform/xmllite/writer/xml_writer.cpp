@@ -124,10 +124,15 @@ inline char* putRef(char* p, uint32_t cp) {
 
 // Names are checked before they are stored, so pairs are well formed here.
 void appendUtf8(Arena<char>& out, u16view s) {
+  // Most names are ASCII: one pass that narrows as it goes.
+  char* p = out.extend(s.size());
   size_t i = 0;
-  while (i < s.size() && s[i] < 0x80) ++i;
-  char* p = out.extend(i);
-  for (size_t k = 0; k < i; ++k) p[k] = static_cast<char>(s[k]);
+  while (i < s.size() && s[i] < 0x80) {
+    p[i] = static_cast<char>(s[i]);
+    ++i;
+  }
+  if (i == s.size()) return;
+  out.truncate(out.size() - (s.size() - i));
   for (; i < s.size(); ++i) {
     uint32_t c = s[i];
     if (c < 0x80) {
@@ -835,8 +840,10 @@ HRESULT XmlWriter::startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR names
   }
 
   const size_t nameOff = names_.size();
-  appendUtf8(names_, use);
-  if (!use.empty()) *names_.extend(1) = ':';
+  if (!use.empty()) {
+    appendUtf8(names_, use);
+    *names_.extend(1) = ':';
+  }
   appendUtf8(names_, local);
   const size_t nameLen = names_.size() - nameOff;
 

@@ -54,9 +54,11 @@ TEST(XmlWriterEncoding, NamesAndAliases) {
       {u"utf8", S_OK, "UTF-8"},
       {u"UTF-16", S_OK, "UTF-16"},
       {u"iso-8859-1", S_OK, "iso-8859-1"},
-      {u"latin1", S_OK, "latin1"},
+      {u"latin1", S_OK, "ISO-8859-1"},  // common aliases are declared by their registered name
       {u"windows-1252", S_OK, "windows-1252"},
-      {u"CP1252", S_OK, "CP1252"},
+      {u"CP1252", S_OK, "windows-1252"},
+      {u"sjis", S_OK, "Shift_JIS"},
+      {u"koi8-u", S_OK, "koi8-u"},  // others as given
       {u"Shift_JIS", S_OK, "Shift_JIS"},
       {u"EUC-JP", S_OK, "EUC-JP"},
       {u"GB18030", S_OK, "GB18030"},
