@@ -214,6 +214,26 @@ int Deliver(const std::vector<T>& out, T* dst, int dstLen) {
 
 // Decodes well-formed UTF-8 (Unicode table 3-7). An ill-formed maximal
 // subpart becomes one U+FFFD, or fails the call when strict.
+// Where the run of ASCII units starting at i ends, eight bytes or four wide
+// units per step while nothing has its high bits set.
+size_t AsciiRunEnd(const unsigned char* s, size_t i, size_t n) {
+  for (uint64_t v; i + 8 <= n; i += 8) {
+    std::memcpy(&v, s + i, 8);
+    if (v & 0x8080808080808080ull) break;
+  }
+  while (i < n && s[i] < 0x80) ++i;
+  return i;
+}
+
+size_t AsciiRunEnd(const WCHAR* s, size_t i, size_t n) {
+  for (uint64_t v; i + 4 <= n; i += 4) {
+    std::memcpy(&v, s + i, 8);
+    if (v & 0xFF80FF80FF80FF80ull) break;
+  }
+  while (i < n && s[i] < 0x80) ++i;
+  return i;
+}
+
 int Utf8ToWide(const unsigned char* s, size_t n, bool strict, WCHAR* dst, int dstLen) {
   const size_t cap = dstLen == 0 ? SIZE_MAX : static_cast<size_t>(dstLen);
   size_t out = 0;
@@ -233,8 +253,7 @@ int Utf8ToWide(const unsigned char* s, size_t n, bool strict, WCHAR* dst, int ds
     unsigned c = s[i];
     if (c < 0x80) {
       // Runs of ASCII, the common case, skip the per-character checks.
-      size_t run = i + 1;
-      while (run < n && s[run] < 0x80) ++run;
+      const size_t run = AsciiRunEnd(s, i, n);
       size_t count = run - i;
       if (dstLen != 0) {
         if (count > cap - out) {
@@ -304,8 +323,7 @@ int WideToUtf8(const WCHAR* s, size_t n, bool strict, char* dst, int dstLen, BOO
     uint32_t cp = s[i];
     if (cp < 0x80) {
       // Runs of ASCII, the common case, skip the per-character checks.
-      size_t run = i + 1;
-      while (run < n && s[run] < 0x80) ++run;
+      const size_t run = AsciiRunEnd(s, i, n);
       const size_t count = run - i;
       if (dstLen != 0) {
         if (count > cap - out) return Fail(ERROR_INSUFFICIENT_BUFFER);
