@@ -215,7 +215,7 @@ HRESULT DomDocument::create(int kind, const char16_t* name, size_t nameLen, cons
 HRESULT DomDocument::createElement(BSTR tagName, IXMLDOMElement** element) {
   if (!element) return E_POINTER;
   *element = nullptr;
-  uint32_t i;
+  uint32_t i = 0;
   HRESULT hr = create(NODE_ELEMENT, tagName, Len16(tagName), nullptr, 0, nullptr, 0, &i);
   if (FAILED(hr)) return hr;
   return WrapAs(handle_.store, i, IID_IXMLDOMElement, reinterpret_cast<void**>(element));
@@ -224,7 +224,7 @@ HRESULT DomDocument::createElement(BSTR tagName, IXMLDOMElement** element) {
 HRESULT DomDocument::createTextNode(BSTR data, IXMLDOMText** text) {
   if (!text) return E_POINTER;
   *text = nullptr;
-  uint32_t i;
+  uint32_t i = 0;
   HRESULT hr = create(NODE_TEXT, nullptr, 0, nullptr, 0, data, Len16(data), &i);
   if (FAILED(hr)) return hr;
   return WrapAs(handle_.store, i, IID_IXMLDOMText, reinterpret_cast<void**>(text));
@@ -233,7 +233,7 @@ HRESULT DomDocument::createTextNode(BSTR data, IXMLDOMText** text) {
 HRESULT DomDocument::createComment(BSTR data, IXMLDOMComment** comment) {
   if (!comment) return E_POINTER;
   *comment = nullptr;
-  uint32_t i;
+  uint32_t i = 0;
   HRESULT hr = create(NODE_COMMENT, nullptr, 0, nullptr, 0, data, Len16(data), &i);
   if (FAILED(hr)) return hr;
   return WrapAs(handle_.store, i, IID_IXMLDOMComment, reinterpret_cast<void**>(comment));
@@ -242,7 +242,7 @@ HRESULT DomDocument::createComment(BSTR data, IXMLDOMComment** comment) {
 HRESULT DomDocument::createCDATASection(BSTR data, IXMLDOMCDATASection** cdata) {
   if (!cdata) return E_POINTER;
   *cdata = nullptr;
-  uint32_t i;
+  uint32_t i = 0;
   HRESULT hr = create(NODE_CDATA_SECTION, nullptr, 0, nullptr, 0, data, Len16(data), &i);
   if (FAILED(hr)) return hr;
   return WrapAs(handle_.store, i, IID_IXMLDOMCDATASection, reinterpret_cast<void**>(cdata));
@@ -251,7 +251,7 @@ HRESULT DomDocument::createCDATASection(BSTR data, IXMLDOMCDATASection** cdata) 
 HRESULT DomDocument::createProcessingInstruction(BSTR target, BSTR data, IXMLDOMProcessingInstruction** pi) {
   if (!pi) return E_POINTER;
   *pi = nullptr;
-  uint32_t i;
+  uint32_t i = 0;
   HRESULT hr = create(NODE_PROCESSING_INSTRUCTION, target, Len16(target), nullptr, 0, data, Len16(data), &i);
   if (FAILED(hr)) return hr;
   return WrapAs(handle_.store, i, IID_IXMLDOMProcessingInstruction, reinterpret_cast<void**>(pi));
@@ -260,7 +260,7 @@ HRESULT DomDocument::createProcessingInstruction(BSTR target, BSTR data, IXMLDOM
 HRESULT DomDocument::createAttribute(BSTR name, IXMLDOMAttribute** attribute) {
   if (!attribute) return E_POINTER;
   *attribute = nullptr;
-  uint32_t i;
+  uint32_t i = 0;
   HRESULT hr = create(NODE_ATTRIBUTE, name, Len16(name), nullptr, 0, nullptr, 0, &i);
   if (FAILED(hr)) return hr;
   return WrapAs(handle_.store, i, IID_IXMLDOMAttribute, reinterpret_cast<void**>(attribute));
@@ -269,9 +269,9 @@ HRESULT DomDocument::createAttribute(BSTR name, IXMLDOMAttribute** attribute) {
 HRESULT DomDocument::createNode(VARIANT type, BSTR name, BSTR namespaceUri, IXMLDOMNode** node) {
   if (!node) return E_POINTER;
   *node = nullptr;
-  int kind;
+  int kind = 0;
   if (!KindFromVariant(type, &kind)) return Fail(E_INVALIDARG, u"The node type is not a number.");
-  uint32_t i;
+  uint32_t i = 0;
   HRESULT hr = create(kind, name, Len16(name), namespaceUri, Len16(namespaceUri), nullptr, 0, &i);
   if (FAILED(hr)) return hr;
   return WrapAs(handle_.store, i, IID_IXMLDOMNode, reinterpret_cast<void**>(node));

@@ -114,11 +114,11 @@ TEST(DomStore, RecordsLinkUnlinkAndInternNames) {
   // Many names: the table grows and keeps every id stable.
   std::vector<uint32_t> ids;
   for (int i = 0; i < 5000; ++i) {
-    std::u16string n = u"n" + domtest::U16(std::to_string(i));
+    std::u16string n = domtest::U16("n" + std::to_string(i));
     ids.push_back(s->internName(n.data(), n.size(), 0));
   }
   for (int i = 0; i < 5000; ++i) {
-    std::u16string n = u"n" + domtest::U16(std::to_string(i));
+    std::u16string n = domtest::U16("n" + std::to_string(i));
     EXPECT_EQ(s->internName(n.data(), n.size(), 0), ids[i]);
   }
 
