@@ -459,12 +459,8 @@ HRESULT CreateDocument(IUnknown* outer, REFIID iid, void** out) {
 
 namespace {
 
-// A document that cannot load is no document class: register only where the
-// parser core is linked in.
 struct Registration {
-  Registration() {
-    if (ReaderLinked()) TwRegisterClass(CLSID_DOMDocument, &CreateDocument);
-  }
+  Registration() { TwRegisterClass(CLSID_DOMDocument, &CreateDocument); }
 } const registration;
 
 }  // namespace

@@ -5,9 +5,6 @@
 #include "dom_objects.h"
 #include "twxml/platform/xmllite.h"
 
-// Bound weakly until the parser core is part of every build that links this.
-extern HRESULT TwCreateXmlReaderInProc(REFIID iid, void** out) __attribute__((weak));
-
 namespace twdom {
 
 namespace {
@@ -269,8 +266,6 @@ class Builder {
 
 }  // namespace
 
-bool ReaderLinked() { return TwCreateXmlReaderInProc != nullptr; }
-
 void ResetContent(Store* s) {
   if (s->refCount() == 1) {
     s->reset();
@@ -283,10 +278,12 @@ HRESULT LoadDocument(Store* s, IUnknown* input, const std::u16string* declData) 
   ResetContent(s);
   s->parseError = ParseErrorState();
   IXmlReader* reader = nullptr;
-  HRESULT hr = TwCreateXmlReaderInProc ? TwCreateXmlReaderInProc(IID_IXmlReader, reinterpret_cast<void**>(&reader))
-                                       : E_NOTIMPL;
+  HRESULT hr = TwCreateXmlReaderInProc(IID_IXmlReader, reinterpret_cast<void**>(&reader));
   if (SUCCEEDED(hr) && !reader) hr = E_FAIL;
   if (SUCCEEDED(hr)) hr = reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Parse);
+  // The builder keeps its own parent stack, so nesting costs memory in
+  // proportion to the input only: no depth limit.
+  if (SUCCEEDED(hr)) hr = reader->SetProperty(XmlReaderProperty_MaxElementDepth, 0);
   if (SUCCEEDED(hr)) hr = reader->SetInput(input);
   if (SUCCEEDED(hr)) {
     try {
@@ -294,6 +291,8 @@ HRESULT LoadDocument(Store* s, IUnknown* input, const std::u16string* declData) 
       hr = b.run(declData);
     } catch (const std::bad_alloc&) {
       hr = E_OUTOFMEMORY;
+    } catch (...) {
+      hr = E_UNEXPECTED;  // nothing may escape a COM call
     }
   }
   if (FAILED(hr)) {

@@ -291,8 +291,6 @@ HRESULT SaveDocument(Store* store, ByteSink& sink);
    document's own text of it). On failure the parse error is filled and the
    document is left empty. */
 HRESULT LoadDocument(Store* store, IUnknown* input, const std::u16string* declData);
-/* True when the in-process reader is linked into this build. */
-bool ReaderLinked();
 /* The class factory registered under CLSID_DOMDocument. */
 HRESULT CreateDocument(IUnknown* outer, REFIID iid, void** out);
 /* Empties a document: in place when nothing else references its store,

@@ -71,20 +71,10 @@ class Bstr {
   BSTR b_ = nullptr;
 };
 
-/* COM initialised for the test's thread; the document class is registered
-   here when the build registers it only with the parser core present. */
+/* COM initialised for the test's thread. */
 class DomTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    IUnknown* probe = nullptr;
-    if (CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                         reinterpret_cast<void**>(&probe)) == REGDB_E_CLASSNOTREG) {
-      TwRegisterClass(CLSID_DOMDocument, &twdom::CreateDocument);
-    } else if (probe) {
-      probe->Release();
-    }
-  }
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
   void TearDown() override { CoUninitialize(); }
 };
 
