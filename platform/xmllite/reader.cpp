@@ -19,7 +19,7 @@ using twxml::xmlcore::Parser;
 using twxml::xmlcore::Str;
 
 constexpr char16_t kEmpty[1] = {0};
-constexpr uint32_t kDefaultMaxDepth = 256;
+constexpr uint32_t kDefaultMaxDepth = 0;  // no limit: nothing recurses by depth
 constexpr uint32_t kDefaultMaxExpansion = 100000;
 
 // UTF-16 strings handed out for the current node: blocks that never move,
