@@ -16,7 +16,7 @@
 
 namespace {
 
-struct CliRun {
+struct Result {
   int status = -1;
   std::string out, err;
 };
@@ -42,8 +42,8 @@ class Cli : public ::testing::Test {
   void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
   // Runs twxml with args (already shell-quoted where needed).
-  CliRun Twxml(const std::string& args, const std::string& env = "") {
-    CliRun r;
+  Result Twxml(const std::string& args, const std::string& env = "") {
+    Result r;
     std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
     std::string cmd = env + " '" TWXML_TOOL "' " + args + " >'" + out + "' 2>'" + err + "'";
     int raw = std::system(cmd.c_str());
@@ -61,7 +61,7 @@ const std::string kSample = TWXML_EXAMPLES_DIR "/catalogue.xml";
 const std::string kNoModule = "TWXML_TEST_MODULE_DIR='" TWXML_EMPTY_DIR "'";
 
 TEST_F(Cli, UsageAndHelp) {
-  CliRun r = Twxml("");
+  Result r = Twxml("");
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("missing command"), std::string::npos);
   r = Twxml("frobnicate");
@@ -110,7 +110,7 @@ TEST_F(Cli, Check) {
   mkdir(Path("dir.xml").c_str(), 0755);
   for (const std::string dom : {"", "--dom "}) {
     SCOPED_TRACE(dom);
-    CliRun r = Twxml("check " + dom + Path("good.xml") + " '" + kSample + "'");
+    Result r = Twxml("check " + dom + Path("good.xml") + " '" + kSample + "'");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(r.out.empty());
 
@@ -133,7 +133,7 @@ TEST_F(Cli, Check) {
     EXPECT_TRUE(std::regex_match(got[3], std::regex(Path("bad.xml") + ":3:[0-9]+: .+"))) << got[3];
   }
   // Without the module the streaming check cannot run; the document one can.
-  CliRun r = Twxml("check " + Path("good.xml"), kNoModule);
+  Result r = Twxml("check " + Path("good.xml"), kNoModule);
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("cannot be loaded"), std::string::npos);
   EXPECT_EQ(Twxml("check --dom " + Path("good.xml"), kNoModule).status, 0);
@@ -143,14 +143,14 @@ TEST_F(Cli, OutlineOfTheSample) {
   for (const char* variant : {"stream", "dom"}) {
     SCOPED_TRACE(variant);
     bool dom = std::string(variant) == "dom";
-    CliRun r = Twxml(std::string("outline ") + (dom ? "--dom " : "") + "'" + kSample + "'");
+    Result r = Twxml(std::string("outline ") + (dom ? "--dom " : "") + "'" + kSample + "'");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << r.err;
     std::string golden = Slurp(std::string(TWXML_TOOLS_TEST_DIR "/catalogue.") + variant + ".outline");
     EXPECT_EQ(r.out, golden);
   }
   // Without the module the document engine stands in, and says so.
-  CliRun r = Twxml("outline '" + kSample + "'", kNoModule);
+  Result r = Twxml("outline '" + kSample + "'", kNoModule);
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("using the document engine"), std::string::npos);
   EXPECT_EQ(r.out, Slurp(TWXML_TOOLS_TEST_DIR "/catalogue.dom.outline"));
@@ -160,7 +160,7 @@ TEST_F(Cli, OutlineFailures) {
   Spit(Path("bad.xml"), "<r>\n<a x='1'>t</a>\n<b>\n</r>");
   Spit(Path("pi.xml"), "<r><a/><?target data?><b/></r>");
   for (const std::string dom : {"", "--dom "}) {
-    CliRun r = Twxml("outline " + dom + Path("bad.xml"));
+    Result r = Twxml("outline " + dom + Path("bad.xml"));
     EXPECT_EQ(r.status, 1) << dom;
     EXPECT_TRUE(std::regex_search(r.err, std::regex(Path("bad.xml") + ":4:[0-9]+: "))) << r.err;
     r = Twxml("outline " + dom + Path("missing.xml"));
@@ -168,7 +168,7 @@ TEST_F(Cli, OutlineFailures) {
     EXPECT_NE(r.err.find("cannot read"), std::string::npos);
   }
   // A processing instruction stops the streaming engine, not the other.
-  CliRun r = Twxml("outline " + Path("pi.xml"));
+  Result r = Twxml("outline " + Path("pi.xml"));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("try --dom"), std::string::npos) << r.err;
   r = Twxml("outline --dom " + Path("pi.xml"));
@@ -199,7 +199,7 @@ TEST_F(Cli, CopyKeepsTheDocument) {
   };
   for (const auto& v : variants) {
     SCOPED_TRACE(v.options);
-    CliRun r = Twxml(std::string("copy ") + v.options + " '" + kSample + "' " + Path("out.xml"));
+    Result r = Twxml(std::string("copy ") + v.options + " '" + kSample + "' " + Path("out.xml"));
     ASSERT_EQ(r.status, 0) << r.err;
     std::string bytes = Slurp(Path("out.xml"));
     corpus::Node got;
@@ -222,7 +222,7 @@ TEST_F(Cli, CopyKeepsTheDocument) {
 
 TEST_F(Cli, CopyFailures) {
   Spit(Path("bad.xml"), "<r><a></r>");
-  CliRun r = Twxml("copy " + Path("bad.xml") + " " + Path("out.xml"));
+  Result r = Twxml("copy " + Path("bad.xml") + " " + Path("out.xml"));
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(std::regex_search(r.err, std::regex(Path("bad.xml") + ":1:[0-9]+: "))) << r.err;
   EXPECT_NE(access(Path("out.xml").c_str(), F_OK), 0) << "no half-written copy is left";
@@ -240,14 +240,14 @@ TEST_F(Cli, CopyFailures) {
 
 TEST_F(Cli, Bench) {
   for (const std::string dom : {"", "--dom "}) {
-    CliRun r = Twxml("bench " + dom + "'" + kSample + "'");
+    Result r = Twxml("bench " + dom + "'" + kSample + "'");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(std::regex_search(r.out, std::regex("read +[0-9.]+ MB/s"))) << r.out;
     EXPECT_TRUE(std::regex_search(r.out, std::regex("write +[0-9.]+ MB/s"))) << r.out;
     EXPECT_NE(r.out.find(dom.empty() ? "streaming" : "document"), std::string::npos);
     EXPECT_TRUE(r.err.empty()) << "no progress bar off a terminal: " << r.err;
   }
-  CliRun r = Twxml("bench " + Path("missing.xml"));
+  Result r = Twxml("bench " + Path("missing.xml"));
   EXPECT_EQ(r.status, 1);
 }
 

@@ -145,8 +145,9 @@ std::string Generate(std::mt19937& rng, bool data) {
   return out;
 }
 
-Node GenerateTree(std::mt19937& rng, bool mixed, int depth) {
+Node GenerateTree(std::mt19937& rng, bool mixed, bool asciiNames, int depth) {
   static const char* const kLocal[] = {"item", "record", "name", "café", "名前", "x", "line-item"};
+  static const char* const kAsciiLocal[] = {"item", "record", "name", "x", "line-item", "a.b"};
   static const char* const kPlainTexts[] = {"plain", "Fish & Chips", "a < b > c", "caf\xc3\xa9",
                                             "\xe2\x82\xac" "42", "\xe6\x97\xa5\xe6\x9c\xac",
                                             "q \"x\" 'y'", "  padded  ", "line one\nline two",
@@ -155,7 +156,7 @@ Node GenerateTree(std::mt19937& rng, bool mixed, int depth) {
                                         "\xc3\xa9t\xc3\xa9", "\xe2\x82\xac", "", "x y  z",
                                         "tab\there", "two\nlines"};
   Node n;
-  n.local = Pick(rng, kLocal);
+  n.local = asciiNames ? Pick(rng, kAsciiLocal) : Pick(rng, kLocal);
   if (depth > 0 && Roll(rng, 3) == 0) {
     n.prefix = "p";
     n.ns = "urn:example:p";
@@ -175,7 +176,7 @@ Node GenerateTree(std::mt19937& rng, bool mixed, int depth) {
   if (children == 0) {
     if (Roll(rng, 4) != 0) n.text = Pick(rng, kPlainTexts);
   } else {
-    for (int i = 0; i < children; ++i) n.children.push_back(GenerateTree(rng, mixed, depth + 1));
+    for (int i = 0; i < children; ++i) n.children.push_back(GenerateTree(rng, mixed, asciiNames, depth + 1));
     if (mixed && Roll(rng, 2) == 0) {
       n.text = Pick(rng, kPlainTexts);
       n.mixed = true;

@@ -40,7 +40,8 @@ std::string Generate(std::mt19937& rng, bool data);
 
 // A generated element tree for the writers (names valid, namespaces bound
 // through the element names so both writers can declare them).
-Node GenerateTree(std::mt19937& rng, bool mixed, int depth = 0);
+// asciiNames: names every output encoding can hold (names cannot be escaped).
+Node GenerateTree(std::mt19937& rng, bool mixed, bool asciiNames, int depth = 0);
 
 // Real documents: the bundled catalogue and a few typical documents.
 struct Named {
