@@ -35,6 +35,9 @@ class Engines : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     if (!XmlLiteIsDllFoundB()) GTEST_SKIP() << "streaming module not built";
+    KxXMLParser* parser = XmlGetParserP();
+    ASSERT_NE(parser, nullptr) << "the document class is not available";
+    delete parser;
   }
   void TearDown() override { CoUninitialize(); }
 
