@@ -423,11 +423,11 @@ class XmlReader final : public IXmlReader {
   const twxml::xmlcore::Attribute& cur() const { return parser_.attribute(uint32_t(attr_)); }
 
   HRESULT give(Str s, LPCWSTR* out, UINT* length) {
-    if (out) *out = kEmpty;
-    if (length) *length = 0;
-    if (FAILED(failed_)) return failed_;
-    if (!out && !length) return S_OK;
-    if (s.n == 0) return S_OK;
+    if (s.n == 0 || FAILED(failed_) || (!out && !length)) {
+      if (out) *out = kEmpty;
+      if (length) *length = 0;
+      return failed_;
+    }
     char16_t* p;
     try {
       p = arena_.alloc(size_t(s.n) + 1);

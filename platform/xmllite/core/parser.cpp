@@ -343,8 +343,11 @@ struct Parser::Impl {
       __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       unsigned m = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, nl)));
       if (m) {
-        lcLine += uint32_t(__builtin_popcount(m));
         lastNl = p + 31 - __builtin_clz(m);
+        do {
+          ++lcLine;
+          m &= m - 1;
+        } while (m);
       }
     }
 #endif
@@ -1954,19 +1957,27 @@ void Parser::reset(ReadFn fn, void* ctx) {
   m.bounded = false;
   m.failOff = UINT64_MAX;
   m.clearNode();
+  publish();
 }
 
-int Parser::next() { return d->next(); }
-NodeType Parser::type() const { return d->type; }
-Str Parser::qname() const { return d->qname; }
-Str Parser::prefix() const { return d->prefix; }
-Str Parser::localName() const { return d->local; }
-Str Parser::namespaceUri() const { return d->ns; }
-Str Parser::value() const { return d->value; }
-bool Parser::isEmptyElement() const { return d->empty; }
-uint32_t Parser::depth() const { return d->depth; }
-uint32_t Parser::attributeCount() const { return uint32_t(d->attrs.size()); }
-const Attribute& Parser::attribute(uint32_t i) const { return d->attrs[i]; }
+int Parser::next() {
+  int r = d->next();
+  publish();
+  return r;
+}
+void Parser::publish() {
+  const Impl& m = *d;
+  v_.type = m.type;
+  v_.empty = m.empty;
+  v_.depth = m.depth;
+  v_.nattrs = uint32_t(m.attrs.size());
+  v_.attrs = m.attrs.data();
+  v_.qname = m.qname;
+  v_.prefix = m.prefix;
+  v_.local = m.local;
+  v_.ns = m.ns;
+  v_.value = m.value;
+}
 void Parser::position(uint32_t* line, uint32_t* col) const {
   d->lineCol(d->nodeOff + (d->type == NodeType::Element ? 1 : 0), line, col);
 }
