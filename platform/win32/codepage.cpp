@@ -214,6 +214,29 @@ int Deliver(const std::vector<T>& out, T* dst, int dstLen) {
 
 // Decodes well-formed UTF-8 (Unicode table 3-7). An ill-formed maximal
 // subpart becomes one U+FFFD, or fails the call when strict.
+// Eight ASCII bytes (in memory order in v) as eight UTF-16 units, and four
+// ASCII UTF-16 units as four bytes, by spreading and packing bits.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ASCII widening assumes little endian");
+
+inline uint64_t SpreadBytes(uint64_t x) {  // 4 bytes -> 4 16-bit lanes
+  x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
+  return (x | (x << 8)) & 0x00FF00FF00FF00FFull;
+}
+
+inline void WidenAscii8(uint64_t v, WCHAR* out) {
+  const uint64_t lo = SpreadBytes(v & 0xFFFFFFFFull);
+  const uint64_t hi = SpreadBytes(v >> 32);
+  std::memcpy(out, &lo, 8);
+  std::memcpy(out + 4, &hi, 8);
+}
+
+inline void NarrowAscii4(uint64_t v, char* out) {
+  v = (v | (v >> 8)) & 0x0000FFFF0000FFFFull;
+  v = (v | (v >> 16)) & 0x00000000FFFFFFFFull;
+  const uint32_t packed = static_cast<uint32_t>(v);
+  std::memcpy(out, &packed, 4);
+}
+
 // Where the run of ASCII units starting at i ends, eight bytes or four wide
 // units per step while nothing has its high bits set.
 size_t AsciiRunEnd(const unsigned char* s, size_t i, size_t n) {
@@ -253,17 +276,28 @@ int Utf8ToWide(const unsigned char* s, size_t n, bool strict, WCHAR* dst, int ds
     unsigned c = s[i];
     if (c < 0x80) {
       // Runs of ASCII, the common case, skip the per-character checks.
-      const size_t run = AsciiRunEnd(s, i, n);
-      size_t count = run - i;
-      if (dstLen != 0) {
-        if (count > cap - out) {
-          count = cap - out;
-          overflow = true;
-        }
-        for (size_t k = 0; k < count; ++k) dst[out + k] = static_cast<char16_t>(s[i + k]);
+      if (dstLen == 0) {
+        const size_t run = AsciiRunEnd(s, i, n);
+        out += run - i;
+        i = run;
+        continue;
       }
-      out += count;
-      i += count;
+      // Scanned and widened in the same pass, eight bytes at a time.
+      const size_t room = cap - out;
+      const size_t limit = n - i > room ? i + room : n;
+      size_t k = i;
+      for (uint64_t v; k + 8 <= limit; k += 8) {
+        std::memcpy(&v, s + k, 8);
+        if (v & 0x8080808080808080ull) break;
+        WidenAscii8(v, dst + out + (k - i));
+      }
+      while (k < limit && s[k] < 0x80) {
+        dst[out + (k - i)] = static_cast<char16_t>(s[k]);
+        ++k;
+      }
+      out += k - i;
+      i = k;
+      if (k == limit && k < n && s[k] < 0x80) overflow = true;  // no room for the rest
       continue;
     }
     size_t len = 0;
@@ -327,7 +361,12 @@ int WideToUtf8(const WCHAR* s, size_t n, bool strict, char* dst, int dstLen, BOO
       const size_t count = run - i;
       if (dstLen != 0) {
         if (count > cap - out) return Fail(ERROR_INSUFFICIENT_BUFFER);
-        for (size_t k = 0; k < count; ++k) dst[out + k] = static_cast<char>(s[i + k]);
+        size_t k = 0;
+        for (uint64_t v; k + 4 <= count; k += 4) {
+          std::memcpy(&v, s + i + k, 8);
+          NarrowAscii4(v, dst + out + k);
+        }
+        for (; k < count; ++k) dst[out + k] = static_cast<char>(s[i + k]);
       }
       out += count;
       i = run - 1;
