@@ -149,7 +149,7 @@ Node GenerateTree(std::mt19937& rng, bool mixed, bool asciiNames, int depth) {
   static const char* const kLocal[] = {"item", "record", "name", "café", "名前", "x", "line-item"};
   static const char* const kAsciiLocal[] = {"item", "record", "name", "x", "line-item", "a.b"};
   static const char* const kPlainTexts[] = {"plain", "Fish & Chips", "a < b > c", "caf\xc3\xa9",
-                                            "\xe2\x82\xac" "42", "\xe6\x97\xa5\xe6\x9c\xac",
+                                            "\xe2\x82\xac\x34\x32", "\xe6\x97\xa5\xe6\x9c\xac",
                                             "q \"x\" 'y'", "  padded  ", "line one\nline two",
                                             "\xf0\x9f\x98\x80 emoji", "]]> end"};
   static const char* const kValues[] = {"1", "v", "a&b", "<tag>", "say \"hi\"", "it's",
