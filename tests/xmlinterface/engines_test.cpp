@@ -403,6 +403,52 @@ TEST_F(Engines, AttributesTheXmlRulesRefuse) {
   EXPECT_NE(Take(*dom).find("good=\"1\""), std::string::npos);
 }
 
+TEST_F(Engines, ValuesLongerThanTheBuffer) {
+  // Both hand over what fits, cut on a character boundary; the streaming
+  // engine reports the cut as false, the document engine (whose node layer
+  // gives a separate copy for a long value) as true.
+  const std::string doc = "<r><v>caf\xc3\xa9 au lait</v></r>";
+  for (bool dom : {false, true}) {
+    SCOPED_TRACE(dom ? "document engine" : "streaming engine");
+    Ptr x = Reader(doc, dom);
+    ASSERT_TRUE(x->SelectElemB());
+    ASSERT_TRUE(x->SelectElemB());
+    char buf[5];
+    EXPECT_EQ(x->GetElemValueToBufB(buf, sizeof buf), dom);
+    EXPECT_STREQ(buf, "caf");
+    EXPECT_TRUE(x->EndElemB());
+  }
+}
+
+TEST_F(Engines, DeletedFileWritersLeaveCompleteDocuments) {
+  char dir[] = "/tmp/twxml_open_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  for (bool dom : {false, true}) {
+    SCOPED_TRACE(dom ? "document engine" : "streaming engine");
+    std::string path = std::string(dir) + "/out.xml";
+    XmlInterface* p = nullptr;
+    ASSERT_EQ(XmlInterface::CreateWriterToFileF(S(path), &p, false, dom, nullptr), 0);
+    ASSERT_TRUE(p->WriteStartElemB(S("r")));
+    ASSERT_TRUE(p->WriteStartElemB(S("open")));
+    ASSERT_TRUE(p->WriteValueB(S("still open")));
+    delete p;  // neither FlushV nor the ends were called
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    corpus::Node got;
+    std::string error;
+    ASSERT_TRUE(corpus::Parse(ss.str(), &got, &error)) << error << ss.str();
+    ASSERT_EQ(got.children.size(), 1u);
+    EXPECT_EQ(got.children[0].text, "still open");
+    std::remove(path.c_str());
+  }
+  // A memory writer deleted without AllocMemP just goes away.
+  Ptr w = Writer(true);
+  ASSERT_TRUE(w->WriteStartElemB(S("r")));
+  w.reset();
+  rmdir(dir);
+}
+
 // ---- The interface's own cases, through both engines -----------------------
 
 TEST_F(Engines, PeekAndStep) {
