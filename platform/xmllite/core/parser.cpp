@@ -294,6 +294,12 @@ struct Parser::Impl {
     return false;
   }
   bool bounded = false;        // reading a complete literal: no refills
+  const char* errAt = nullptr;  // where in the current source an error lies
+
+  [[noreturn]] void failAt(Error e, const char* p) {
+    errAt = p;
+    fail(e);
+  }
   uint64_t failOff = UINT64_MAX;
   bool avail(size_t k) {
     if (size_t(lim - cur) >= k) return true;
@@ -430,15 +436,15 @@ struct Parser::Impl {
       if (!(kChars.v[c] & kNameStart)) {
         if (c == 0 && p == lim) {
           moreOrEnd();
-          fail(Error::UnexpectedEnd);
+          failAt(Error::UnexpectedEnd, p);
         }
-        fail(Error::Syntax);
+        failAt(Error::Syntax, p);
       }
       ++p;
     } else {
       int l;
       uint32_t cp = decodeUtf8(p, &l);
-      if (!isNameStartCp(cp)) fail(Error::Syntax);
+      if (!isNameStartCp(cp)) failAt(Error::Syntax, p);
       p += l;
     }
     for (;;) {
@@ -506,6 +512,7 @@ struct Parser::Impl {
   // ------------------------------------------------------------ refs
   // Parses a character reference at p ("&#..."); appends UTF-8 to out.
   const char* charRef(const char* p, std::string& out) {
+    const char* at = p;
     p += 2;
     uint32_t v = 0;
     bool any = false;
@@ -534,12 +541,12 @@ struct Parser::Impl {
     if (*p != ';') {
       if (*p == 0 && p == lim) {
         moreOrEnd();
-        fail(Error::UnexpectedEnd);
+        failAt(Error::UnexpectedEnd, p);
       }
-      fail(Error::Syntax);
+      failAt(Error::Syntax, p);
     }
-    if (!any) fail(Error::Syntax);
-    if (!isXmlChar(v)) fail(Error::InvalidChar);
+    if (!any) failAt(Error::Syntax, p);
+    if (!isXmlChar(v)) failAt(Error::InvalidChar, at);
     char tmp[4];
     out.append(tmp, size_t(encodeUtf8(v, tmp)));
     return p + 1;
@@ -752,6 +759,9 @@ struct Parser::Impl {
   void setError(Error e) {
     bounded = false;
     uint64_t off = failOff != UINT64_MAX ? failOff : curOffset();
+    if (failOff == UINT64_MAX && errAt && srcs.empty() && errAt >= buf && errAt <= buf + len)
+      off = base + uint64_t(errAt - buf);
+    errAt = nullptr;
     if (base + len >= off && off >= lcOff) {
       advanceLc(off);
     }
@@ -806,7 +816,7 @@ struct Parser::Impl {
           ++p;
           continue;
         }
-        if (p[1] == ']' && p[2] == '>') fail(Error::Syntax);
+        if (p[1] == ']' && p[2] == '>') failAt(Error::Syntax, p);
         ++p;
         continue;
       }
@@ -814,7 +824,7 @@ struct Parser::Impl {
         // p == lim: end of this source.
         if (srcs.empty()) {
           moreOrEnd();
-          if (!topLevel) fail(Error::UnexpectedEnd);
+          if (!topLevel) failAt(Error::UnexpectedEnd, p);
           break;
         }
         text.append(start, size_t(p - start));
@@ -824,7 +834,7 @@ struct Parser::Impl {
         continue;
       }
       // '&'
-      if (topLevel) fail(Error::Syntax);
+      if (topLevel) failAt(Error::Syntax, p);
       text.append(start, size_t(p - start));
       inBuf = true;
       availAt(p, 2);
@@ -844,7 +854,7 @@ struct Parser::Impl {
       }
       int idx = findGE(n, nl);
       if (idx < 0) {
-        if (undeclaredIsError()) fail(Error::UndeclaredEntity);
+        if (undeclaredIsError()) failAt(Error::UndeclaredEntity, p);
         p = start = after;
         continue;
       }
@@ -1107,14 +1117,14 @@ struct Parser::Impl {
         moreOrEnd();
         fail(Error::UnexpectedEnd);
       }
-      if (q == p) fail(Error::Syntax);
+      if (q == p) failAt(Error::Syntax, q);
       const char* an = q;
       const char* ae = scanName(an);
       const char* r = skipWs(ae);
-      if (*r != '=') fail(*r == 0 ? Error::UnexpectedEnd : Error::Syntax);
+      if (*r != '=') failAt(*r == 0 ? Error::UnexpectedEnd : Error::Syntax, r);
       r = skipWs(r + 1);
       char quote = *r;
-      if (quote != '"' && quote != '\'') fail(*r == 0 ? Error::UnexpectedEnd : Error::Syntax);
+      if (quote != '"' && quote != '\'') failAt(*r == 0 ? Error::UnexpectedEnd : Error::Syntax, r);
       const char* vs = r + 1;
       const char* ve = vs;
       bool special = false;
@@ -1122,7 +1132,7 @@ struct Parser::Impl {
         ve = scanAttr(ve, quote);
         char vc = *ve;
         if (vc == quote) break;
-        if (vc == '<') fail(Error::Syntax);
+        if (vc == '<') failAt(Error::Syntax, ve);
         if (vc == 0) {
           if (ve == lim) {
             moreOrEnd();
@@ -1343,7 +1353,10 @@ struct Parser::Impl {
     if (n <= 12) {
       for (size_t i = 1; i < n; ++i)
         for (size_t j = 0; j < i; ++j)
-          if (sameAttr(raw[i], raw[j])) fail(Error::DuplicateAttribute);
+          if (sameAttr(raw[i], raw[j])) {
+            failOff = raw[i].off;
+            fail(Error::DuplicateAttribute);
+          }
       return;
     }
     // Hash on local name: both checks compare equal local names only.
@@ -1359,7 +1372,10 @@ struct Parser::Impl {
       size_t slot = size_t(h) & (sz - 1);
       while (hash[slot] != UINT32_MAX) {
         const RawAttr& b = raw[hash[slot]];
-        if (sameAttr(a, b)) fail(Error::DuplicateAttribute);
+        if (sameAttr(a, b)) {
+          failOff = std::max(a.off, b.off);
+          fail(Error::DuplicateAttribute);
+        }
         slot = (slot + 1) & (sz - 1);
       }
       hash[slot] = uint32_t(i);
@@ -1374,10 +1390,10 @@ struct Parser::Impl {
     if (*p != '>') fail(*p == 0 ? Error::UnexpectedEnd : Error::Syntax);
     if (frames.empty()) fail(Error::Syntax);
     const Frame& f = frames.back();
-    if (f.nameLen != uint32_t(ne - n)) fail(Error::TagMismatch);
+    if (f.nameLen != uint32_t(ne - n)) failAt(Error::TagMismatch, n);
     const char* open = names.data() + f.nameOff;
     for (uint32_t i = 0; i < f.nameLen; ++i)
-      if (open[i] != n[i]) fail(Error::TagMismatch);
+      if (open[i] != n[i]) failAt(Error::TagMismatch, n);
     if (!srcs.empty() && frames.size() <= srcs.back().depth)
       fail(Error::Syntax);
     cur = p + 1;
@@ -1956,6 +1972,7 @@ void Parser::reset(ReadFn fn, void* ctx) {
   m.expansions = m.expandedBytes = 0;
   m.bounded = false;
   m.failOff = UINT64_MAX;
+  m.errAt = nullptr;
   m.clearNode();
   publish();
 }

@@ -133,7 +133,7 @@ TEST(XmlReader, FailureIsSticky) {
   r->GetLineNumber(&line);
   r->GetLinePosition(&col);
   EXPECT_EQ(line, 1u);
-  EXPECT_EQ(col, 7u);
+  EXPECT_EQ(col, 9u);  // the name in the end tag
   EXPECT_EQ(r->Read(&t), hr);
   const WCHAR* p;
   EXPECT_EQ(r->GetLocalName(&p, nullptr), hr);
@@ -225,4 +225,25 @@ TEST(XmlReader, Positions) {
   }
   std::vector<std::string> want = {"1@1:2", "13@1:4", "1@2:4", "attr@2:6", "3@2:13", "1@3:8", "15@3:11"};
   EXPECT_EQ(got, want);
+}
+
+TEST(XmlReader, ErrorPositions) {
+  struct Case {
+    const char* doc;
+    UINT line, col;
+  } cases[] = {
+      {"<r>\n  <a x='1' x='2'/></r>", 2, 12},  // the second x
+      {"<r>\n  text ]]> more</r>", 2, 8},
+      {"<r>&#1;</r>", 1, 4},
+      {"<r>\n<a b='<'/></r>", 2, 7},
+      {"<r>&nope;</r>", 1, 4},
+      {"<r>\n  <1a/></r>", 2, 4},
+      {"<r>\n  t\xC3\xA9\xFF</r>", 2, 5},  // the bad byte, after a two-byte character
+  };
+  for (const Case& c : cases) {
+    WalkResult w = walk(c.doc);
+    EXPECT_TRUE(FAILED(w.hr)) << c.doc;
+    EXPECT_EQ(w.errLine, c.line) << c.doc;
+    EXPECT_EQ(w.errCol, c.col) << c.doc;
+  }
 }
