@@ -664,9 +664,9 @@ void XmlWriter::addBinding(u16view prefix, u16view uri) {
   bindings_.push_back(b);
 }
 
-void XmlWriter::popElement() {
+inline void XmlWriter::popElement() {
   const Frame& f = stack_.back();
-  bindings_.resize(f.bindStart);
+  if (bindings_.size() > f.bindStart) bindings_.resize(f.bindStart);
   nsText_.truncate(f.nsTextStart);
   names_.truncate(f.nameOff);
   stack_.pop_back();
