@@ -262,6 +262,9 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
                            char* out, size_t cap, size_t* written) {
   size_t i = 0, o = 0;
   const bool ascii = kind_ == Kind::Ascii;
+  // In place (src == out) the output trails the input; it only falls
+  // behind when a CR LF pair shrinks to LF.
+  const bool inPlace = static_cast<const void*>(src) == static_cast<const void*>(out);
   while (i < n) {
 #if defined(__SSE2__)
     // Sixteen bytes at a time: copy up to the first byte that is not plain
@@ -273,14 +276,19 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
         // Signed compare: bytes >= 0x80 count as below 0x20 too.
         unsigned m = unsigned(_mm_movemask_epi8(_mm_cmplt_epi8(v, lo)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), v);
+        const bool same = inPlace && i == o;
         if (m == 0) {
+          if (!same) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), v);
           i += 16;
           o += 16;
           moved = true;
           continue;
         }
         unsigned k = unsigned(__builtin_ctz(m));
+        if (!inPlace)
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), v);
+        else if (!same)
+          std::memmove(out + o, src + i, k);
         i += k;
         o += k;
         if (k) moved = true;
@@ -385,7 +393,7 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
       fail(Error::InvalidChar);
       return i;
     }
-    std::memcpy(out + o, src + i, len);
+    std::memmove(out + o, src + i, len);
     o += len;
     i += len;
   }
@@ -394,6 +402,32 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
 }
 
 size_t Decoder::decodeUtf8(char* out, size_t cap) {
+  // Nothing buffered: read straight into the caller's buffer and check the
+  // bytes there, saving a copy.
+  if (rawPos_ == rawEnd_ && !rawEof_ && fn_ && cap >= 4096) {
+    long n = fn_(ctx_, out, cap);
+    if (n < 0) {
+      rawEof_ = true;
+      fail(Error::Stream);
+      return 0;
+    }
+    if (n == 0) {
+      rawEof_ = true;
+      done_ = true;
+      return 0;
+    }
+    if (size_t(n) > cap) n = long(cap);
+    size_t written = 0;
+    size_t used = filterUtf8(reinterpret_cast<const unsigned char*>(out), size_t(n), false,
+                             out, cap, &written);
+    if (done_) return written;
+    // An incomplete character at the end waits for the next read.
+    size_t left = size_t(n) - used;
+    std::memcpy(raw_.data(), out + used, left);
+    rawPos_ = 0;
+    rawEnd_ = left;
+    if (written) return written;
+  }
   for (;;) {
     if (rawPos_ == rawEnd_ || (rawEnd_ - rawPos_ < 4 && !rawEof_)) {
       if (!fillRaw() && err_ != Error::None) return 0;

@@ -187,3 +187,22 @@ TEST(XmlReaderHostile, RandomBytesNeverCrash) {
     EXPECT_TRUE(w.hr == S_FALSE || FAILED(w.hr));
   }
 }
+
+TEST(XmlReaderHostile, LineEndsAcrossChunks) {
+  // CR LF, lone CR and multi-byte characters falling on every chunk edge.
+  std::string lf = "<r a='x\ny'>\n", crlf = "<r a='x\r\ny'>\r\n";
+  for (int i = 0; i < 3000; ++i) {
+    std::string line = "  <l n='" + std::to_string(i) + "'>t\xC3\xA9xt \xE2\x82\xAC " + std::string(size_t(i % 37), 'x') + "</l>";
+    lf += line + "\n";
+    crlf += line + (i % 5 == 0 ? "\r" : "\r\n");
+  }
+  lf += "</r>";
+  crlf += "</r>";
+  WalkResult want = walk(lf);
+  ASSERT_EQ(want.hr, S_FALSE);
+  for (size_t chunk : {size_t(1), size_t(3), size_t(4095), size_t(65536), SIZE_MAX}) {
+    WalkResult got = walk(crlf, chunk);
+    EXPECT_EQ(got.hr, S_FALSE) << chunk;
+    EXPECT_EQ(got.trace, want.trace) << chunk;
+  }
+}
