@@ -263,7 +263,12 @@ struct Parser::Impl {
   uint32_t depth = 0;
   uint64_t nodeOff = 0;
   std::vector<RawAttr> raw;
-  std::vector<Attribute> attrs;
+  std::vector<Attribute> attrs;  // only grows; nattr of them are current
+  uint32_t nattr = 0;
+  void addAttr(const Attribute& a) {
+    if (attrs.size() <= nattr) attrs.resize(nattr + 1);
+    attrs[nattr++] = a;
+  }
   std::string scratch;
   std::string text;
   std::vector<uint32_t> hash;
@@ -697,7 +702,7 @@ struct Parser::Impl {
     qname = prefix = local = ns = value = Str{};
     empty = false;
     raw.clear();
-    attrs.clear();
+    nattr = 0;
     scratch.clear();
     text.clear();
   }
@@ -1087,7 +1092,7 @@ struct Parser::Impl {
       a.qname = a.local = Str{items[i].n, items[i].nl};
       a.value = Str{items[i].v, items[i].vl};
       a.offset = uint32_t(0);
-      attrs.push_back(a);
+      addAttr(a);
     }
     return 1;
   }
@@ -1271,7 +1276,8 @@ struct Parser::Impl {
     pendingPop = isEmpty;
     if (isEmpty && frames.size() == 1) state = State::Epilog;
     fillElementNames(top);
-    attrs.resize(raw.size());
+    if (attrs.size() < raw.size()) attrs.resize(raw.size());
+    nattr = uint32_t(raw.size());
     for (size_t i = 0; i < raw.size(); ++i) {
       const RawAttr& ra = raw[i];
       Attribute& a = attrs[i];
@@ -1545,13 +1551,13 @@ struct Parser::Impl {
       Attribute a;
       a.qname = a.local = Str{"PUBLIC", 6};
       a.value = pub;
-      attrs.push_back(a);
+      addAttr(a);
     }
     if (hasSys) {
       Attribute a;
       a.qname = a.local = Str{"SYSTEM", 6};
       a.value = sys;
-      attrs.push_back(a);
+      addAttr(a);
     }
     return 1;
   }
@@ -1987,7 +1993,7 @@ void Parser::publish() {
   v_.type = m.type;
   v_.empty = m.empty;
   v_.depth = m.depth;
-  v_.nattrs = uint32_t(m.attrs.size());
+  v_.nattrs = m.nattr;
   v_.attrs = m.attrs.data();
   v_.qname = m.qname;
   v_.prefix = m.prefix;
