@@ -83,10 +83,10 @@ DomDocument::~DomDocument() {
   s->release();
 }
 
-ULONG DomDocument::AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+ULONG DomDocument::AddRef() { return ++refs_; }
 
 ULONG DomDocument::Release() {
-  ULONG n = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  ULONG n = --refs_;
   if (n == 0) delete this;
   return n;
 }

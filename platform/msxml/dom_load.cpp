@@ -4,6 +4,7 @@
 
 #include "dom_objects.h"
 #include "twxml/platform/xmllite.h"
+#include "xmlcore.h"
 
 namespace twdom {
 
@@ -89,57 +90,101 @@ std::u16string ReasonFor(HRESULT hr) {
   return u"The document could not be read.";
 }
 
-/* Builds records from reader events. */
+namespace xc = twxml::xmlcore;
+
+/* The parser's failure classes as the reader's result codes. */
+HRESULT MapError(xc::Error e, HRESULT streamHr) {
+  switch (e) {
+    case xc::Error::None: return S_OK;
+    case xc::Error::Syntax: return WC_E_SYNTAX;
+    case xc::Error::InvalidChar: return WC_E_XMLCHARACTER;
+    case xc::Error::Encoding: return MX_E_ENCODINGSIGNATURE;
+    case xc::Error::UnsupportedEncoding: return MX_E_ENCODING;
+    case xc::Error::UnexpectedEnd: return MX_E_INPUTEND;
+    case xc::Error::TagMismatch: return WC_E_ELEMENTMATCH;
+    case xc::Error::DuplicateAttribute: return WC_E_UNIQUEATTRIBUTE;
+    case xc::Error::Namespace: return NC_E_NAMESPACE;
+    case xc::Error::UndeclaredEntity: return WC_E_UNDECLAREDENTITY;
+    case xc::Error::EntityRecursion: return WC_E_NORECURSION;
+    case xc::Error::EntityLimit: return SC_E_MAXENTITYEXPANSION;
+    case xc::Error::DepthLimit: return SC_E_MAXELEMENTDEPTH;
+    case xc::Error::DtdProhibited: return WC_E_DTDPROHIBITED;
+    case xc::Error::Stream: return FAILED(streamHr) ? streamHr : E_FAIL;
+    case xc::Error::OutOfMemory: return E_OUTOFMEMORY;
+    case xc::Error::NoInput: return E_UNEXPECTED;
+  }
+  return E_FAIL;
+}
+
+/* Byte source over a caller's stream; remembers why a read failed. */
+struct Source {
+  ISequentialStream* stream;
+  HRESULT hr = S_OK;
+
+  static long Pull(void* ctx, void* buf, size_t n) {
+    Source* s = static_cast<Source*>(ctx);
+    ULONG want = n > 0x40000000 ? 0x40000000 : ULONG(n);
+    ULONG got = 0;
+    HRESULT hr = s->stream->Read(buf, want, &got);
+    if (FAILED(hr)) {
+      s->hr = hr;
+      return -1;
+    }
+    return long(got > want ? want : got);
+  }
+};
+
+/* Builds records from the parser's events, UTF-8 straight into the store. */
 class Builder {
  public:
-  Builder(Store* s, IXmlReader* r, bool preserveAll) : s_(s), r_(r), preserveAll_(preserveAll) {
+  Builder(Store* s, xc::Parser& p, bool preserveAll) : s_(s), p_(p), preserveAll_(preserveAll) {
     parents_.push_back(kDocIndex);
     keep_.push_back(preserveAll);
   }
 
+  /* S_OK when the document was built; otherwise the failure (parser
+     failures are reported as S_FALSE: their details are in the parser). */
   HRESULT run(const std::u16string* declData) {
-    XmlNodeType type;
-    HRESULT hr;
-    while ((hr = r_->Read(&type)) == S_OK) {
-      switch (type) {
-        case XmlNodeType_Element:
+    int r;
+    while ((r = p_.next()) > 0) {
+      HRESULT hr = S_OK;
+      switch (p_.type()) {
+        case xc::NodeType::Element:
           hr = element();
           break;
-        case XmlNodeType_EndElement:
+        case xc::NodeType::EndElement:
           if (parents_.size() > 1) {
             parents_.pop_back();
             keep_.pop_back();
           }
           lastText_ = 0;
           break;
-        case XmlNodeType_Whitespace:
+        case xc::NodeType::Whitespace:
           if (!keep_.back()) break;
           [[fallthrough]];
-        case XmlNodeType_Text:
+        case xc::NodeType::Text:
           hr = text();
           break;
-        case XmlNodeType_CDATA:
+        case xc::NodeType::CData:
           hr = leaf(kCData, 0);
           break;
-        case XmlNodeType_Comment:
+        case xc::NodeType::Comment:
           hr = leaf(kComment, 0);
           break;
-        case XmlNodeType_ProcessingInstruction: {
-          LPCWSTR t = nullptr;
-          UINT tl = 0;
-          hr = r_->GetLocalName(&t, &tl);
-          if (SUCCEEDED(hr)) hr = leaf(kPI, name(t, tl, 0));
+        case xc::NodeType::ProcessingInstruction: {
+          xc::Str t = p_.qname();
+          hr = leaf(kPI, name(t, 0));
           break;
         }
-        case XmlNodeType_XmlDeclaration:
+        case xc::NodeType::XmlDeclaration:
           hr = declaration(declData);
           break;
         default:
-          break;  // document type: entities are expanded by the reader
+          break;  // document type: entities are expanded by the parser
       }
       if (FAILED(hr)) return hr;
     }
-    if (FAILED(hr)) return hr;
+    if (r < 0) return S_FALSE;
     for (uint32_t c = s_->firstChild(kDocIndex); c; c = s_->nextSibling(c)) {
       if (s_->node(c).kind() == kElement) return S_OK;
     }
@@ -147,56 +192,41 @@ class Builder {
   }
 
  private:
-  uint32_t ns(LPCWSTR uri, UINT len) {
-    if (len == 0) return 0;
-    if (len == lastUriLen_ && std::memcmp(uri, lastUri_.data(), len * 2) == 0) return lastNs_;
-    lastNs_ = s_->internNs(uri, len);
-    lastUri_.assign(uri, len);
-    lastUriLen_ = len;
+  uint32_t ns(xc::Str uri) {
+    if (uri.n == 0) return 0;
+    if (uri.n == lastUri_.size() && std::memcmp(uri.p, lastUri_.data(), uri.n) == 0) return lastNs_;
+    lastNs_ = s_->internNs8(uri.p, uri.n);
+    lastUri_.assign(uri.p, uri.n);
     return lastNs_;
   }
 
-  uint32_t name(LPCWSTR q, UINT ql, uint32_t nsId) {
-    uint32_t id = s_->internName(q, ql, nsId);
+  uint32_t name(xc::Str q, uint32_t nsId) {
+    uint32_t id = s_->internName8(q.p, q.n, nsId);
     if (id == ~0u) outOfNames_ = true;
     return id == ~0u ? 0 : id;
   }
 
-  /* Appends record i to the current parent. */
   void append(uint32_t i) { s_->link(parents_.back(), i, 0); }
 
   HRESULT element() {
-    LPCWSTR q = nullptr, u = nullptr;
-    UINT ql = 0, ul = 0;
-    HRESULT hr = r_->GetQualifiedName(&q, &ql);
-    if (SUCCEEDED(hr)) hr = r_->GetNamespaceUri(&u, &ul);
-    if (FAILED(hr)) return hr;
-    uint32_t el = s_->newNode(kElement, name(q, ql, ns(u, ul)));
+    uint32_t el = s_->newNode(kElement, name(p_.qname(), ns(p_.namespaceUri())));
     if (!el || outOfNames_) return E_OUTOFMEMORY;
     append(el);
     lastText_ = 0;
-    bool empty = r_->IsEmptyElement();
     bool keep = keep_.back();
-    for (hr = r_->MoveToFirstAttribute(); hr == S_OK; hr = r_->MoveToNextAttribute()) {
-      LPCWSTR v = nullptr;
-      UINT vl = 0;
-      hr = r_->GetQualifiedName(&q, &ql);
-      if (SUCCEEDED(hr)) hr = r_->GetNamespaceUri(&u, &ul);
-      if (SUCCEEDED(hr)) hr = r_->GetValue(&v, &vl);
-      if (FAILED(hr)) return hr;
-      uint32_t a = s_->newNode(kAttribute, name(q, ql, ns(u, ul)));
-      if (!a || outOfNames_ || !s_->setText(a, v, vl)) return E_OUTOFMEMORY;
-      if (r_->IsDefault()) s_->node(a).setFlag(kFlagDefaulted);
+    uint32_t count = p_.attributeCount();
+    for (uint32_t k = 0; k < count; ++k) {
+      const xc::Attribute& at = p_.attribute(k);
+      uint32_t a = s_->newNode(kAttribute, name(at.qname, ns(at.ns)));
+      if (!a || outOfNames_ || !s_->setText8(a, at.value.p, at.value.n)) return E_OUTOFMEMORY;
+      if (at.isDefault) s_->node(a).setFlag(kFlagDefaulted);
       s_->linkAttr(el, a);
-      if (ql == 9 && std::memcmp(q, u"xml:space", 18) == 0 && !preserveAll_) {
-        std::u16string_view val(v, vl);
-        if (val == u"preserve") keep = true;
-        if (val == u"default") keep = false;
+      if (!preserveAll_ && at.qname.view() == "xml:space") {
+        if (at.value.view() == "preserve") keep = true;
+        if (at.value.view() == "default") keep = false;
       }
     }
-    if (FAILED(hr)) return hr;
-    r_->MoveToElement();
-    if (!empty) {
+    if (!p_.isEmptyElement()) {
       parents_.push_back(el);
       keep_.push_back(keep);
     }
@@ -205,62 +235,55 @@ class Builder {
 
   HRESULT text() {
     if (parents_.size() == 1) return S_OK;  // the document holds no text
-    LPCWSTR v = nullptr;
-    UINT vl = 0;
-    HRESULT hr = r_->GetValue(&v, &vl);
-    if (FAILED(hr)) return hr;
-    if (lastText_) return s_->appendText(lastText_, v, vl) ? S_OK : E_OUTOFMEMORY;
+    xc::Str v = p_.value();
+    if (lastText_) return s_->appendText8(lastText_, v.p, v.n) ? S_OK : E_OUTOFMEMORY;
     uint32_t t = s_->newNode(kText, 0);
-    if (!t || !s_->setText(t, v, vl)) return E_OUTOFMEMORY;
+    if (!t || !s_->setText8(t, v.p, v.n)) return E_OUTOFMEMORY;
     append(t);
     lastText_ = t;
     return S_OK;
   }
 
   HRESULT leaf(Kind k, uint32_t nameId) {
-    LPCWSTR v = nullptr;
-    UINT vl = 0;
-    HRESULT hr = r_->GetValue(&v, &vl);
-    if (FAILED(hr)) return hr;
+    xc::Str v = p_.value();
     uint32_t n = s_->newNode(k, nameId);
-    if (!n || outOfNames_ || !s_->setText(n, v, vl)) return E_OUTOFMEMORY;
+    if (!n || outOfNames_ || !s_->setText8(n, v.p, v.n)) return E_OUTOFMEMORY;
     append(n);
     lastText_ = 0;
     return S_OK;
   }
 
   HRESULT declaration(const std::u16string* declData) {
-    std::u16string data;
+    uint32_t n = s_->newNode(kPI, name(xc::Str{"xml", 3}, 0));
+    if (!n || outOfNames_) return E_OUTOFMEMORY;
+    bool ok;
     if (declData) {
-      data = *declData;
+      ok = s_->setText(n, declData->data(), declData->size());
     } else {
-      for (HRESULT hr = r_->MoveToFirstAttribute(); hr == S_OK; hr = r_->MoveToNextAttribute()) {
-        LPCWSTR q = nullptr, v = nullptr;
-        UINT ql = 0, vl = 0;
-        if (FAILED(r_->GetQualifiedName(&q, &ql)) || FAILED(r_->GetValue(&v, &vl))) break;
-        if (!data.empty()) data += u' ';
-        data.append(q, ql);
-        data += u"=\"";
-        data.append(v, vl);
-        data += u'"';
+      std::string data;
+      for (uint32_t k = 0; k < p_.attributeCount(); ++k) {
+        const xc::Attribute& at = p_.attribute(k);
+        if (!data.empty()) data += ' ';
+        data.append(at.qname.p, at.qname.n);
+        data += "=\"";
+        data.append(at.value.p, at.value.n);
+        data += '"';
       }
-      r_->MoveToElement();
+      ok = s_->setText8(n, data.data(), data.size());
     }
-    uint32_t n = s_->newNode(kPI, name(u"xml", 3, 0));
-    if (!n || outOfNames_ || !s_->setText(n, data.data(), data.size())) return E_OUTOFMEMORY;
+    if (!ok) return E_OUTOFMEMORY;
     append(n);
     return S_OK;
   }
 
   Store* s_;
-  IXmlReader* r_;
+  xc::Parser& p_;
   bool preserveAll_;
   bool outOfNames_ = false;
   std::vector<uint32_t> parents_;
   std::vector<bool> keep_;
   uint32_t lastText_ = 0;
-  std::u16string lastUri_;
-  UINT lastUriLen_ = 0;
+  std::string lastUri_;
   uint32_t lastNs_ = 0;
 };
 
@@ -277,38 +300,50 @@ void ResetContent(Store* s) {
 HRESULT LoadDocument(Store* s, IUnknown* input, const std::u16string* declData) {
   ResetContent(s);
   s->parseError = ParseErrorState();
-  IXmlReader* reader = nullptr;
-  HRESULT hr = TwCreateXmlReaderInProc(IID_IXmlReader, reinterpret_cast<void**>(&reader));
-  if (SUCCEEDED(hr) && !reader) hr = E_FAIL;
-  if (SUCCEEDED(hr)) hr = reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Parse);
-  // The builder keeps its own parent stack, so nesting costs memory in
-  // proportion to the input only: no depth limit.
-  if (SUCCEEDED(hr)) hr = reader->SetProperty(XmlReaderProperty_MaxElementDepth, 0);
-  if (SUCCEEDED(hr)) hr = reader->SetInput(input);
+  ISequentialStream* stream = nullptr;
+  HRESULT hr = input ? input->QueryInterface(IID_ISequentialStream, reinterpret_cast<void**>(&stream)) : E_POINTER;
+  if (FAILED(hr) || !stream) {
+    stream = nullptr;
+    if (input && SUCCEEDED(input->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream))) && stream) {
+      hr = S_OK;
+    } else {
+      hr = E_NOINTERFACE;
+    }
+  }
+  Source src{stream};
+  uint32_t line = 0, col = 0;
   if (SUCCEEDED(hr)) {
     try {
-      Builder b(s, reader, s->preserveWhiteSpace);
+      xc::Parser parser;
+      xc::Options& o = parser.options();
+      o.prohibitDtd = false;
+      // The builder keeps its own parent stack, so nesting costs memory in
+      // proportion to the input only: no depth limit.
+      o.maxElementDepth = 0;
+      parser.reset(&Source::Pull, &src);
+      Builder b(s, parser, s->preserveWhiteSpace);
       hr = b.run(declData);
+      if (hr == S_FALSE) hr = MapError(parser.error(), src.hr);
+      if (FAILED(hr)) {
+        if (parser.error() != xc::Error::None) {
+          line = parser.errorLine();
+          col = parser.errorColumn();
+        }
+      }
     } catch (const std::bad_alloc&) {
       hr = E_OUTOFMEMORY;
     } catch (...) {
       hr = E_UNEXPECTED;  // nothing may escape a COM call
     }
   }
+  if (stream) stream->Release();
   if (FAILED(hr)) {
     ParseErrorState& pe = s->parseError;
     pe.code = hr;
     pe.reason = ReasonFor(hr);
-    if (reader) {
-      UINT line = 0, pos = 0;
-      if (SUCCEEDED(reader->GetLineNumber(&line))) pe.line = LONG(line);
-      if (SUCCEEDED(reader->GetLinePosition(&pos))) pe.linepos = LONG(pos);
-    }
+    pe.line = LONG(line);
+    pe.linepos = LONG(col);
     ResetContent(s);
-  }
-  if (reader) {
-    reader->SetInput(nullptr);
-    reader->Release();
   }
   return hr;
 }

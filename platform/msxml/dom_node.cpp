@@ -91,7 +91,7 @@ IXMLDOMNode* Wrap(Store* store, uint32_t i) {
     n->AddRef();
     return n->asNode();
   }
-  DomNode* n = new (std::nothrow) DomNode(store, i);
+  DomNode* n = DomNode::Make(store, i);
   return n ? n->asNode() : nullptr;
 }
 
@@ -101,6 +101,10 @@ HRESULT WrapAs(Store* store, uint32_t i, REFIID iid, void** out) {
   if (!i) return S_FALSE;
   IXMLDOMNode* n = Wrap(store, i);
   if (!n) return E_OUTOFMEMORY;
+  if (&iid == &IID_IXMLDOMNode) {  // the walk's common case: no lookup
+    *out = n;
+    return S_OK;
+  }
   HRESULT hr = n->QueryInterface(iid, out);
   n->Release();
   return hr;
@@ -212,7 +216,7 @@ HRESULT attributes(Store* s, uint32_t i, IXMLDOMNamedNodeMap** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (s->node(i).kind() != kElement) return S_FALSE;
-  *out = new (std::nothrow) DomNamedNodeMap(s, i);
+  *out = DomNamedNodeMap::Make(s, i);
   return *out ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -451,17 +455,26 @@ DomNode::DomNode(Store* store, uint32_t index) : handle_{store, index} {
   store->setWrapper(index, this);
 }
 
-DomNode::~DomNode() {
-  Store* s = handle_.store;
-  s->clearWrapper(handle_.index);
-  s->release();
+DomNode::~DomNode() { handle_.store->clearWrapper(handle_.index); }
+
+enum { kBlockNode = 0, kBlockMap = 1 };
+
+DomNode* DomNode::Make(Store* store, uint32_t index) {
+  void* mem = store->takeBlock(kBlockNode);
+  if (!mem) mem = ::operator new(sizeof(DomNode), std::nothrow);
+  return mem ? new (mem) DomNode(store, index) : nullptr;
 }
 
-ULONG DomNode::AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+ULONG DomNode::AddRef() { return ++refs_; }
 
 ULONG DomNode::Release() {
-  ULONG n = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-  if (n == 0) delete this;
+  ULONG n = --refs_;
+  if (n == 0) {
+    Store* s = handle_.store;
+    this->~DomNode();
+    if (!s->keepBlock(kBlockNode, this)) ::operator delete(this);
+    s->release();  // may free the store and the blocks it kept
+  }
   return n;
 }
 
@@ -614,9 +627,9 @@ HRESULT DomNode::get_target(BSTR* target) { return ops::nodeName(handle_.store, 
 DomNodeList::DomNodeList(Store* store, uint32_t parent) : store_(store), parent_(parent) { store_->addRef(); }
 DomNodeList::~DomNodeList() { store_->release(); }
 
-ULONG DomNodeList::AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+ULONG DomNodeList::AddRef() { return ++refs_; }
 ULONG DomNodeList::Release() {
-  ULONG n = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  ULONG n = --refs_;
   if (n == 0) delete this;
   return n;
 }
@@ -685,12 +698,23 @@ HRESULT DomNodeList::reset() {
 DomNamedNodeMap::DomNamedNodeMap(Store* store, uint32_t element) : store_(store), element_(element) {
   store_->addRef();
 }
-DomNamedNodeMap::~DomNamedNodeMap() { store_->release(); }
+DomNamedNodeMap::~DomNamedNodeMap() = default;
 
-ULONG DomNamedNodeMap::AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+DomNamedNodeMap* DomNamedNodeMap::Make(Store* store, uint32_t element) {
+  void* mem = store->takeBlock(kBlockMap);
+  if (!mem) mem = ::operator new(sizeof(DomNamedNodeMap), std::nothrow);
+  return mem ? new (mem) DomNamedNodeMap(store, element) : nullptr;
+}
+
+ULONG DomNamedNodeMap::AddRef() { return ++refs_; }
 ULONG DomNamedNodeMap::Release() {
-  ULONG n = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-  if (n == 0) delete this;
+  ULONG n = --refs_;
+  if (n == 0) {
+    Store* s = store_;
+    this->~DomNamedNodeMap();
+    if (!s->keepBlock(kBlockMap, this)) ::operator delete(this);
+    s->release();
+  }
   return n;
 }
 

@@ -3,6 +3,7 @@
 // memory stream the document uses to talk to persistable objects.
 #pragma once
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -104,7 +105,8 @@ class DomNode final : public IXMLDOMElement,
                       public IXMLDOMProcessingInstruction,
                       public ISupportErrorInfo {
  public:
-  DomNode(Store* store, uint32_t index);
+  /* A node object for record i, its memory recycled through the store. */
+  static DomNode* Make(Store* store, uint32_t index);
   DomNode(const DomNode&) = delete;
   DomNode& operator=(const DomNode&) = delete;
 
@@ -135,9 +137,10 @@ class DomNode final : public IXMLDOMElement,
   HRESULT InterfaceSupportsErrorInfo(REFIID iid) override;
 
  private:
+  DomNode(Store* store, uint32_t index);
   ~DomNode();
   NodeHandle handle_;
-  std::atomic<ULONG> refs_{1};
+  ULONG refs_ = 1;  // one thread at a time per document (no atomics)
 };
 
 class DomDocument final : public IXMLDOMDocument, public ISupportErrorInfo {
@@ -181,7 +184,7 @@ class DomDocument final : public IXMLDOMDocument, public ISupportErrorInfo {
   HRESULT loadFrom(IUnknown* input, VARIANT_BOOL* success);
 
   NodeHandle handle_;
-  std::atomic<ULONG> refs_{1};
+  ULONG refs_ = 1;  // one thread at a time per document (no atomics)
 };
 
 class DomNodeList final : public IXMLDOMNodeList, public ISupportErrorInfo {
@@ -201,7 +204,7 @@ class DomNodeList final : public IXMLDOMNodeList, public ISupportErrorInfo {
   uint32_t at(LONG index);
   Store* store_;
   uint32_t parent_;
-  std::atomic<ULONG> refs_{1};
+  ULONG refs_ = 1;  // one thread at a time per document (no atomics)
   // Position cache for sequential item access, valid for one generation.
   uint64_t cacheGen_ = ~0ull;
   LONG cacheIndex_ = -1;
@@ -211,7 +214,7 @@ class DomNodeList final : public IXMLDOMNodeList, public ISupportErrorInfo {
 
 class DomNamedNodeMap final : public IXMLDOMNamedNodeMap, public ISupportErrorInfo {
  public:
-  DomNamedNodeMap(Store* store, uint32_t element);
+  static DomNamedNodeMap* Make(Store* store, uint32_t element);
   HRESULT QueryInterface(REFIID iid, void** out) override;
   ULONG AddRef() override;
   ULONG Release() override;
@@ -223,10 +226,11 @@ class DomNamedNodeMap final : public IXMLDOMNamedNodeMap, public ISupportErrorIn
   HRESULT InterfaceSupportsErrorInfo(REFIID iid) override;
 
  private:
+  DomNamedNodeMap(Store* store, uint32_t element);
   ~DomNamedNodeMap();
   Store* store_;
   uint32_t element_;
-  std::atomic<ULONG> refs_{1};
+  ULONG refs_ = 1;  // one thread at a time per document (no atomics)
 };
 
 class DomParseError final : public IXMLDOMParseError, public ISupportErrorInfo {

@@ -117,6 +117,18 @@ size_t Utf16ToUtf8(const char16_t* s, size_t n, char* out, bool* ascii) {
   return size_t(o - out);
 }
 
+bool IsAscii(const char* s, size_t n) {
+  uint64_t acc = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, s + i, 8);
+    acc |= w;
+  }
+  for (; i < n; ++i) acc |= static_cast<unsigned char>(s[i]);
+  return (acc & 0x8080808080808080ull) == 0;
+}
+
 size_t Utf8ToUtf16(const char* s, size_t n, char16_t* out) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
   char16_t* o = out;
@@ -264,9 +276,18 @@ bool IsQName(const char16_t* s, size_t n) {
 /* ---- Store -------------------------------------------------------------- */
 
 namespace {
-inline uint64_t HashUnits(const char16_t* s, size_t n, uint64_t seed) {
-  uint64_t h = 1469598103934665603ull ^ seed;
-  for (size_t i = 0; i < n; ++i) h = (h ^ s[i]) * 1099511628211ull;
+inline uint64_t HashBytes(const char* s, size_t n, uint64_t seed) {
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ (seed * 0xC2B2AE3D27D4EB4Full) ^ n;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, s + i, 8);
+    h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 32;
+  }
+  uint64_t tail = 0;
+  std::memcpy(&tail, s + i, n - i);
+  h = (h ^ tail) * 0xC4CEB9FE1A85EC53ull;
   return h ^ (h >> 29);
 }
 }  // namespace
@@ -279,7 +300,15 @@ Store::Store() {
   reset();
 }
 
-Store::~Store() = default;
+Store::~Store() {
+  for (void*& head : freeBlocks_) {
+    while (head) {
+      void* next = *static_cast<void**>(head);
+      ::operator delete(head);
+      head = next;
+    }
+  }
+}
 
 void Store::reset() {
   nodes_.truncate(0);
@@ -306,21 +335,26 @@ uint32_t Store::newNode(Kind kind, uint32_t nameId) {
 }
 
 uint32_t Store::internNs(const char16_t* uri, size_t len) {
+  std::string u = ToUtf8(std::u16string_view(uri, len));
+  return internNs8(u.data(), u.size());
+}
+
+uint32_t Store::internNs8(const char* uri, size_t len) {
   if (len == 0) return 0;
   size_t mask = nsHash_.size() - 1;
-  for (size_t h = HashUnits(uri, len, 7) & mask;; h = (h + 1) & mask) {
+  for (size_t h = HashBytes(uri, len, 7) & mask;; h = (h + 1) & mask) {
     uint32_t v = nsHash_[h];
     if (v == 0) {
-      uint32_t id = uint32_t(nsList16_.size());
-      nsList16_.emplace_back(uri, len);
-      nsList8_.push_back(ToUtf8(nsList16_.back()));
+      uint32_t id = uint32_t(nsList8_.size());
+      nsList8_.emplace_back(uri, len);
+      nsList16_.push_back(ToUtf16(nsList8_.back()));
       nsHash_[h] = id;
-      if (nsList16_.size() * 2 > nsHash_.size()) {
+      if (nsList8_.size() * 2 > nsHash_.size()) {
         std::vector<uint32_t> grown(nsHash_.size() * 2, 0);
         size_t m = grown.size() - 1;
-        for (uint32_t k = 1; k < nsList16_.size(); ++k) {
-          const std::u16string& u = nsList16_[k];
-          size_t p = HashUnits(u.data(), u.size(), 7) & m;
+        for (uint32_t k = 1; k < nsList8_.size(); ++k) {
+          const std::string& u = nsList8_[k];
+          size_t p = HashBytes(u.data(), u.size(), 7) & m;
           while (grown[p]) p = (p + 1) & m;
           grown[p] = k;
         }
@@ -328,27 +362,32 @@ uint32_t Store::internNs(const char16_t* uri, size_t len) {
       }
       return id;
     }
-    const std::u16string& u = nsList16_[v];
-    if (u.size() == len && std::memcmp(u.data(), uri, len * 2) == 0) return v;
+    const std::string& u = nsList8_[v];
+    if (u.size() == len && std::memcmp(u.data(), uri, len) == 0) return v;
   }
 }
 
 uint32_t Store::internName(const char16_t* qname, size_t len, uint32_t ns) {
+  std::string q = ToUtf8(std::u16string_view(qname, len));
+  return internName8(q.data(), q.size(), ns);
+}
+
+uint32_t Store::internName8(const char* qname, size_t len, uint32_t ns) {
   size_t mask = nameHash_.size() - 1;
-  for (size_t h = HashUnits(qname, len, ns) & mask;; h = (h + 1) & mask) {
+  for (size_t h = HashBytes(qname, len, ns) & mask;; h = (h + 1) & mask) {
     uint32_t v = nameHash_[h];
     if (v == 0) {
       if (names_.size() >= kMaxNameId) return ~0u;
       uint32_t id = uint32_t(names_.size());
       NameEntry e;
-      e.qname16.assign(qname, len);
-      e.qname8 = ToUtf8(e.qname16);
+      e.qname8.assign(qname, len);
+      e.qname16 = ToUtf16(e.qname8);
       size_t c = e.qname16.find(u':');
       e.prefixLen16 = c == std::u16string::npos ? 0 : uint32_t(c);
       size_t c8 = e.qname8.find(':');
       e.prefixLen8 = c8 == std::string::npos ? 0 : uint32_t(c8);
       e.ns = ns;
-      e.isXmlDecl = e.qname16 == u"xml";
+      e.isXmlDecl = e.qname8 == "xml";
       names_.push_back(std::move(e));
       nameHash_[h] = id + 1;
       if (names_.size() * 2 > nameHash_.size()) {
@@ -356,7 +395,7 @@ uint32_t Store::internName(const char16_t* qname, size_t len, uint32_t ns) {
         size_t m = grown.size() - 1;
         for (uint32_t k = 0; k < names_.size(); ++k) {
           const NameEntry& ne = names_[k];
-          size_t p = HashUnits(ne.qname16.data(), ne.qname16.size(), ne.ns) & m;
+          size_t p = HashBytes(ne.qname8.data(), ne.qname8.size(), ne.ns) & m;
           while (grown[p]) p = (p + 1) & m;
           grown[p] = k + 1;
         }
@@ -365,7 +404,7 @@ uint32_t Store::internName(const char16_t* qname, size_t len, uint32_t ns) {
       return id;
     }
     const NameEntry& e = names_[v - 1];
-    if (e.ns == ns && e.qname16.size() == len && std::memcmp(e.qname16.data(), qname, len * 2) == 0) return v - 1;
+    if (e.ns == ns && e.qname8.size() == len && std::memcmp(e.qname8.data(), qname, len) == 0) return v - 1;
   }
 }
 
@@ -391,7 +430,7 @@ bool Store::setText(uint32_t i, const char16_t* s, size_t n) {
   return true;
 }
 
-bool Store::setText8(uint32_t i, const char* s, size_t n, bool ascii) {
+bool Store::setText8(uint32_t i, const char* s, size_t n) {
   if (!reserveText(n)) return false;
   char* o = text_.data() + text_.size();
   std::memcpy(o, s, n);
@@ -399,7 +438,7 @@ bool Store::setText8(uint32_t i, const char* s, size_t n, bool ascii) {
   r.tx.off = uint32_t(text_.size());
   r.tx.len = uint32_t(n);
   text_.extend(n);
-  if (ascii) {
+  if (IsAscii(s, n)) {
     r.setFlag(kFlagAscii);
   } else {
     r.clearFlag(kFlagAscii);
@@ -407,19 +446,21 @@ bool Store::setText8(uint32_t i, const char* s, size_t n, bool ascii) {
   return true;
 }
 
+bool Store::toHeapEnd(uint32_t i, size_t extra) {
+  const NodeRec& r0 = nodes_[i];
+  size_t len = r0.tx.len;
+  if (size_t(r0.tx.off) + len == text_.size()) return reserveText(extra);
+  if (!reserveText(len + extra)) return false;
+  NodeRec& r = nodes_[i];
+  char* o = text_.data() + text_.size();
+  std::memmove(o, text_.data() + r.tx.off, len);
+  r.tx.off = uint32_t(text_.size());
+  text_.extend(len);
+  return true;
+}
+
 bool Store::appendText(uint32_t i, const char16_t* s, size_t n) {
-  NodeRec& r0 = nodes_[i];
-  if (size_t(r0.tx.off) + r0.tx.len != text_.size()) {
-    // Not at the end of the heap: move the old data there first.
-    size_t len = r0.tx.len;
-    if (!reserveText(len + n * 3)) return false;
-    NodeRec& r = nodes_[i];
-    char* o = text_.data() + text_.size();
-    std::memmove(o, text_.data() + r.tx.off, len);
-    r.tx.off = uint32_t(text_.size());
-    text_.extend(len);
-  }
-  if (!reserveText(n * 3)) return false;
+  if (!toHeapEnd(i, n * 3)) return false;
   NodeRec& r = nodes_[i];
   bool ascii;
   size_t w = Utf16ToUtf8(s, n, text_.data() + text_.size(), &ascii);
@@ -427,6 +468,17 @@ bool Store::appendText(uint32_t i, const char16_t* s, size_t n) {
   text_.extend(w);
   r.tx.len += uint32_t(w);
   if (!ascii) r.clearFlag(kFlagAscii);
+  return true;
+}
+
+bool Store::appendText8(uint32_t i, const char* s, size_t n) {
+  if (!toHeapEnd(i, n)) return false;
+  NodeRec& r = nodes_[i];
+  if (size_t(r.tx.len) + n > 0xFFFFFFFFull) return false;
+  std::memcpy(text_.data() + text_.size(), s, n);
+  text_.extend(n);
+  r.tx.len += uint32_t(n);
+  if (!IsAscii(s, n)) r.clearFlag(kFlagAscii);
   return true;
 }
 

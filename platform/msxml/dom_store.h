@@ -177,11 +177,12 @@ class Store {
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
 
-  void addRef() { refs_.fetch_add(1, std::memory_order_relaxed); }
+  /* Plain counts: a document and its nodes serve one thread at a time. */
+  void addRef() { ++refs_; }
   void release() {
-    if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+    if (--refs_ == 0) delete this;
   }
-  uint32_t refCount() const { return refs_.load(std::memory_order_relaxed); }
+  uint32_t refCount() const { return refs_; }
 
   NodeRec& node(uint32_t i) { return nodes_[i]; }
   const NodeRec& node(uint32_t i) const { return nodes_[i]; }
@@ -193,15 +194,19 @@ class Store {
   /* ---- building -------------------------------------------------------- */
   /* New detached record; 0 when out of memory. */
   uint32_t newNode(Kind kind, uint32_t nameId);
-  /* Interns a namespace URI; 0 for the empty one. */
+  /* Interns a namespace URI (UTF-8 or UTF-16); 0 for the empty one. */
+  uint32_t internNs8(const char* uri, size_t len);
   uint32_t internNs(const char16_t* uri, size_t len);
   /* Interns (qualified name, namespace); ~0u when the table is full. */
+  uint32_t internName8(const char* qname, size_t len, uint32_t ns);
   uint32_t internName(const char16_t* qname, size_t len, uint32_t ns);
-  /* Stores UTF-16 text as the character data of record i. */
+  /* Stores text (UTF-16, or UTF-8 that is known to be valid) as the
+     character data of record i. */
   bool setText(uint32_t i, const char16_t* s, size_t n);
-  bool setText8(uint32_t i, const char* s, size_t n, bool ascii);
-  /* Appends UTF-16 text to record i, in place when its data ends the text heap. */
+  bool setText8(uint32_t i, const char* s, size_t n);
+  /* Appends text to record i, in place when its data ends the text heap. */
   bool appendText(uint32_t i, const char16_t* s, size_t n);
+  bool appendText8(uint32_t i, const char* s, size_t n);
 
   std::string_view text8(uint32_t i) const {
     const NodeRec& r = nodes_[i];
@@ -255,6 +260,25 @@ class Store {
     wrappers_.erase(i);
     nodes_[i].clearFlag(kFlagWrapped);
   }
+  /* Memory of released node objects and attribute maps, reused for the
+     next ones: walking a document does not go to the allocator for every
+     node it looks at. */
+  void* takeBlock(int kind) {
+    void*& head = freeBlocks_[kind];
+    if (!head) return nullptr;
+    void* b = head;
+    head = *static_cast<void**>(b);
+    --freeCount_[kind];
+    return b;
+  }
+  /* False when the block is not kept (the caller frees it). */
+  bool keepBlock(int kind, void* b) {
+    if (freeCount_[kind] >= 64) return false;
+    *static_cast<void**>(b) = freeBlocks_[kind];
+    freeBlocks_[kind] = b;
+    ++freeCount_[kind];
+    return true;
+  }
   /* The document object over this store while one is alive (not counted). */
   DomDocument* document = nullptr;
 
@@ -267,7 +291,7 @@ class Store {
   size_t bytesUsed() const;
 
  private:
-  std::atomic<uint32_t> refs_{1};
+  uint32_t refs_ = 1;
   GrowArray<NodeRec> nodes_;
   GrowArray<char> text_;
   std::vector<NameEntry> names_;
@@ -277,8 +301,12 @@ class Store {
   std::vector<uint32_t> nsHash_;
   WrapperMap wrappers_;
   uint64_t generation_ = 0;
+  void* freeBlocks_[2] = {nullptr, nullptr};
+  uint32_t freeCount_[2] = {0, 0};
 
   bool reserveText(size_t bytes);
+  /* Moves the data of record i to the end of the text heap (for appending). */
+  bool toHeapEnd(uint32_t i, size_t extra);
 };
 
 /* ---- text helpers ------------------------------------------------------- */
@@ -286,6 +314,8 @@ class Store {
 /* UTF-16 to UTF-8; out must hold 3*n bytes. Returns bytes written and sets
    ascii when every unit was below 0x80. Lone surrogates become U+FFFD. */
 size_t Utf16ToUtf8(const char16_t* s, size_t n, char* out, bool* ascii);
+/* True when no byte has the high bit set. */
+bool IsAscii(const char* s, size_t n);
 /* UTF-8 to UTF-16; out must hold n units. Returns units written. */
 size_t Utf8ToUtf16(const char* s, size_t n, char16_t* out);
 /* UTF-16 units that Utf8ToUtf16 produces for this input. */
