@@ -18,7 +18,8 @@ struct Input {
 };
 
 struct Result {
-  double seconds = 0;     // time of the measured work
+  double seconds = 0;     // processor time of the measured work (what ratios use)
+  double wall = 0;        // elapsed time of the same work
   uint64_t bytes = 0;     // bytes the throughput is counted on (input read or output made)
   uint64_t elements = 0;  // elements met or written: must agree across a job's engines
   uint64_t touched = 0;   // checksum of touched strings, keeps the work from being optimised away
@@ -84,5 +85,20 @@ inline const char* const* knownAttributes(const char* element) {
 }
 
 double now();
+double cpuNow();
+
+// Times the measured work by processor time, which other load on the
+// machine changes far less than elapsed time (the engines are single-threaded).
+class Stopwatch {
+ public:
+  Stopwatch() : cpu0_(cpuNow()), wall0_(now()) {}
+  void stop(Result& r) const {
+    r.seconds = cpuNow() - cpu0_;
+    r.wall = now() - wall0_;
+  }
+
+ private:
+  double cpu0_, wall0_;
+};
 
 }  // namespace twbench

@@ -33,7 +33,7 @@ void XMLCALL onPi(void* ud, const XML_Char* target, const XML_Char* data) {
 Result expatWalk(const Input& in) {
   Result r;
   r.bytes = in.doc.size();
-  double t0 = now();
+  Stopwatch sw;
   // Namespace processing on, as the other readers resolve namespaces too.
   XML_Parser p = XML_ParserCreateNS(nullptr, '\x1f');
   XML_SetUserData(p, &r);
@@ -44,7 +44,7 @@ Result expatWalk(const Input& in) {
   if (XML_Parse(p, in.doc.data(), static_cast<int>(in.doc.size()), 1) != XML_STATUS_OK)
     r.error = XML_ErrorString(XML_GetErrorCode(p));
   XML_ParserFree(p);
-  r.seconds = now() - t0;
+  sw.stop(r);
   return r;
 }
 
@@ -78,7 +78,7 @@ constexpr unsigned kPugiOptions = pugi::parse_default | pugi::parse_comments | p
 Result pugixmlDomWalk(const Input& in) {
   Result r;
   r.bytes = in.doc.size();
-  double t0 = now();
+  Stopwatch sw;
   pugi::xml_document doc;
   pugi::xml_parse_result pr = doc.load_buffer(in.doc.data(), in.doc.size(), kPugiOptions);
   if (!pr) {
@@ -87,7 +87,7 @@ Result pugixmlDomWalk(const Input& in) {
   }
   walk(doc, r);
   doc.reset();
-  r.seconds = now() - t0;
+  sw.stop(r);
   return r;
 }
 
@@ -104,9 +104,9 @@ Result pugixmlDomSave(const Input& in) {
       out.append(static_cast<const char*>(data), size);
     }
   } sink;
-  double t0 = now();
+  Stopwatch sw;
   doc.save(sink, "", pugi::format_raw);
-  r.seconds = now() - t0;
+  sw.stop(r);
   r.bytes = sink.out.size();
   r.touched = sink.out.empty() ? 0 : sink.out[sink.out.size() / 2];
   return r;

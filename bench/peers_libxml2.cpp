@@ -32,7 +32,7 @@ xmlTextReaderPtr openReader(const Input& in) {
 Result libxml2ReaderWalk(const Input& in) {
   Result r;
   r.bytes = in.doc.size();
-  double t0 = now();
+  Stopwatch sw;
   xmlTextReaderPtr rd = openReader(in);
   int ret;
   while ((ret = xmlTextReaderRead(rd)) == 1) {
@@ -57,7 +57,7 @@ Result libxml2ReaderWalk(const Input& in) {
     }
   }
   xmlFreeTextReader(rd);
-  r.seconds = now() - t0;
+  sw.stop(r);
   if (ret != 0) r.error = "xmlTextReaderRead failed";
   return r;
 }
@@ -66,7 +66,7 @@ Result libxml2ReaderCopies(const Input& in) {
   Result r;
   r.bytes = in.doc.size();
   char name[256], value[4096];
-  double t0 = now();
+  Stopwatch sw;
   xmlTextReaderPtr rd = openReader(in);
   int ret;
   while ((ret = xmlTextReaderRead(rd)) == 1) {
@@ -91,7 +91,7 @@ Result libxml2ReaderCopies(const Input& in) {
     }
   }
   xmlFreeTextReader(rd);
-  r.seconds = now() - t0;
+  sw.stop(r);
   if (ret != 0) r.error = "xmlTextReaderRead failed";
   return r;
 }
@@ -128,7 +128,7 @@ void walkTree(xmlNodePtr root, Result& r) {
 Result libxml2DomWalk(const Input& in) {
   Result r;
   r.bytes = in.doc.size();
-  double t0 = now();
+  Stopwatch sw;
   xmlDocPtr doc = xmlReadMemory(in.doc.data(), static_cast<int>(in.doc.size()), nullptr,
                                 nullptr, 0);
   if (!doc) {
@@ -137,7 +137,7 @@ Result libxml2DomWalk(const Input& in) {
   }
   walkTree(doc->children, r);
   xmlFreeDoc(doc);
-  r.seconds = now() - t0;
+  sw.stop(r);
   return r;
 }
 
@@ -145,7 +145,7 @@ Result libxml2DomCopies(const Input& in) {
   Result r;
   r.bytes = in.doc.size();
   char name[256], value[4096];
-  double t0 = now();
+  Stopwatch sw;
   xmlDocPtr doc = xmlReadMemory(in.doc.data(), static_cast<int>(in.doc.size()), nullptr,
                                 nullptr, 0);
   if (!doc) {
@@ -176,7 +176,7 @@ Result libxml2DomCopies(const Input& in) {
     n = next;
   }
   xmlFreeDoc(doc);
-  r.seconds = now() - t0;
+  sw.stop(r);
   return r;
 }
 
@@ -188,11 +188,11 @@ Result libxml2DomSave(const Input& in) {
     r.error = "xmlReadMemory failed";
     return r;
   }
-  double t0 = now();
+  Stopwatch sw;
   xmlChar* mem = nullptr;
   int size = 0;
   xmlDocDumpMemory(doc, &mem, &size);
-  r.seconds = now() - t0;
+  sw.stop(r);
   r.bytes = static_cast<uint64_t>(size);
   r.touched = mem ? mem[size / 2] : 0;
   xmlFree(mem);
@@ -207,7 +207,7 @@ inline const xmlChar* X(const std::string& s) { return reinterpret_cast<const xm
 
 Result libxml2TextWriter(const Input& in) {
   Result r;
-  double t0 = now();
+  Stopwatch sw;
   xmlBufferPtr buf = xmlBufferCreate();
   xmlTextWriterPtr w = xmlNewTextWriterMemory(buf, 0);
   int rc = xmlTextWriterStartDocument(w, nullptr, "UTF-8", nullptr);
@@ -255,7 +255,7 @@ Result libxml2TextWriter(const Input& in) {
   r.bytes = static_cast<uint64_t>(xmlBufferLength(buf));
   r.touched = r.bytes ? xmlBufferContent(buf)[r.bytes / 2] : 0;
   xmlBufferFree(buf);
-  r.seconds = now() - t0;
+  sw.stop(r);
   if (rc < 0) r.error = "xmlTextWriter call failed";
   return r;
 }

@@ -134,7 +134,7 @@ void walk(IXMLDOMDocument* d, Result& r) {
 Result twDomWalk(const Input& in) {
   Result r;
   r.bytes = in.doc.size();
-  double t0 = now();
+  Stopwatch sw;
   IXMLDOMDocument* d = newDocument(&r.error);
   if (!d) {
     r.unavailable = true;
@@ -142,7 +142,7 @@ Result twDomWalk(const Input& in) {
   }
   if (load(d, in.doc, &r.error)) walk(d, r);
   d->Release();
-  r.seconds = now() - t0;
+  sw.stop(r);
   return r;
 }
 
@@ -162,9 +162,9 @@ Result twDomSave(const Input& in) {
   VariantInit(&dst);
   dst.vt = VT_UNKNOWN;
   dst.punkVal = out;
-  double t0 = now();
+  Stopwatch sw;
   HRESULT hr = d->save(dst);
-  r.seconds = now() - t0;
+  sw.stop(r);
   if (FAILED(hr)) r.error = "save failed";
   r.bytes = out->text().size();
   r.touched = r.bytes ? static_cast<unsigned char>(out->text()[r.bytes / 2]) : 0;

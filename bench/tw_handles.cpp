@@ -17,7 +17,7 @@ Result twHandleRead(const Input& in) {
     r.error = "streaming module not found";
     return r;
   }
-  double t0 = now();
+  Stopwatch sw;
   _XmlLiteReaderS* h = XmlLiteCreateMemReaderH(in.doc.c_str());
   if (!h) {
     r.error = "XmlLiteCreateMemReaderH failed";
@@ -49,7 +49,7 @@ Result twHandleRead(const Input& in) {
     break;
   }
   XmlLiteCloseReaderF(h);
-  r.seconds = now() - t0;
+  sw.stop(r);
   return r;
 }
 
@@ -60,7 +60,7 @@ Result twHandleWrite(const Input& in) {
     r.error = "streaming module not found";
     return r;
   }
-  double t0 = now();
+  Stopwatch sw;
   _XmlLiteWriterS* w = XmlLiteCreateMemWriterH(0, nullptr);
   if (!w) {
     r.error = "XmlLiteCreateMemWriterH failed";
@@ -112,7 +112,7 @@ Result twHandleWrite(const Input& in) {
   r.touched = text && length ? static_cast<unsigned char>(text[length / 2]) : 0;
   MemFreeF(text);
   XmlLiteCloseWriterF(w);
-  r.seconds = now() - t0;
+  sw.stop(r);
   if (rc != 0) r.error = "a writer handle call failed";
   return r;
 }

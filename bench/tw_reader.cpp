@@ -8,7 +8,7 @@ namespace twbench {
 Result twReaderWalk(const Input& in) {
   Result r;
   r.bytes = in.doc.size();
-  double t0 = now();
+  Stopwatch sw;
   IXmlReader* rd = nullptr;
   if (FAILED(TwCreateXmlReaderInProc(IID_IXmlReader, reinterpret_cast<void**>(&rd)))) {
     r.error = "TwCreateXmlReaderInProc failed";
@@ -51,7 +51,7 @@ Result twReaderWalk(const Input& in) {
     }
   }
   rd->Release();
-  r.seconds = now() - t0;
+  sw.stop(r);
   if (hr != S_FALSE) r.error = "Read failed";
   return r;
 }

@@ -35,7 +35,7 @@ Result readWalk(const Input& in, bool forceDom) {
   r.bytes = in.doc.size();
   char name[256], value[4096];
   if (engineMissing(forceDom, r)) return r;
-  double t0 = now();
+  Stopwatch sw;
   XmlInterface* x = nullptr;
   int rc = XmlInterface::CreateReaderFromMemF(C(in.doc.c_str()),
                                               static_cast<unsigned long>(in.doc.size()), &x,
@@ -69,7 +69,7 @@ Result readWalk(const Input& in, bool forceDom) {
     --depth;
   }
   delete x;
-  r.seconds = now() - t0;
+  sw.stop(r);
   return r;
 }
 
@@ -81,7 +81,7 @@ Result twXmlIfDomRead(const Input& in) { return readWalk(in, true); }
 Result twXmlIfWrite(const Input& in) {
   Result r;
   if (engineMissing(false, r)) return r;
-  double t0 = now();
+  Stopwatch sw;
   XmlInterface* x = nullptr;
   if (XmlInterface::CreateWriterToMemF(&x, false, false, nullptr) != 0 || !x) {
     r.error = "CreateWriterToMemF failed";
@@ -133,7 +133,7 @@ Result twXmlIfWrite(const Input& in) {
   r.touched = text && size ? static_cast<unsigned char>(text[size / 2]) : 0;
   MemFreeF(text);
   delete x;
-  r.seconds = now() - t0;
+  sw.stop(r);
   if (!ok) r.error = "an XmlInterface write failed";
   return r;
 }
