@@ -2,17 +2,20 @@
 //
 // SafeChkBufF sits on every handle call, so it must be cheap and must never
 // touch the memory it checks. It answers from a cache of the process's
-// readable and writable mappings, parsed from /proc/self/maps and refreshed
-// when an address is not found (at most a few hundred times a second, so a
-// stream of garbage pointers cannot turn every check into a file read).
+// mappings and their permissions, parsed from /proc/self/maps. An address the
+// cache does not know is first confirmed with one msync() (which fails for
+// unmapped pages, the usual fate of garbage pointers) and only a mapped one
+// triggers a re-read of the table, at most a few hundred times a second.
 //
 // Mappings can go away after they were cached. Those that rarely do - the
 // program's and libraries' own data, [heap] (bounded by the current break),
 // [stack], and large anonymous reservations such as allocator arenas and
 // thread stacks - are trusted from the cache. Every other mapping (small
-// anonymous maps, shared or file-backed maps) is confirmed with one msync()
-// per check, which fails once the pages are unmapped. Permission changes of
-// a still-mapped region after caching are not seen.
+// anonymous maps, shared or file-backed maps) is confirmed on every check:
+// msync() fails once the pages are unmapped and reading the first and last
+// byte through process_vm_readv() fails once they are no longer readable.
+// A failed confirmation re-reads the table. Permission changes of a trusted
+// region after caching are not seen.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -24,6 +27,7 @@
 #include <shared_mutex>
 #include <string>
 #include <sys/mman.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
@@ -32,12 +36,13 @@
 namespace {
 
 constexpr uintptr_t kLargeReservation = 4u << 20;
-constexpr double kRefreshBurst = 64;        // refreshes allowed back to back
-constexpr double kRefreshPerSecond = 256;   // sustained refresh rate
+constexpr double kRefreshBurst = 256;       // refreshes allowed back to back
+constexpr double kRefreshPerSecond = 1000;  // sustained refresh rate
 
 struct Range {
   uintptr_t start;
   uintptr_t end;
+  bool rw;      // readable and writable
   bool verify;  // confirm with msync on every hit
   bool heap;    // bounded by the current program break
 };
@@ -120,9 +125,8 @@ std::vector<Range> BuildRanges(const std::string& text) {
   std::vector<Range> ranges;
   for (size_t k = 0; k < lines.size(); ++k) {
     const MapLine& m = lines[k];
-    if (m.perms[0] != 'r' || m.perms[1] != 'w') continue;
-    Range r{m.start, m.end, false, m.path == "[heap]"};
-    if (!IsTrustedImage(m)) {
+    Range r{m.start, m.end, m.perms[0] == 'r' && m.perms[1] == 'w', false, m.path == "[heap]"};
+    if (r.rw && !IsTrustedImage(m)) {
       // Anonymous: trusted when it is (with the reserved, inaccessible rest
       // that follows it, as allocator arenas have) a large reservation.
       uintptr_t reserved = m.end - m.start;
@@ -135,9 +139,10 @@ std::vector<Range> BuildRanges(const std::string& text) {
       }
       r.verify = !(m.path.empty() && m.perms[3] == 'p' && reserved >= kLargeReservation);
     }
-    if (!ranges.empty() && ranges.back().end == r.start && !ranges.back().heap && !r.heap) {
-      ranges.back().end = r.end;  // adjacent: one range, verified if either part is
-      ranges.back().verify = ranges.back().verify || r.verify;
+    Range* last = ranges.empty() ? nullptr : &ranges.back();
+    if (last && last->end == r.start && last->rw == r.rw && !last->heap && !r.heap) {
+      last->end = r.end;  // adjacent and alike: one range, verified if either part is
+      last->verify = last->verify || r.verify;
     } else {
       ranges.push_back(r);
     }
@@ -147,7 +152,8 @@ std::vector<Range> BuildRanges(const std::string& text) {
 
 class MappingCache {
  public:
-  enum Answer { Yes, No, Unknown };
+  // Yes, or Unknown when the cache cannot vouch for the range.
+  enum Answer { Yes, Unknown };
 
   Answer Check(uintptr_t a, uintptr_t e) {
     // Handle calls check the same few records over and over: each thread
@@ -159,21 +165,24 @@ class MappingCache {
       uint64_t generation;
     };
     static thread_local LastHit last __attribute__((tls_model("initial-exec"))) = {
-        {0, 0, true, false}, 0};
+        {0, 0, true, false, false}, 0};
     if (a >= last.range.start && e <= last.range.end &&
         last.generation == generation_.load(std::memory_order_acquire)) {
-      return Confirm(last.range, a, e) ? Yes : No;
+      return Confirm(last.range, a, e) ? Yes : Unknown;
     }
     Range hit;
     uint64_t generation;
     {
       std::shared_lock<std::shared_mutex> lock(mutex_);
-      if (!Find(a, e, &hit)) return Unknown;
+      if (!Find(a, &hit)) return Unknown;
       generation = generation_.load(std::memory_order_relaxed);
     }
+    // Not (yet) writable may change: allocators reserve inaccessible space and
+    // open it up later. Such a range is looked at again like an unknown one.
+    if (!hit.rw || e > hit.end) return Unknown;
     last.range = hit;
     last.generation = generation;
-    return Confirm(hit, a, e) ? Yes : No;
+    return Confirm(hit, a, e) ? Yes : Unknown;
   }
 
   // Re-reads the mappings when the rate limit allows; false otherwise.
@@ -202,12 +211,12 @@ class MappingCache {
   }
 
  private:
-  bool Find(uintptr_t a, uintptr_t e, Range* out) const {
+  bool Find(uintptr_t a, Range* out) const {
     auto it = std::upper_bound(ranges_.begin(), ranges_.end(), a,
                                [](uintptr_t v, const Range& r) { return v < r.start; });
     if (it == ranges_.begin()) return false;
     --it;
-    if (a < it->start || e > it->end) return false;
+    if (a >= it->end) return false;
     *out = *it;
     return true;
   }
@@ -218,7 +227,24 @@ class MappingCache {
       if (brk != static_cast<uintptr_t>(-1) && e > brk) return false;
     }
     if (!r.verify) return true;
-    return StillMapped(a, e);
+    return StillMapped(a, e) && Readable(a, e);
+  }
+
+  // The first and last byte can be read, asked of the kernel so a fault is
+  // an error code. Where the call is not allowed, mapped has to do.
+  static bool Readable(uintptr_t a, uintptr_t e) {
+    static std::atomic<bool> unavailable{false};
+    if (unavailable.load(std::memory_order_relaxed)) return true;
+    char sink[2];
+    iovec local{sink, 2};
+    iovec remote[2] = {{reinterpret_cast<void*>(a), 1}, {reinterpret_cast<void*>(e - 1), 1}};
+    const ssize_t n = process_vm_readv(getpid(), &local, 1, remote, 2, 0);
+    if (n == 2) return true;
+    if (n < 0 && (errno == ENOSYS || errno == EPERM)) {
+      unavailable.store(true, std::memory_order_relaxed);
+      return true;
+    }
+    return false;
   }
 
  public:
@@ -254,20 +280,38 @@ int MemFreeF(void* block) {
   return TWXML_OK;
 }
 
+namespace {
+
+int CheckBuffer(const void* p, size_t size);
+
+}  // namespace
+
 int SafeChkBufF(const void* p, size_t size) {
+  const int saved = errno;  // a check leaves the caller's errno alone
+  const int rc = CheckBuffer(p, size);
+  errno = saved;
+  return rc;
+}
+
+}  // extern "C"
+
+namespace {
+
+int CheckBuffer(const void* p, size_t size) {
   const uintptr_t a = reinterpret_cast<uintptr_t>(p);
   if (p == nullptr) return TWXML_E_HANDLE;
   if (size == 0) return TWXML_OK;
   if (a + size < a) return TWXML_E_HANDLE;  // wraps around the address space
   const uintptr_t e = a + size;
   MappingCache& cache = Cache();
-  MappingCache::Answer answer = cache.Check(a, e);
-  if (answer == MappingCache::Unknown && cache.Refresh()) answer = cache.Check(a, e);
-  if (answer == MappingCache::Unknown && !cache.Usable()) {
-    // No mapping table to read: at least never answer yes for unmapped pages.
-    answer = MappingCache::StillMapped(a, e) ? MappingCache::Yes : MappingCache::No;
-  }
-  return answer == MappingCache::Yes ? TWXML_OK : TWXML_E_HANDLE;
+  if (cache.Check(a, e) == MappingCache::Yes) return TWXML_OK;
+  // Unmapped (garbage) is settled without re-reading the table; a mapped
+  // range the cache cannot vouch for is looked up afresh.
+  if (!MappingCache::StillMapped(a, e)) return TWXML_E_HANDLE;
+  if (!cache.Usable()) return TWXML_OK;  // no table to read: mapped is all we can know
+  if (!cache.Refresh()) return TWXML_E_HANDLE;  // re-read too often just now
+  if (!cache.Usable()) return TWXML_OK;
+  return cache.Check(a, e) == MappingCache::Yes ? TWXML_OK : TWXML_E_HANDLE;
 }
 
-}  // extern "C"
+}  // namespace

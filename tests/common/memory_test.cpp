@@ -67,12 +67,16 @@ TEST(SafeChk, RefusesBadAddresses) {
 }
 
 TEST(SafeChk, SeesUnmappedMemory) {
-  // A shared mapping, checked, then unmapped.
-  char* shared = static_cast<char*>(
-      mmap(nullptr, 2 * kPage, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-  ASSERT_NE(MAP_FAILED, static_cast<void*>(shared));
+  // A shared mapping followed by an inaccessible page, checked, then unmapped.
+  char* space = static_cast<char*>(
+      mmap(nullptr, 3 * kPage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(MAP_FAILED, static_cast<void*>(space));
+  char* shared = static_cast<char*>(mmap(space, 2 * kPage, PROT_READ | PROT_WRITE,
+                                         MAP_SHARED | MAP_ANONYMOUS | MAP_FIXED, -1, 0));
+  ASSERT_EQ(space, shared);
   EXPECT_EQ(0, SafeChkBufF(shared, 2 * kPage));
-  EXPECT_NE(0, SafeChkBufF(shared + kPage, kPage + 1));  // runs past the end
+  EXPECT_NE(0, SafeChkBufF(shared + kPage, kPage + 1));  // runs into the guard
+  munmap(space + 2 * kPage, kPage);
   munmap(shared, 2 * kPage);
   EXPECT_NE(0, SafeChkBufF(shared, 16));
 

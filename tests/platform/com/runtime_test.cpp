@@ -206,7 +206,8 @@ TEST(ComError, CarriesCodeAndInformation) {
       EXPECT_EQ(u"counted", plain.Description());
     }
     EXPECT_EQ(3u, counted.refs);
-    plain = plain;
+    _com_error& alias = plain;
+    plain = alias;  // self-assignment keeps the reference count
     EXPECT_EQ(3u, counted.refs);
   }
   EXPECT_EQ(1u, counted.refs);
