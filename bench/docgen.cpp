@@ -35,7 +35,7 @@ const char* const kWords[] = {
     "shipment", "arrived", "late", "because", "of", "weather", "the", "customer", "asked",
     "for", "a", "refund", "invoice", "attached", "see", "terms", "net", "thirty", "days",
     "priority", "handling", "fragile", "keep", "dry", "caf\xC3\xA9", "na\xC3\xAFve",
-    "\xE2\x82\xAC", "stra\xC3\x9F" "e", "\xE6\x9D\xB1\xE4\xBA\xAC", "5 < 7", "A&B",
+    "\xE2\x82\xAC", ("stra\xC3\x9F" "e"), "\xE6\x9D\xB1\xE4\xBA\xAC", "5 < 7", "A&B",
     "\"quoted\"", "it's", "x > y"};
 const char* const kTags[] = {"alpha", "beta", "gamma", "delta", "urgent", "bulk", "retail",
                              "export"};
