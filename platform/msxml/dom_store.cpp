@@ -286,7 +286,7 @@ inline uint64_t HashBytes(const char* s, size_t n, uint64_t seed) {
     h ^= h >> 32;
   }
   uint64_t tail = 0;
-  std::memcpy(&tail, s + i, n - i);
+  if (n > i) std::memcpy(&tail, s + i, n - i);
   h = (h ^ tail) * 0xC4CEB9FE1A85EC53ull;
   return h ^ (h >> 29);
 }
@@ -433,7 +433,7 @@ bool Store::setText(uint32_t i, const char16_t* s, size_t n) {
 bool Store::setText8(uint32_t i, const char* s, size_t n) {
   if (!reserveText(n)) return false;
   char* o = text_.data() + text_.size();
-  std::memcpy(o, s, n);
+  if (n) std::memcpy(o, s, n);
   NodeRec& r = nodes_[i];
   r.tx.off = uint32_t(text_.size());
   r.tx.len = uint32_t(n);
@@ -453,7 +453,7 @@ bool Store::toHeapEnd(uint32_t i, size_t extra) {
   if (!reserveText(len + extra)) return false;
   NodeRec& r = nodes_[i];
   char* o = text_.data() + text_.size();
-  std::memmove(o, text_.data() + r.tx.off, len);
+  if (len) std::memmove(o, text_.data() + r.tx.off, len);
   r.tx.off = uint32_t(text_.size());
   text_.extend(len);
   return true;
@@ -475,7 +475,7 @@ bool Store::appendText8(uint32_t i, const char* s, size_t n) {
   if (!toHeapEnd(i, n)) return false;
   NodeRec& r = nodes_[i];
   if (size_t(r.tx.len) + n > 0xFFFFFFFFull) return false;
-  std::memcpy(text_.data() + text_.size(), s, n);
+  if (n) std::memcpy(text_.data() + text_.size(), s, n);
   text_.extend(n);
   r.tx.len += uint32_t(n);
   if (!IsAscii(s, n)) r.clearFlag(kFlagAscii);
