@@ -26,7 +26,7 @@ constexpr uint32_t kDefaultMaxExpansion = 100000;
 // rewound on every Read.
 class Arena {
  public:
-  char16_t* alloc(size_t n) {
+  char16_t* alloc(size_t n) noexcept {
     if (size_t(end_ - next_) >= n) {
       char16_t* p = next_;
       next_ += n;
@@ -48,10 +48,16 @@ class Arena {
   }
 
  private:
-  char16_t* slow(size_t n) {
+  // Null when memory runs out.
+  __attribute__((noinline)) char16_t* slow(size_t n) noexcept {
     // Continue after what the fast path handed out of the current block.
     if (cur_ < blocks_.size() && next_) used_ = size_t(next_ - blocks_[cur_].data.get());
-    char16_t* p = grab(n);
+    char16_t* p;
+    try {
+      p = grab(n);
+    } catch (std::bad_alloc&) {
+      return nullptr;
+    }
     Block& b = blocks_[cur_];
     next_ = b.data.get() + used_;
     end_ = b.data.get() + b.size;
@@ -428,12 +434,8 @@ class XmlReader final : public IXmlReader {
       if (length) *length = 0;
       return failed_;
     }
-    char16_t* p;
-    try {
-      p = arena_.alloc(size_t(s.n) + 1);
-    } catch (std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    }
+    char16_t* p = arena_.alloc(size_t(s.n) + 1);
+    if (!p) return E_OUTOFMEMORY;
     size_t n = twxml::xmlcore::utf8ToUtf16(s.p, s.n, p);
     p[n] = 0;
     if (out) *out = p;

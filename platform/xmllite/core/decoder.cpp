@@ -345,6 +345,31 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
       fail(Error::Encoding);
       return i;
     }
+    // Runs of well-formed two- and three-byte characters, the common case
+    // of non-ASCII text, without the general checks below.
+    for (;;) {
+      if (c >= 0xC2 && c <= 0xDF && i + 2 <= n && o + 2 <= cap &&
+          (src[i + 1] & 0xC0) == 0x80) {
+        out[o] = char(c);
+        out[o + 1] = char(src[i + 1]);
+        i += 2;
+        o += 2;
+      } else if (c >= 0xE1 && c <= 0xEC && i + 3 <= n && o + 3 <= cap &&
+                 (src[i + 1] & 0xC0) == 0x80 && (src[i + 2] & 0xC0) == 0x80) {
+        // E1..EC: no overlong form, no surrogate, no U+FFFE/FFFF possible.
+        out[o] = char(c);
+        out[o + 1] = char(src[i + 1]);
+        out[o + 2] = char(src[i + 2]);
+        i += 3;
+        o += 3;
+      } else {
+        break;
+      }
+      if (i >= n) break;
+      c = src[i];
+      if (c < 0x80) break;
+    }
+    if (i >= n || c < 0x80 || o + 4 > cap) continue;
     size_t len;
     uint32_t cp;
     if (c >= 0xC2 && c <= 0xDF) {
