@@ -134,7 +134,7 @@ TEST(XmlReaderHostile, InvalidEncodings) {
       "<r>\xEF\xBF\xBF</r>",          // U+FFFF, not a character
       "<r>\xF8\x88\x80\x80\x80</r>",  // five-byte form
       "<r>\xC3\xA9\xE1\x80</r>",       // three-byte form cut short after a good one
-      "<r>\xE4\xB8\xAD\xC2A</r>",      // bad continuation after a good character
+      "<r>\xE4\xB8\xAD\xC2" "A</r>",    // bad continuation after a good character
       "<r>\xE1\x80\xC0</r>",            // continuation byte that is a lead byte
       "<r a='\xFF'/>",
       "<\xC3\xA9\xC3/>",
