@@ -7,6 +7,7 @@
 // (TWXML_BENCH_DATA_DIR) for later runs. Exit status 1 means an engine failed
 // or engines of one job disagreed on the element count; missed speed targets
 // are reported, not failed.
+#include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -229,6 +230,12 @@ int main(int argc, char** argv) {
 #if defined(TWBENCH_HAVE_DOM) || defined(TWBENCH_HAVE_XMLIF)
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
 #endif
+  // Large blocks would otherwise come from fresh mappings whose page faults
+  // land on whichever engine runs first after the allocator's state changed
+  // (one engine measured 2x apart in two jobs). From the heap, kept, every
+  // engine runs on warm memory after the first run.
+  mallopt(M_MMAP_MAX, 0);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
 
   std::vector<Record> records = makeRecords(static_cast<size_t>(sizeMb * 1024 * 1024));
   std::string doc;
