@@ -427,31 +427,40 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
 }
 
 size_t Decoder::decodeUtf8(char* out, size_t cap) {
-  // Nothing buffered: read straight into the caller's buffer and check the
+  // Little or nothing buffered (at most a character cut at the last read's
+  // end): read straight into the caller's buffer behind it and check the
   // bytes there, saving a copy.
-  if (rawPos_ == rawEnd_ && !rawEof_ && fn_ && cap >= 4096) {
-    long n = fn_(ctx_, out, cap);
+  if (rawEnd_ - rawPos_ < 16 && !rawEof_ && fn_ && cap >= 4096) {
+    size_t k = rawEnd_ - rawPos_;
+    std::memcpy(out, raw_.data() + rawPos_, k);
+    rawPos_ = rawEnd_ = 0;
+    long n = fn_(ctx_, out + k, cap - k);
     if (n < 0) {
       rawEof_ = true;
       fail(Error::Stream);
       return 0;
     }
-    if (n == 0) {
-      rawEof_ = true;
+    if (size_t(n) > cap - k) n = long(cap - k);
+    if (n == 0) rawEof_ = true;
+    size_t total = k + size_t(n);
+    if (total == 0) {
       done_ = true;
       return 0;
     }
-    if (size_t(n) > cap) n = long(cap);
     size_t written = 0;
-    size_t used = filterUtf8(reinterpret_cast<const unsigned char*>(out), size_t(n), false,
-                             out, cap, &written);
+    size_t used = filterUtf8(reinterpret_cast<const unsigned char*>(out), total, rawEof_, out,
+                             cap, &written);
     if (done_) return written;
     // An incomplete character at the end waits for the next read.
-    size_t left = size_t(n) - used;
+    size_t left = total - used;
     std::memcpy(raw_.data(), out + used, left);
     rawPos_ = 0;
     rawEnd_ = left;
     if (written) return written;
+    if (rawEof_ && left) {
+      fail(Error::Encoding);
+      return 0;
+    }
   }
   for (;;) {
     if (rawPos_ == rawEnd_ || (rawEnd_ - rawPos_ < 4 && !rawEof_)) {
