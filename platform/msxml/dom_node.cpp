@@ -450,10 +450,7 @@ HRESULT baseName(Store* s, uint32_t i, BSTR* out) {
 
 /* ---- DomNode ------------------------------------------------------------ */
 
-DomNode::DomNode(Store* store, uint32_t index) : handle_{store, index} {
-  store->addRef();
-  store->setWrapper(index, this);
-}
+DomNode::DomNode(Store* store, uint32_t index) : handle_{store, index} { store->addRef(); }
 
 DomNode::~DomNode() { handle_.store->clearWrapper(handle_.index); }
 
@@ -462,7 +459,15 @@ enum { kBlockNode = 0, kBlockMap = 1 };
 DomNode* DomNode::Make(Store* store, uint32_t index) {
   void* mem = store->takeBlock(kBlockNode);
   if (!mem) mem = ::operator new(sizeof(DomNode), std::nothrow);
-  return mem ? new (mem) DomNode(store, index) : nullptr;
+  if (!mem) return nullptr;
+  DomNode* n = new (mem) DomNode(store, index);
+  if (!store->setWrapper(index, n)) {
+    n->~DomNode();
+    ::operator delete(mem);
+    store->release();
+    return nullptr;
+  }
+  return n;
 }
 
 ULONG DomNode::AddRef() { return ++refs_; }

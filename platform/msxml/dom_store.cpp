@@ -1,74 +1,12 @@
 #include "dom_store.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <new>
 
 namespace twdom {
-
-/* ---- WrapperMap --------------------------------------------------------- */
-
-namespace {
-constexpr uint32_t kTomb = ~0u;
-inline size_t HashIndex(uint32_t k) { return size_t(k) * 0x9E3779B97F4A7C15ull >> 20; }
-}  // namespace
-
-void* WrapperMap::find(uint32_t key) const {
-  if (!cap_) return nullptr;
-  size_t mask = cap_ - 1;
-  for (size_t i = HashIndex(key) & mask;; i = (i + 1) & mask) {
-    if (slots_[i].key == key) return slots_[i].value;
-    if (slots_[i].key == 0) return nullptr;
-  }
-}
-
-void WrapperMap::rehash(size_t cap) {
-  Slot* old = slots_;
-  size_t oldCap = cap_;
-  slots_ = new Slot[cap]();
-  cap_ = cap;
-  used_ = live_ = 0;
-  for (size_t i = 0; i < oldCap; ++i) {
-    if (old[i].key != 0 && old[i].key != kTomb) insert(old[i].key, old[i].value);
-  }
-  delete[] old;
-}
-
-void WrapperMap::insert(uint32_t key, void* value) {
-  if ((used_ + 1) * 4 >= cap_ * 3) rehash(cap_ ? (live_ * 4 >= cap_ ? cap_ * 2 : cap_) : 64);
-  size_t mask = cap_ - 1;
-  size_t tomb = SIZE_MAX;
-  for (size_t i = HashIndex(key) & mask;; i = (i + 1) & mask) {
-    if (slots_[i].key == key) {
-      slots_[i].value = value;
-      return;
-    }
-    if (slots_[i].key == kTomb && tomb == SIZE_MAX) tomb = i;
-    if (slots_[i].key == 0) {
-      if (tomb != SIZE_MAX) {
-        i = tomb;
-      } else {
-        ++used_;
-      }
-      slots_[i].key = key;
-      slots_[i].value = value;
-      ++live_;
-      return;
-    }
-  }
-}
-
-void WrapperMap::erase(uint32_t key) {
-  if (!cap_) return;
-  size_t mask = cap_ - 1;
-  for (size_t i = HashIndex(key) & mask;; i = (i + 1) & mask) {
-    if (slots_[i].key == key) {
-      slots_[i].key = kTomb;
-      slots_[i].value = nullptr;
-      --live_;
-      return;
-    }
-    if (slots_[i].key == 0) return;
-  }
-}
 
 /* ---- text helpers ------------------------------------------------------- */
 
@@ -134,26 +72,28 @@ size_t Utf8ToUtf16(const char* s, size_t n, char16_t* out) {
   char16_t* o = out;
   size_t i = 0;
   while (i < n) {
-    while (i + 8 <= n) {
-      uint64_t a;
-      std::memcpy(&a, p + i, 8);
-      if (a & 0x8080808080808080ull) break;
-      for (int k = 0; k < 8; ++k) o[k] = char16_t(p[i + k]);
-      o += 8;
-      i += 8;
+#if defined(__SSE2__)
+    // Sixteen ASCII bytes at a time, widened with two unpacks.
+    while (i + 16 <= n) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      if (_mm_movemask_epi8(v)) break;
+      __m128i z = _mm_setzero_si128();
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(v, z));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(v, z));
+      o += 16;
+      i += 16;
     }
+#endif
+    while (i < n && p[i] < 0x80) *o++ = char16_t(p[i++]);
     if (i >= n) break;
     uint32_t c = p[i];
-    if (c < 0x80) {
-      *o++ = char16_t(c);
-      ++i;
-    } else if (c < 0xE0 && i + 1 < n) {
+    if (c < 0xE0 && i + 1 < n) {
       *o++ = char16_t(((c & 0x1F) << 6) | (p[i + 1] & 0x3F));
       i += 2;
     } else if (c < 0xF0 && i + 2 < n) {
       *o++ = char16_t(((c & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F));
       i += 3;
-    } else if (i + 3 < n) {
+    } else if (c >= 0xF0 && i + 3 < n) {
       uint32_t cp = ((c & 0x07) << 18) | ((p[i + 1] & 0x3F) << 12) | ((p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F);
       cp -= 0x10000;
       *o++ = char16_t(0xD800 + (cp >> 10));
@@ -168,12 +108,10 @@ size_t Utf8ToUtf16(const char* s, size_t n, char16_t* out) {
 }
 
 size_t Utf16Length(const char* s, size_t n) {
+  // Every byte but continuation bytes starts a unit; four-byte leads start two.
   size_t units = 0;
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if ((c & 0xC0) != 0x80) ++units;
-    if (c >= 0xF0) ++units;
-  }
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+  for (size_t i = 0; i < n; ++i) units += ((p[i] & 0xC0) != 0x80) + (p[i] >= 0xF0);
   return units;
 }
 
@@ -313,6 +251,7 @@ Store::~Store() {
 void Store::reset() {
   nodes_.truncate(0);
   text_.truncate(0);
+  wrappers_.truncate(0);  // nothing but the document refers to the store
   if (!nodes_.reserveMore(2)) throw std::bad_alloc();
   NodeRec* r = nodes_.extend(2);
   std::memset(r, 0, 2 * sizeof(NodeRec));

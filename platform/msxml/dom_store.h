@@ -140,26 +140,6 @@ struct NameEntry {
   bool isXmlDecl;  // PI target "xml"
 };
 
-/* Small open-addressing map from record index to its node object. */
-class WrapperMap {
- public:
-  ~WrapperMap() { delete[] slots_; }
-  void* find(uint32_t key) const;
-  void insert(uint32_t key, void* value);
-  void erase(uint32_t key);
-
- private:
-  struct Slot {
-    uint32_t key;  // 0 empty, ~0u deleted
-    void* value;
-  };
-  void rehash(size_t cap);
-  Slot* slots_ = nullptr;
-  size_t cap_ = 0;
-  size_t used_ = 0;  // live + deleted
-  size_t live_ = 0;
-};
-
 /* Load-error details, kept with the document's content. */
 struct ParseErrorState {
   HRESULT code = 0;
@@ -251,13 +231,20 @@ class Store {
   void touch() { ++generation_; }
 
   /* ---- node objects ---------------------------------------------------- */
-  void* findWrapper(uint32_t i) const { return nodes_[i].hasFlag(kFlagWrapped) ? wrappers_.find(i) : nullptr; }
-  void setWrapper(uint32_t i, void* w) {
-    wrappers_.insert(i, w);
+  void* findWrapper(uint32_t i) const { return nodes_[i].hasFlag(kFlagWrapped) ? wrappers_[i] : nullptr; }
+  /* False when memory for the slot cannot be had. */
+  bool setWrapper(uint32_t i, void* w) {
+    if (i >= wrappers_.size()) {
+      size_t add = size_t(i) + 1 - wrappers_.size();
+      if (!wrappers_.reserveMore(add)) return false;
+      std::memset(wrappers_.extend(add), 0, add * sizeof(void*));
+    }
+    wrappers_[i] = w;
     nodes_[i].setFlag(kFlagWrapped);
+    return true;
   }
   void clearWrapper(uint32_t i) {
-    wrappers_.erase(i);
+    if (i < wrappers_.size()) wrappers_[i] = nullptr;
     nodes_[i].clearFlag(kFlagWrapped);
   }
   /* Memory of released node objects and attribute maps, reused for the
@@ -299,7 +286,7 @@ class Store {
   std::vector<std::string> nsList8_;
   std::vector<uint32_t> nameHash_;  // open addressing over names_ (id+1, 0 empty)
   std::vector<uint32_t> nsHash_;
-  WrapperMap wrappers_;
+  GrowArray<void*> wrappers_;  // node object per record, grown as objects are made
   uint64_t generation_ = 0;
   void* freeBlocks_[2] = {nullptr, nullptr};
   uint32_t freeCount_[2] = {0, 0};
