@@ -225,6 +225,7 @@ struct Parser::Impl {
   const char* cur = nullptr;
   const char* lim = nullptr;
   std::vector<Src> srcs;  // entity sources being read, innermost last
+  std::vector<Src> savedSrcs;  // srcs as a token found them, for a restart
   size_t mainPos = 0;     // main-buffer offset while an entity is read
 
   // Line/column checkpoint.
@@ -717,9 +718,9 @@ struct Parser::Impl {
     finishNode();
     for (;;) {
       size_t keep = srcs.empty() ? size_t(cur - buf) : mainPos;
-      std::vector<Src> savedSrcs;
       const char* savedCur = cur;
-      if (!srcs.empty()) savedSrcs = srcs;
+      bool nested = !srcs.empty();
+      if (nested) savedSrcs = srcs;
       uint64_t savedExp = expansions, savedBytes = expandedBytes;
       try {
         clearNode();
@@ -733,7 +734,10 @@ struct Parser::Impl {
       } catch (NeedMore&) {
         expansions = savedExp;
         expandedBytes = savedBytes;
-        srcs = savedSrcs;
+        if (nested)
+          srcs = savedSrcs;
+        else
+          srcs.clear();
         try {
           refill(keep);
         } catch (std::bad_alloc&) {
