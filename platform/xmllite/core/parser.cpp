@@ -27,6 +27,7 @@ namespace {
 constexpr size_t kPad = 16;  // zero bytes kept after every source's data
 constexpr size_t kChunk = 64 * 1024;
 constexpr size_t kMaxToken = size_t(1) << 30;
+constexpr size_t kKeepBytes = size_t(4) << 20;  // kept after a large node
 constexpr char kXmlNs[] = "http://www.w3.org/XML/1998/namespace";
 constexpr char kXmlnsNs[] = "http://www.w3.org/2000/xmlns/";
 constexpr uint32_t kXmlNsLen = sizeof(kXmlNs) - 1;
@@ -327,6 +328,14 @@ struct Parser::Impl {
     // 32-bit lengths handed out.
     if (len > kMaxToken) fail(Error::OutOfMemory);
     size_t want = std::max(kChunk, len);
+    if (cap > kKeepBytes && cap > 4 * (len + want + kPad)) {
+      // A huge token has passed: give the buffer back down to size.
+      size_t ncap = len + want + kPad;
+      if (char* nb = static_cast<char*>(std::realloc(buf, ncap))) {
+        buf = nb;
+        cap = ncap;
+      }
+    }
     if (cap < len + want + kPad) {
       size_t ncap = std::max(cap * 2, len + want + kPad);
       char* nb = static_cast<char*>(std::realloc(buf, ncap));
@@ -704,6 +713,9 @@ struct Parser::Impl {
     empty = false;
     raw.clear();
     nattr = 0;
+    // Memory taken by one huge node goes back once it is passed.
+    if (scratch.capacity() > kKeepBytes) std::string().swap(scratch);
+    if (text.capacity() > kKeepBytes) std::string().swap(text);
     scratch.clear();
     text.clear();
   }

@@ -209,3 +209,28 @@ TEST(XmlReaderHostile, LineEndsAcrossChunks) {
     EXPECT_EQ(got.trace, want.trace) << chunk;
   }
 }
+
+TEST(XmlReaderHostile, HugeNodesPass) {
+  // A 20 MB text and a 5 MB attribute value between ordinary nodes.
+  std::string big(20 << 20, 'x');
+  std::string doc = "<r><a v='" + std::string(5 << 20, 'y') + "'/>" + big + "&amp;<b/>tail</r>";
+  ReaderPtr r;
+  TestStream* s = new TestStream(doc, 1 << 16);
+  r->SetInput(s);
+  s->Release();
+  XmlNodeType t;
+  std::vector<UINT> lengths;
+  while (r->Read(&t) == S_OK) {
+    const WCHAR* p;
+    UINT n = 0;
+    if (t == XmlNodeType_Element && r->MoveToFirstAttribute() == S_OK) {
+      r->GetValue(&p, &n);
+      lengths.push_back(n);
+    } else if (t == XmlNodeType_Text) {
+      r->GetValue(&p, &n);
+      lengths.push_back(n);
+    }
+  }
+  EXPECT_TRUE(r->IsEOF());
+  EXPECT_EQ(lengths, (std::vector<UINT>{5u << 20, (20u << 20) + 1, 4}));
+}
