@@ -13,6 +13,9 @@
 #include <locale.h>
 #include <string>
 #include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "internal.h"
 
@@ -120,10 +123,11 @@ constexpr CodesetNumber kCodesetNumbers[] = {
     {"TIS620", 874},      {"CP874", 874},       {"CP866", 866},       {"CP437", 437},
 };
 
-// Where a conversion goes: the UTF-8 fast path or iconv under a name.
+// Where a conversion goes: the UTF-8 fast path or iconv under a name (a
+// static name, or the thread's codeset text, valid for the call).
 struct Target {
   bool utf8 = false;
-  std::string iconvName;
+  const char* iconvName = nullptr;
 };
 
 bool ResolveCodePage(UINT cp, Target* t) {
@@ -134,7 +138,9 @@ bool ResolveCodePage(UINT cp, Target* t) {
   if (cp == CP_ACP || cp == CP_OEMCP || cp == kCpMac || cp == CP_THREAD_ACP) {
     const char* cs = ThreadCodeset();
     // Asked on every conversion, so the last codeset's answer is kept per
-    // thread, in a plain record (no constructor, no lookup function).
+    // thread, in a plain record (no constructor, no lookup function). The
+    // text is compared, not just its address: a freed locale's data can be
+    // replaced by another's at the same place.
     struct LastCodeset {
       char name[40];  // zero-terminated; empty means nothing kept
       bool utf8;
@@ -149,11 +155,8 @@ bool ResolveCodePage(UINT cp, Target* t) {
         last.name[0] = 0;  // too long (or empty) to keep: asked again next time
       }
     }
-    if (last.utf8) {
-      t->utf8 = true;
-    } else {
-      t->iconvName = cs;
-    }
+    t->utf8 = last.utf8;
+    if (!last.utf8) t->iconvName = cs;
     return true;
   }
   const char* name = IconvNameOf(cp);
@@ -174,14 +177,14 @@ struct IconvCache {
   ~IconvCache() {
     for (Entry& e : entries) iconv_close(e.cd);
   }
-  iconv_t Get(const std::string& from, const std::string& to) {
+  iconv_t Get(const char* from, const char* to) {
     for (Entry& e : entries) {
       if (e.from == from && e.to == to) {
         iconv(e.cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
         return e.cd;
       }
     }
-    iconv_t cd = iconv_open(to.c_str(), from.c_str());
+    iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
     if (entries.size() >= 16) {  // a few code pages per thread is the norm
       iconv_close(entries.front().cd);
@@ -210,12 +213,12 @@ int Deliver(const std::vector<T>& out, T* dst, int dstLen) {
   return n;
 }
 
-// ---- UTF-8 -> UTF-16 -------------------------------------------------------
+// ---- ASCII runs -------------------------------------------------------------
+//
+// Most text is ASCII: runs of it are scanned and converted sixteen units at a
+// time (SSE2, part of every x86-64), else eight bytes or four wide units per
+// machine word. Each helper returns where the run ends, at most at limit.
 
-// Decodes well-formed UTF-8 (Unicode table 3-7). An ill-formed maximal
-// subpart becomes one U+FFFD, or fails the call when strict.
-// Eight ASCII bytes (in memory order in v) as eight UTF-16 units, and four
-// ASCII UTF-16 units as four bytes, by spreading and packing bits.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ASCII widening assumes little endian");
 
 inline uint64_t SpreadBytes(uint64_t x) {  // 4 bytes -> 4 16-bit lanes
@@ -237,9 +240,14 @@ inline void NarrowAscii4(uint64_t v, char* out) {
   std::memcpy(out, &packed, 4);
 }
 
-// Where the run of ASCII units starting at i ends, eight bytes or four wide
-// units per step while nothing has its high bits set.
+// Counts only.
 size_t AsciiRunEnd(const unsigned char* s, size_t i, size_t n) {
+#ifdef __SSE2__
+  for (; i + 16 <= n; i += 16) {
+    const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
+    if (high != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(high)));
+  }
+#endif
   for (uint64_t v; i + 8 <= n; i += 8) {
     std::memcpy(&v, s + i, 8);
     if (v & 0x8080808080808080ull) break;
@@ -257,47 +265,90 @@ size_t AsciiRunEnd(const WCHAR* s, size_t i, size_t n) {
   return i;
 }
 
+// Widens s[0, limit) into d while ASCII; returns the run's length. Whole
+// blocks are stored even when they end in non-ASCII: only d[0, limit) is
+// written, and what follows the run is overwritten later.
+size_t WidenAsciiRun(const unsigned char* s, size_t limit, WCHAR* d) {
+  size_t i = 0;
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= limit; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i + 8), _mm_unpackhi_epi8(v, zero));
+    const int high = _mm_movemask_epi8(v);
+    if (high != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(high)));
+  }
+#endif
+  for (uint64_t v; i + 8 <= limit; i += 8) {
+    std::memcpy(&v, s + i, 8);
+    if (v & 0x8080808080808080ull) break;
+    WidenAscii8(v, d + i);
+  }
+  while (i < limit && s[i] < 0x80) {
+    d[i] = static_cast<char16_t>(s[i]);
+    ++i;
+  }
+  return i;
+}
+
+// Narrows s[0, limit) into d while ASCII; returns the run's length.
+size_t NarrowAsciiRun(const WCHAR* s, size_t limit, char* d) {
+  size_t i = 0;
+#ifdef __SSE2__
+  const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= limit; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
+    const int ascii = _mm_movemask_epi8(_mm_packs_epi16(
+        _mm_cmpeq_epi16(_mm_and_si128(a, high), zero), _mm_cmpeq_epi16(_mm_and_si128(b, high), zero)));
+    if (ascii != 0xFFFF) {
+      // Bytes of the packed mask are 0xFF per ASCII unit: the first zero bit
+      // is the first unit that is not.
+      const size_t run = static_cast<size_t>(__builtin_ctz(~static_cast<unsigned>(ascii)));
+      for (size_t k = 0; k < run; ++k) d[i + k] = static_cast<char>(s[i + k]);
+      return i + run;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(a, b));
+  }
+#endif
+  for (uint64_t v; i + 4 <= limit; i += 4) {
+    std::memcpy(&v, s + i, 8);
+    if (v & 0xFF80FF80FF80FF80ull) break;
+    NarrowAscii4(v, d + i);
+  }
+  while (i < limit && s[i] < 0x80) {
+    d[i] = static_cast<char>(s[i]);
+    ++i;
+  }
+  return i;
+}
+
+// ---- UTF-8 -> UTF-16 -------------------------------------------------------
+
+// Decodes well-formed UTF-8 (Unicode table 3-7). An ill-formed maximal
+// subpart becomes one U+FFFD, or fails the call when strict. Without a
+// buffer (dstLen 0) it only counts.
 int Utf8ToWide(const unsigned char* s, size_t n, bool strict, WCHAR* dst, int dstLen) {
-  const size_t cap = dstLen == 0 ? SIZE_MAX : static_cast<size_t>(dstLen);
+  const bool counting = dstLen == 0;
+  const size_t cap = counting ? SIZE_MAX : static_cast<size_t>(dstLen);
   size_t out = 0;
   size_t i = 0;
-  bool overflow = false;
-  auto put = [&](char16_t u) {
-    if (dstLen != 0) {
-      if (out >= cap) {
-        overflow = true;
-        return;
-      }
-      dst[out] = u;
-    }
-    ++out;
-  };
-  while (i < n && !overflow) {
+  while (i < n) {
     unsigned c = s[i];
     if (c < 0x80) {
-      // Runs of ASCII, the common case, skip the per-character checks.
-      if (dstLen == 0) {
-        const size_t run = AsciiRunEnd(s, i, n);
-        out += run - i;
-        i = run;
-        continue;
-      }
-      // Scanned and widened in the same pass, eight bytes at a time.
-      const size_t room = cap - out;
-      const size_t limit = n - i > room ? i + room : n;
-      size_t k = i;
-      for (uint64_t v; k + 8 <= limit; k += 8) {
-        std::memcpy(&v, s + k, 8);
-        if (v & 0x8080808080808080ull) break;
-        WidenAscii8(v, dst + out + (k - i));
-      }
-      while (k < limit && s[k] < 0x80) {
-        dst[out + (k - i)] = static_cast<char16_t>(s[k]);
-        ++k;
+      size_t k;
+      if (counting) {
+        k = AsciiRunEnd(s, i, n);
+      } else {
+        const size_t room = cap - out;
+        const size_t limit = n - i > room ? i + room : n;
+        k = i + WidenAsciiRun(s + i, limit - i, dst + out);
+        if (k == limit && k < n && s[k] < 0x80) return Fail(ERROR_INSUFFICIENT_BUFFER);
       }
       out += k - i;
       i = k;
-      if (k == limit && k < n && s[k] < 0x80) overflow = true;  // no room for the rest
       continue;
     }
     size_t len = 0;
@@ -329,20 +380,29 @@ int Utf8ToWide(const unsigned char* s, size_t n, bool strict, WCHAR* dst, int ds
     }
     if (len == 0 || k < len) {
       if (strict) return Fail(ERROR_NO_UNICODE_TRANSLATION);
-      put(kReplacement);
-      i += k;
-      continue;
+      cp = kReplacement;
+      len = k;
     }
     i += len;
     if (cp >= 0x10000) {
-      cp -= 0x10000;
-      put(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      if (!counting) {
+        if (cap - out < 2) {
+          if (cap - out == 1) dst[out] = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+          return Fail(ERROR_INSUFFICIENT_BUFFER);
+        }
+        cp -= 0x10000;
+        dst[out] = static_cast<char16_t>(0xD800 + (cp >> 10));
+        dst[out + 1] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+      }
+      out += 2;
     } else {
-      put(static_cast<char16_t>(cp));
+      if (!counting) {
+        if (out >= cap) return Fail(ERROR_INSUFFICIENT_BUFFER);
+        dst[out] = static_cast<char16_t>(cp);
+      }
+      ++out;
     }
   }
-  if (overflow) return Fail(ERROR_INSUFFICIENT_BUFFER);
   if (out > static_cast<size_t>(INT_MAX)) return Fail(ERROR_INVALID_PARAMETER);
   return static_cast<int>(out);
 }
@@ -350,31 +410,31 @@ int Utf8ToWide(const unsigned char* s, size_t n, bool strict, WCHAR* dst, int ds
 // ---- UTF-16 -> UTF-8 -------------------------------------------------------
 
 int WideToUtf8(const WCHAR* s, size_t n, bool strict, char* dst, int dstLen, BOOL* usedDefault) {
-  const size_t cap = dstLen == 0 ? SIZE_MAX : static_cast<size_t>(dstLen);
+  const bool counting = dstLen == 0;
+  const size_t cap = counting ? SIZE_MAX : static_cast<size_t>(dstLen);
   size_t out = 0;
   bool replaced = false;
-  for (size_t i = 0; i < n; ++i) {
+  size_t i = 0;
+  while (i < n) {
     uint32_t cp = s[i];
     if (cp < 0x80) {
-      // Runs of ASCII, the common case, skip the per-character checks.
-      const size_t run = AsciiRunEnd(s, i, n);
-      const size_t count = run - i;
-      if (dstLen != 0) {
-        if (count > cap - out) return Fail(ERROR_INSUFFICIENT_BUFFER);
-        size_t k = 0;
-        for (uint64_t v; k + 4 <= count; k += 4) {
-          std::memcpy(&v, s + i + k, 8);
-          NarrowAscii4(v, dst + out + k);
-        }
-        for (; k < count; ++k) dst[out + k] = static_cast<char>(s[i + k]);
+      size_t k;
+      if (counting) {
+        k = AsciiRunEnd(s, i, n);
+      } else {
+        const size_t room = cap - out;
+        const size_t limit = n - i > room ? i + room : n;
+        k = i + NarrowAsciiRun(s + i, limit - i, dst + out);
+        if (k == limit && k < n && s[k] < 0x80) return Fail(ERROR_INSUFFICIENT_BUFFER);
       }
-      out += count;
-      i = run - 1;
+      out += k - i;
+      i = k;
       continue;
     }
+    ++i;
     if (cp >= 0xD800 && cp <= 0xDFFF) {
-      if (cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      if (cp <= 0xDBFF && i < n && s[i] >= 0xDC00 && s[i] <= 0xDFFF) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i] - 0xDC00);
         ++i;
       } else {
         if (strict) return Fail(ERROR_NO_UNICODE_TRANSLATION);
@@ -384,10 +444,7 @@ int WideToUtf8(const WCHAR* s, size_t n, bool strict, char* dst, int dstLen, BOO
     }
     unsigned char buf[4];
     size_t len;
-    if (cp < 0x80) {
-      buf[0] = static_cast<unsigned char>(cp);
-      len = 1;
-    } else if (cp < 0x800) {
+    if (cp < 0x800) {
       buf[0] = static_cast<unsigned char>(0xC0 | (cp >> 6));
       buf[1] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
       len = 2;
@@ -403,8 +460,8 @@ int WideToUtf8(const WCHAR* s, size_t n, bool strict, char* dst, int dstLen, BOO
       buf[3] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
       len = 4;
     }
-    if (dstLen != 0) {
-      if (out + len > cap) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (!counting) {
+      if (len > cap - out) return Fail(ERROR_INSUFFICIENT_BUFFER);
       std::memcpy(dst + out, buf, len);
     }
     out += len;
@@ -416,7 +473,7 @@ int WideToUtf8(const WCHAR* s, size_t n, bool strict, char* dst, int dstLen, BOO
 
 // ---- iconv paths ----------------------------------------------------------
 
-int IconvToWide(const std::string& from, bool strict, const char* src, size_t n, WCHAR* dst,
+int IconvToWide(const char* from, bool strict, const char* src, size_t n, WCHAR* dst,
                 int dstLen) {
   iconv_t cd = t_iconv.Get(from, kWideName);
   if (cd == reinterpret_cast<iconv_t>(-1)) return Fail(ERROR_INVALID_PARAMETER);
@@ -454,7 +511,7 @@ int IconvToWide(const std::string& from, bool strict, const char* src, size_t n,
   return Deliver(out, dst, dstLen);
 }
 
-int IconvFromWide(const std::string& to, bool strict, const WCHAR* src, size_t n, char* dst,
+int IconvFromWide(const char* to, bool strict, const WCHAR* src, size_t n, char* dst,
                   int dstLen, LPCSTR defaultChar, BOOL* usedDefault) {
   iconv_t cd = t_iconv.Get(kWideName, to);
   if (cd == reinterpret_cast<iconv_t>(-1)) return Fail(ERROR_INVALID_PARAMETER);

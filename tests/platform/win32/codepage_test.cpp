@@ -168,6 +168,88 @@ TEST(CodePage, BufferTooSmallNeverWritesPast) {
   EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, pair, -1, n, 4, nullptr, nullptr));
 }
 
+// ASCII runs go in blocks of 8 and 16: a character, an ill-formed sequence
+// or a surrogate placed just before, on and after a block edge, with the
+// buffer exactly full and one unit short.
+TEST(CodePage, BlockEdgesWithMultiUnitCharacters) {
+  struct Middle {
+    std::string narrow;
+    u16 wide;       // what narrow decodes to
+    bool wellFormed;
+  };
+  const std::vector<Middle> middles = {
+      {"\xC3\xA9", u"\u00E9", true},
+      {"\xE2\x82\xAC", u"\u20AC", true},
+      {"\xF0\x9F\x98\x80", u"\U0001F600", true},
+      {"\x80", u"\uFFFD", false},
+      {"\xE2\x82", u"\uFFFD", false},
+      {"\xF0\x9F\x98", u"\uFFFD", false},
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD", false},
+      {"\xC3\xA9\xF0\x9F\x98\x80\xC3", u"\u00E9\U0001F600\uFFFD", false},
+  };
+  const size_t lengths[] = {0, 1, 7, 8, 9, 15, 16, 17, 31, 33};
+  for (const Middle& m : middles) {
+    for (size_t before : lengths) {
+      for (size_t after : lengths) {
+        std::string narrow;
+        u16 wide;
+        for (size_t k = 0; k < before; ++k) narrow.push_back(static_cast<char>('a' + k % 26));
+        narrow += m.narrow;
+        for (size_t k = 0; k < after; ++k) narrow.push_back(static_cast<char>('A' + k % 26));
+        for (size_t k = 0; k < before; ++k) wide.push_back(static_cast<char16_t>('a' + k % 26));
+        wide += m.wide;
+        for (size_t k = 0; k < after; ++k) wide.push_back(static_cast<char16_t>('A' + k % 26));
+        SCOPED_TRACE(testing::PrintToString(narrow));
+
+        const Wide w = ToWide(CP_UTF8, narrow);
+        ASSERT_TRUE(w.ok);
+        EXPECT_EQ(wide, w.text);
+        EXPECT_EQ(m.wellFormed, ToWide(CP_UTF8, narrow, MB_ERR_INVALID_CHARS).ok);
+        // One unit short (a size of 0 would ask for the size): refused,
+        // nothing written past the size given.
+        const int units = static_cast<int>(wide.size());
+        if (units > 1) {
+          std::vector<WCHAR> small(wide.size() + 1, u'#');
+          SetLastError(0);
+          EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, narrow.data(),
+                                           static_cast<int>(narrow.size()), small.data(), units - 1));
+          EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+          EXPECT_EQ(u'#', small[units - 1]);
+        }
+
+        if (!m.wellFormed) continue;
+        const Narrow n = ToNarrow(CP_UTF8, wide);
+        ASSERT_TRUE(n.ok);
+        EXPECT_EQ(narrow, n.text);
+        std::string nsmall(narrow.size() + 1, '#');
+        SetLastError(0);
+        EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nsmall.data(),
+                                         static_cast<int>(narrow.size()) - 1, nullptr, nullptr));
+        EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+        EXPECT_EQ('#', nsmall[narrow.size() - 1]);
+      }
+    }
+  }
+  // Lone and split surrogates at the edges of the wide blocks.
+  for (size_t before : lengths) {
+    for (const u16& mid : {u16(1, char16_t(0xD83D)), u16(1, char16_t(0xDE00)),
+                           u16{char16_t(0xDE00), char16_t(0xD83D)}}) {
+      u16 wide(before, u'x');
+      wide += mid;
+      wide += u"tail of the text";
+      std::string expected(before, 'x');
+      for (size_t k = 0; k < mid.size(); ++k) expected += "\xEF\xBF\xBD";
+      expected += "tail of the text";
+      BOOL used = FALSE;
+      const Narrow n = ToNarrow(CP_UTF8, wide, 0, &used);
+      ASSERT_TRUE(n.ok);
+      EXPECT_EQ(expected, n.text);
+      EXPECT_TRUE(used);
+      EXPECT_FALSE(ToNarrow(CP_UTF8, wide, WC_ERR_INVALID_CHARS).ok);
+    }
+  }
+}
+
 TEST(CodePage, InvalidArguments) {
   WCHAR w[4];
   char n[4];
