@@ -60,23 +60,20 @@ void SetFactoriesForTest(PFN_CreateXmlReader reader, PFN_CreateXmlWriter writer,
 
 WideArg::WideArg(const char* text) {
   if (text == nullptr) return;
-  // Nearly every argument fits the stack buffer: one conversion, which also
-  // finds the end. Only a text that does not fit is measured and put on the heap.
-  const DWORD lastError = GetLastError();
-  if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, inline_, kInline) > 0) {
-    text_ = inline_;
-    return;
-  }
-  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return;
-  SetLastError(lastError);
+  // Nearly every argument fits the stack buffer (n bytes never make more
+  // than n units): one conversion straight into it.
   const size_t n = std::strlen(text) + 1;
   if (n > 0x3FFFFFFF) return;
-  heap_ = new (std::nothrow) WCHAR[n];
-  if (heap_ == nullptr) return;
-  if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(n), heap_,
+  WCHAR* buffer = inline_;
+  if (n > static_cast<size_t>(kInline)) {
+    heap_ = new (std::nothrow) WCHAR[n];
+    if (heap_ == nullptr) return;
+    buffer = heap_;
+  }
+  if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(n), buffer,
                           static_cast<int>(n)) == 0)
     return;
-  text_ = heap_;
+  text_ = buffer;
 }
 
 WideArg::~WideArg() { delete[] heap_; }

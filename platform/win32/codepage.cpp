@@ -7,6 +7,7 @@
 // locale (plain ASCII) counts as UTF-8.
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <iconv.h>
 #include <langinfo.h>
@@ -130,39 +131,72 @@ struct Target {
   const char* iconvName = nullptr;
 };
 
-bool ResolveCodePage(UINT cp, Target* t) {
+// The thread codeset is asked on every conversion, so the last one's answer
+// is kept per thread, in a plain record (no constructor, no lookup function).
+// The text is compared, not its address: a freed locale's data can be
+// replaced by another's at the same place.
+struct LastCodeset {
+  uint64_t name[5];   // zero-padded text
+  uint64_t lastMask;  // the bytes of the last word that belong to the text
+  uint32_t words;     // words holding text and terminator; 0 means nothing kept
+  bool utf8;
+};
+thread_local LastCodeset t_codeset __attribute__((tls_model("initial-exec"))) = {{0}, 0, 0, false};
+
+// Compares a word per step. Reading a little past cs's terminator stays
+// within its page (checked first), so it cannot fault; the bytes past it are
+// masked out. The address checker would still call that out of bounds.
+__attribute__((no_sanitize("address"))) inline bool SameAsLastCodeset(const char* cs) {
+  const uint32_t words = t_codeset.words;
+  if (words == 0) return false;
+  constexpr uintptr_t kPage = 4096;  // the smallest page size there is
+  if ((reinterpret_cast<uintptr_t>(cs) & (kPage - 1)) > kPage - sizeof t_codeset.name) {
+    return std::strcmp(cs, reinterpret_cast<const char*>(t_codeset.name)) == 0;
+  }
+  uint64_t x;
+  for (uint32_t k = 0; k + 1 < words; ++k) {
+    std::memcpy(&x, cs + 8 * k, 8);
+    if (x != t_codeset.name[k]) return false;
+  }
+  std::memcpy(&x, cs + 8 * (words - 1), 8);
+  return ((x ^ t_codeset.name[words - 1]) & t_codeset.lastMask) == 0;
+}
+
+__attribute__((noinline)) void RememberCodeset(const char* cs) {
+  const size_t n = std::strlen(cs);
+  t_codeset.utf8 = IsUtf8Codeset(NormalizeCodeset(cs));
+  std::memset(t_codeset.name, 0, sizeof t_codeset.name);
+  if (n == 0 || n >= sizeof t_codeset.name) {
+    t_codeset.words = 0;  // too long (or empty) to keep: asked again next time
+    return;
+  }
+  std::memcpy(t_codeset.name, cs, n);
+  const size_t size = n + 1;
+  t_codeset.words = static_cast<uint32_t>((size + 7) / 8);
+  const size_t tail = size - 8 * (t_codeset.words - 1);
+  t_codeset.lastMask = tail == 8 ? ~uint64_t{0} : (uint64_t{1} << (tail * 8)) - 1;
+}
+
+__attribute__((noinline)) bool ResolveNumberedCodePage(UINT cp, Target* t) {
+  const char* name = IconvNameOf(cp);
+  if (name == nullptr) return false;
+  t->iconvName = name;
+  return true;
+}
+
+inline bool ResolveCodePage(UINT cp, Target* t) {
   if (cp == CP_UTF8) {
     t->utf8 = true;
     return true;
   }
   if (cp == CP_ACP || cp == CP_OEMCP || cp == kCpMac || cp == CP_THREAD_ACP) {
     const char* cs = ThreadCodeset();
-    // Asked on every conversion, so the last codeset's answer is kept per
-    // thread, in a plain record (no constructor, no lookup function). The
-    // text is compared, not just its address: a freed locale's data can be
-    // replaced by another's at the same place.
-    struct LastCodeset {
-      char name[40];  // zero-terminated; empty means nothing kept
-      bool utf8;
-    };
-    static thread_local LastCodeset last __attribute__((tls_model("initial-exec"))) = {{0}, false};
-    if (last.name[0] == 0 || std::strcmp(last.name, cs) != 0) {
-      const size_t n = std::strlen(cs);
-      last.utf8 = IsUtf8Codeset(NormalizeCodeset(cs));
-      if (n > 0 && n < sizeof last.name) {
-        std::memcpy(last.name, cs, n + 1);
-      } else {
-        last.name[0] = 0;  // too long (or empty) to keep: asked again next time
-      }
-    }
-    t->utf8 = last.utf8;
-    if (!last.utf8) t->iconvName = cs;
+    if (!SameAsLastCodeset(cs)) RememberCodeset(cs);
+    t->utf8 = t_codeset.utf8;
+    if (!t_codeset.utf8) t->iconvName = cs;
     return true;
   }
-  const char* name = IconvNameOf(cp);
-  if (name == nullptr) return false;
-  t->iconvName = name;
-  return true;
+  return ResolveNumberedCodePage(cp, t);
 }
 
 // ---- iconv descriptors, cached per thread ---------------------------------
@@ -282,8 +316,18 @@ size_t WidenAsciiRun(const unsigned char* s, size_t limit, WCHAR* d) {
 #endif
   for (uint64_t v; i + 8 <= limit; i += 8) {
     std::memcpy(&v, s + i, 8);
-    if (v & 0x8080808080808080ull) break;
-    WidenAscii8(v, d + i);
+    WidenAscii8(v, d + i);  // as with blocks: what follows the run is overwritten later
+    const uint64_t high = v & 0x8080808080808080ull;
+    if (high != 0) return i + static_cast<size_t>(__builtin_ctzll(high)) / 8;
+  }
+  if (i + 4 <= limit) {
+    uint32_t v;
+    std::memcpy(&v, s + i, 4);
+    if ((v & 0x80808080u) == 0) {
+      const uint64_t wide = SpreadBytes(v);
+      std::memcpy(d + i, &wide, 8);
+      i += 4;
+    }
   }
   while (i < limit && s[i] < 0x80) {
     d[i] = static_cast<char16_t>(s[i]);
@@ -315,7 +359,12 @@ size_t NarrowAsciiRun(const WCHAR* s, size_t limit, char* d) {
 #endif
   for (uint64_t v; i + 4 <= limit; i += 4) {
     std::memcpy(&v, s + i, 8);
-    if (v & 0xFF80FF80FF80FF80ull) break;
+    const uint64_t high = v & 0xFF80FF80FF80FF80ull;
+    if (high != 0) {
+      const size_t run = static_cast<size_t>(__builtin_ctzll(high)) / 16;
+      for (size_t k = 0; k < run; ++k) d[i + k] = static_cast<char>(s[i + k]);
+      return i + run;
+    }
     NarrowAscii4(v, d + i);
   }
   while (i < limit && s[i] < 0x80) {
