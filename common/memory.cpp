@@ -150,38 +150,42 @@ std::vector<Range> BuildRanges(const std::string& text) {
   return ranges;
 }
 
+// Bumped by every refresh of the mapping table; 0 is never current.
+std::atomic<uint64_t> g_generation{1};
+
+// Handle calls check the same few records over and over: each thread keeps
+// its last hit, valid until the next refresh, and skips the table and its
+// lock. One constant-initialised record in the initial TLS block: no lookup
+// function and no guard on this path.
+struct LastHit {
+  Range range;
+  uint64_t generation;
+};
+thread_local LastHit t_last __attribute__((tls_model("initial-exec"))) = {
+    {0, 0, true, false, false}, 0};
+
 class MappingCache {
  public:
   // Yes, or Unknown when the cache cannot vouch for the range.
   enum Answer { Yes, Unknown };
 
   Answer Check(uintptr_t a, uintptr_t e) {
-    // Handle calls check the same few records over and over: each thread
-    // keeps its last hit, valid until the next refresh, and skips the lock.
-    // One constant-initialised record in the initial TLS block: no lookup
-    // function and no guard on this path.
-    struct LastHit {
-      Range range;
-      uint64_t generation;
-    };
-    static thread_local LastHit last __attribute__((tls_model("initial-exec"))) = {
-        {0, 0, true, false, false}, 0};
-    if (a >= last.range.start && e <= last.range.end &&
-        last.generation == generation_.load(std::memory_order_acquire)) {
-      return Confirm(last.range, a, e) ? Yes : Unknown;
+    if (a >= t_last.range.start && e <= t_last.range.end &&
+        t_last.generation == g_generation.load(std::memory_order_acquire)) {
+      return Confirm(t_last.range, a, e) ? Yes : Unknown;
     }
     Range hit;
     uint64_t generation;
     {
       std::shared_lock<std::shared_mutex> lock(mutex_);
       if (!Find(a, &hit)) return Unknown;
-      generation = generation_.load(std::memory_order_relaxed);
+      generation = g_generation.load(std::memory_order_relaxed);
     }
     // Not (yet) writable may change: allocators reserve inaccessible space and
     // open it up later. Such a range is looked at again like an unknown one.
     if (!hit.rw || e > hit.end) return Unknown;
-    last.range = hit;
-    last.generation = generation;
+    t_last.range = hit;
+    t_last.generation = generation;
     return Confirm(hit, a, e) ? Yes : Unknown;
   }
 
@@ -201,7 +205,7 @@ class MappingCache {
     }
     ranges_ = BuildRanges(text);
     usable_ = true;
-    generation_.fetch_add(1, std::memory_order_release);
+    g_generation.fetch_add(1, std::memory_order_release);
     return true;
   }
 
@@ -257,7 +261,6 @@ class MappingCache {
 
  private:
   std::shared_mutex mutex_;
-  std::atomic<uint64_t> generation_{1};  // bumped by every refresh; 0 is never current
   std::vector<Range> ranges_;
   bool usable_ = true;
   double tokens_ = kRefreshBurst;
@@ -287,6 +290,16 @@ int CheckBuffer(const void* p, size_t size);
 }  // namespace
 
 int SafeChkBufF(const void* p, size_t size) {
+  // The common case first: inside the thread's last hit, in a range trusted
+  // without a system call (the heap still bounded by the current break).
+  // Nothing else is touched, errno included.
+  const uintptr_t a = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t e = a + size;
+  if (p != nullptr && e > a && a >= t_last.range.start && e <= t_last.range.end &&
+      !t_last.range.verify && t_last.generation == g_generation.load(std::memory_order_acquire) &&
+      (!t_last.range.heap || e <= reinterpret_cast<uintptr_t>(sbrk(0)))) {
+    return TWXML_OK;
+  }
   const int saved = errno;  // a check leaves the caller's errno alone
   const int rc = CheckBuffer(p, size);
   errno = saved;
