@@ -185,6 +185,9 @@ bool Decoder::sniff() {
     n = rawEnd_ - rawPos_;
     if (n >= 5 && std::memcmp(b, "<?xml", 5) != 0) break;
     if (n < 5 && (rawEof_ || std::memcmp(b, "<?xml", n) != 0)) break;
+    // "<?xml" and a name character start a processing instruction such as
+    // <?xml-stylesheet ...?>, not the declaration: its data names no encoding.
+    if (n >= 6 && b[5] != ' ' && b[5] != '\t' && b[5] != '\n' && b[5] != '\r') break;
     const void* end = n > 5 ? std::memchr(b, '>', n) : nullptr;
     if (end || rawEof_ || n > 4096) {
       size_t lim = end ? size_t(static_cast<const unsigned char*>(end) - b) : n;

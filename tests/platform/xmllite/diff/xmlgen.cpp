@@ -341,6 +341,8 @@ std::vector<std::string> constructSamples() {
       std::string("\xFF\xFE<\0r\0/\0>\0", 10),
       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>\xE9t\xE9</r>",
       "<r>\n  <a/>\n  <b/>\n</r>\n",
+      // A processing instruction whose target begins with xml is no declaration.
+      "<?xml-stylesheet href=\"s.xsl\" encoding=\"ISO-8859-1\"?><r>\xC3\xA9</r>",
   };
 }
 
