@@ -327,18 +327,6 @@ HRESULT DomDocument::load(VARIANT source, VARIANT_BOOL* success) {
   return Fail(E_INVALIDARG, u"Load needs a stream or a persistable object.");
 }
 
-// EncName of the XML recommendation: [A-Za-z] ([A-Za-z0-9._] | '-')*
-static bool IsEncName(std::u16string_view name) {
-  if (name.empty()) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    char16_t c = name[i];
-    bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    bool other = (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
-    if (!letter && (i == 0 || !other)) return false;
-  }
-  return true;
-}
-
 HRESULT DomDocument::loadXML(BSTR xml, VARIANT_BOOL* success) {
   if (success) *success = VARIANT_FALSE;
   std::u16string_view text(xml ? xml : u"", Len16(xml));
@@ -358,16 +346,15 @@ HRESULT DomDocument::loadXML(BSTR xml, VARIANT_BOOL* success) {
       size_t e = declData.find_last_not_of(u" \t\r\n");
       declData.erase(e == declData.npos ? 0 : e + 1);
       size_t vs, ve;
-      // Only a well-formed encoding name is replaced; anything else stays for
-      // the parser to refuse, or the declaration node would keep a name that
-      // no saved document could be read back with.
-      if (FindDeclEncoding(text.substr(0, end), &vs, &ve) && IsEncName(text.substr(vs, ve - vs))) {
+      // A declaration that is not well formed goes to the parser untouched,
+      // which refuses it.
+      hasDecl = ParseXmlDecl(declData, nullptr);
+      if (hasDecl && FindDeclEncoding(text.substr(0, end), &vs, &ve)) {
         patched.assign(text.substr(0, vs));
         patched += u"UTF-8";
         patched += text.substr(ve);
         text = patched;
       }
-      hasDecl = true;
     }
   }
   MemoryStream* ms = new (std::nothrow) MemoryStream();

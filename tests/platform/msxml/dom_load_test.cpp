@@ -251,6 +251,22 @@ TEST_F(DomLoad, BadInputLeavesAnEmptyDocumentAndAParseError) {
   }
 }
 
+TEST_F(DomLoad, OnlyTheDeclarationNamesTheEncoding) {
+  // A processing instruction whose target merely begins with "xml" names no
+  // encoding: the bytes stay UTF-8, and a save and reload keeps the text.
+  auto d = NewDoc();
+  ASSERT_EQ(LoadBytes(d, "<?xmlfoo encoding=\"ISO-8859-1\"?><r>\xC3\xA9</r>"), S_OK);
+  EXPECT_EQ(Text(d), "\xC3\xA9");
+  auto again = NewDoc();
+  ASSERT_EQ(LoadBytes(again, SaveBytes(d)), S_OK);
+  EXPECT_EQ(Text(again), "\xC3\xA9");
+  // Text given as a string with a declaration that is not well formed fails.
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  Bstr bad(u"<?xml version=\"1.0\" encoding=\"ISO-8859-\u00ff1\"?><r/>");
+  EXPECT_EQ(d->loadXML(bad, &ok), S_FALSE);
+  EXPECT_EQ(ok, VARIANT_FALSE);
+}
+
 TEST_F(DomLoad, NothingExternalIsFetched) {
   auto d = NewDoc();
   VARIANT_BOOL ok;
