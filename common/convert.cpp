@@ -10,20 +10,31 @@
 
 namespace {
 
-// Eight units per step once aligned. An aligned 16-byte load never reaches
-// into another page, so looking at the units after the terminator within it
-// cannot fault (the address checker would still call it out of bounds).
+// Eight units per step. A 16-byte load that does not reach into another page
+// (any aligned one, and a first one checked for it) cannot fault when it
+// looks at units after the terminator; the address checker would still call
+// that out of bounds.
 #ifdef __SSE2__
 __attribute__((no_sanitize("address")))
 #endif
 size_t WideLength(const WCHAR* text) {
   size_t n = 0;
 #ifdef __SSE2__
-  if ((reinterpret_cast<uintptr_t>(text) & 1) == 0) {
-    for (; (reinterpret_cast<uintptr_t>(text + n) & 15) != 0; ++n) {
-      if (text[n] == 0) return n;
-    }
+  const uintptr_t a = reinterpret_cast<uintptr_t>(text);
+  if ((a & 1) == 0) {
     const __m128i zero = _mm_setzero_si128();
+    if ((a & 4095) <= 4096 - 16) {
+      // The first eight units in one (unaligned) load when they are on one
+      // page: short texts end here.
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+      const int zeros = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero));
+      if (zeros != 0) return static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(zeros))) / 2;
+      n = (16 - (a & 15)) / 2;  // the next aligned unit, all before it seen
+    } else {
+      for (; (reinterpret_cast<uintptr_t>(text + n) & 15) != 0; ++n) {
+        if (text[n] == 0) return n;
+      }
+    }
     for (;; n += 8) {
       const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(text + n));
       const int zeros = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero));

@@ -347,14 +347,13 @@ size_t NarrowAsciiRun(const WCHAR* s, size_t limit, char* d) {
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
     const int ascii = _mm_movemask_epi8(_mm_packs_epi16(
         _mm_cmpeq_epi16(_mm_and_si128(a, high), zero), _mm_cmpeq_epi16(_mm_and_si128(b, high), zero)));
+    // Stored whole, as when widening; what follows the run is overwritten later.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(a, b));
     if (ascii != 0xFFFF) {
       // Bytes of the packed mask are 0xFF per ASCII unit: the first zero bit
       // is the first unit that is not.
-      const size_t run = static_cast<size_t>(__builtin_ctz(~static_cast<unsigned>(ascii)));
-      for (size_t k = 0; k < run; ++k) d[i + k] = static_cast<char>(s[i + k]);
-      return i + run;
+      return i + static_cast<size_t>(__builtin_ctz(~static_cast<unsigned>(ascii)));
     }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(a, b));
   }
 #endif
   for (uint64_t v; i + 4 <= limit; i += 4) {
@@ -491,27 +490,23 @@ int WideToUtf8(const WCHAR* s, size_t n, bool strict, char* dst, int dstLen, BOO
         replaced = true;
       }
     }
-    unsigned char buf[4];
-    size_t len;
-    if (cp < 0x800) {
-      buf[0] = static_cast<unsigned char>(0xC0 | (cp >> 6));
-      buf[1] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-      len = 2;
-    } else if (cp < 0x10000) {
-      buf[0] = static_cast<unsigned char>(0xE0 | (cp >> 12));
-      buf[1] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-      buf[2] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-      len = 3;
-    } else {
-      buf[0] = static_cast<unsigned char>(0xF0 | (cp >> 18));
-      buf[1] = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
-      buf[2] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-      buf[3] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-      len = 4;
-    }
+    const size_t len = cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
     if (!counting) {
       if (len > cap - out) return Fail(ERROR_INSUFFICIENT_BUFFER);
-      std::memcpy(dst + out, buf, len);
+      char* o = dst + out;
+      if (len == 2) {
+        o[0] = static_cast<char>(0xC0 | (cp >> 6));
+        o[1] = static_cast<char>(0x80 | (cp & 0x3F));
+      } else if (len == 3) {
+        o[0] = static_cast<char>(0xE0 | (cp >> 12));
+        o[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        o[2] = static_cast<char>(0x80 | (cp & 0x3F));
+      } else {
+        o[0] = static_cast<char>(0xF0 | (cp >> 18));
+        o[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        o[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        o[3] = static_cast<char>(0x80 | (cp & 0x3F));
+      }
     }
     out += len;
   }
