@@ -200,7 +200,28 @@ class Builder {
     return lastNs_;
   }
 
+  /* Names of up to sixteen bytes are told apart by their first and last
+     eight bytes, so a small cache answers most lookups without the table. */
   uint32_t name(xc::Str q, uint32_t nsId) {
+    if (q.n >= 1 && q.n <= 16) {
+      uint64_t head = 0, tail = 0;
+      if (q.n >= 8) {
+        std::memcpy(&head, q.p, 8);
+        std::memcpy(&tail, q.p + q.n - 8, 8);
+      } else {
+        std::memcpy(&head, q.p, q.n);
+      }
+      uint64_t h = (head ^ (tail * 0x9E3779B97F4A7C15ull) ^ (uint64_t(q.n) << 56) ^ nsId) * 0xFF51AFD7ED558CCDull;
+      NameSlot& slot = names_[h >> 56];
+      if (slot.len == q.n && slot.ns == nsId && slot.head == head && slot.tail == tail) return slot.id;
+      uint32_t id = s_->internName8(q.p, q.n, nsId);
+      if (id == ~0u) {
+        outOfNames_ = true;
+        return 0;
+      }
+      slot = NameSlot{head, tail, uint32_t(q.n), nsId, id};
+      return id;
+    }
     uint32_t id = s_->internName8(q.p, q.n, nsId);
     if (id == ~0u) outOfNames_ = true;
     return id == ~0u ? 0 : id;
@@ -285,6 +306,11 @@ class Builder {
   uint32_t lastText_ = 0;
   std::string lastUri_;
   uint32_t lastNs_ = 0;
+  struct NameSlot {
+    uint64_t head, tail;
+    uint32_t len, ns, id;
+  };
+  NameSlot names_[256] = {};
 };
 
 }  // namespace

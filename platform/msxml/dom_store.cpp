@@ -372,12 +372,24 @@ bool Store::setText(uint32_t i, const char16_t* s, size_t n) {
 bool Store::setText8(uint32_t i, const char* s, size_t n) {
   if (!reserveText(n)) return false;
   char* o = text_.data() + text_.size();
-  if (n) std::memcpy(o, s, n);
+  // One pass: copy eight bytes at a time and collect their high bits.
+  uint64_t acc = 0;
+  size_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    uint64_t w;
+    std::memcpy(&w, s + k, 8);
+    std::memcpy(o + k, &w, 8);
+    acc |= w;
+  }
+  for (; k < n; ++k) {
+    o[k] = s[k];
+    acc |= static_cast<unsigned char>(s[k]);
+  }
   NodeRec& r = nodes_[i];
   r.tx.off = uint32_t(text_.size());
   r.tx.len = uint32_t(n);
   text_.extend(n);
-  if (IsAscii(s, n)) {
+  if ((acc & 0x8080808080808080ull) == 0) {
     r.setFlag(kFlagAscii);
   } else {
     r.clearFlag(kFlagAscii);
