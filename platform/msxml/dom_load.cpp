@@ -1,5 +1,7 @@
-// The loader: drives the in-process pull reader and builds records as nodes
-// arrive, with an explicit parent stack (no recursion by depth).
+// The loader: drives the in-process parser core (the one parser of the tree,
+// the same one under the pull reader) and builds records as nodes arrive,
+// UTF-8 straight into the store, with an explicit parent stack (no recursion
+// by depth). Failures carry the reader's result codes.
 #include <vector>
 
 #include "dom_objects.h"

@@ -3,6 +3,7 @@
 // memory stream the document uses to talk to persistable objects.
 #pragma once
 
+#include <atomic>
 #include <new>
 #include <string>
 #include <vector>
@@ -180,7 +181,7 @@ class DomDocument final : public IXMLDOMDocument, public ISupportErrorInfo {
   /* Creates a detached record of the kind with the name/data, checked. */
   HRESULT create(int kind, const char16_t* name, size_t nameLen, const char16_t* ns, size_t nsLen,
                  const char16_t* data, size_t dataLen, uint32_t* out);
-  /* Parses from a reader input and swaps the result in. */
+  /* Loads from a stream input (see LoadDocument). */
   HRESULT loadFrom(IUnknown* input, VARIANT_BOOL* success);
 
   NodeHandle handle_;
@@ -290,7 +291,8 @@ class ByteSink {
 /* Writes the document in the encoding its declaration names. */
 HRESULT SaveDocument(Store* store, ByteSink& sink);
 
-/* Replaces the content of a document with what the reader makes of input.
+/* Replaces the content of a document with what the parser makes of input
+   (an ISequentialStream or IStream).
    declData, when given, becomes the data of the declaration node (the
    document's own text of it). On failure the parse error is filled and the
    document is left empty. */

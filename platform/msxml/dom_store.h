@@ -9,7 +9,6 @@
 
 #include <sys/mman.h>
 
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <string>
