@@ -1,5 +1,5 @@
 // Test helpers: an IStream over a std::string (optionally failing after a
-// number of bytes), and a writer fixture that hands out the text written.
+// number of bytes) and a writer over one, released at the end of the test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,16 +18,12 @@ class StringStream : public IStream {
                         bool sequentialOnly = false)
       : failAfter_(failAfter), failure_(failure), sequentialOnly_(sequentialOnly) {}
   virtual ~StringStream() = default;
-
   HRESULT QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_ISequentialStream ||
-        (iid == IID_IStream && !sequentialOnly_)) {
-      AddRef();
-      *out = static_cast<IStream*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    bool ok = iid == IID_IUnknown || iid == IID_ISequentialStream ||
+              (iid == IID_IStream && !sequentialOnly_);
+    *out = ok ? static_cast<IStream*>(this) : nullptr;
+    if (ok) AddRef();
+    return ok ? S_OK : E_NOINTERFACE;
   }
   ULONG AddRef() override { return ++refs_; }
   ULONG Release() override {
@@ -35,21 +31,13 @@ class StringStream : public IStream {
     if (left == 0) delete this;
     return left;
   }
-  HRESULT Read(void*, ULONG, ULONG* read) override {
-    if (read) *read = 0;
-    return S_FALSE;
-  }
+  HRESULT Read(void*, ULONG, ULONG* read) override { return (read ? *read = 0 : 0), S_FALSE; }
   HRESULT Write(const void* data, ULONG count, ULONG* written) override {
     ++writes_;
-    if (written) *written = 0;
-    if (data_.size() + count > failAfter_) {
-      size_t part = failAfter_ - data_.size();
-      data_.append(static_cast<const char*>(data), part);
-      return failure_;
-    }
-    data_.append(static_cast<const char*>(data), count);
-    if (written) *written = count;
-    return S_OK;
+    size_t part = data_.size() + count > failAfter_ ? failAfter_ - data_.size() : count;
+    data_.append(static_cast<const char*>(data), part);
+    if (written) *written = part == count ? count : 0;
+    return part == count ? S_OK : failure_;
   }
   HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
   HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
@@ -66,7 +54,6 @@ class StringStream : public IStream {
   const std::string& data() const { return data_; }
   int writes() const { return writes_; }
   ULONG refs() const { return refs_; }
-  void setFailAfter(size_t n) { failAfter_ = n; }
 
  private:
   std::atomic<ULONG> refs_{1};
@@ -77,20 +64,17 @@ class StringStream : public IStream {
   int writes_ = 0;
 };
 
-// A writer over a StringStream, released at the end of the test.
 class WriterFixture {
  public:
   explicit WriterFixture(const char16_t* encoding = nullptr, StringStream* stream = nullptr)
       : stream_(stream ? stream : new StringStream()) {
     EXPECT_EQ(CreateXmlWriter(IID_IXmlWriter, reinterpret_cast<void**>(&w_), nullptr), S_OK);
+    IUnknown* out = stream_;
     if (encoding) {
-      IUnknown* out = nullptr;
       EXPECT_EQ(CreateXmlWriterOutputWithEncodingName(stream_, nullptr, encoding, &out), S_OK);
-      EXPECT_EQ(w_->SetOutput(out), S_OK);
-      out->Release();
-    } else {
-      EXPECT_EQ(w_->SetOutput(stream_), S_OK);
     }
+    EXPECT_EQ(w_->SetOutput(out), S_OK);
+    if (encoding) out->Release();
   }
   ~WriterFixture() {
     if (w_) w_->Release();
@@ -98,12 +82,10 @@ class WriterFixture {
   }
   WriterFixture(const WriterFixture&) = delete;
   WriterFixture& operator=(const WriterFixture&) = delete;
-
   IXmlWriter* operator->() { return w_; }
   IXmlWriter* get() { return w_; }
   StringStream* stream() { return stream_; }
-  // Everything written so far, after a Flush.
-  std::string text() {
+  std::string text() {  // everything written so far, after a Flush
     EXPECT_EQ(w_->Flush(), S_OK);
     return stream_->data();
   }
