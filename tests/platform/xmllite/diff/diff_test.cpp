@@ -468,10 +468,13 @@ TEST(ReaderDiff, MalformedDocumentsAgreeOnRejection) {
     Walk ours = readOurs(bad), peer = readLibxml2(bad);
     rejected += !peer.accepted;
     if (ours.accepted == peer.accepted) continue;
-    // libxml2 lets a DOCTYPE without white space before the name through.
+    // libxml2 lets a DOCTYPE without white space before the name through,
+    // and a version number without a digit after "1.".
     size_t p = bad.find("<!DOCTYPE");
-    if (!ours.accepted && p != std::string::npos && p + 9 < bad.size() &&
-        !std::strchr(" \t\r\n", bad[p + 9]))
+    if (!ours.accepted && ((p != std::string::npos && p + 9 < bad.size() &&
+                            !std::strchr(" \t\r\n", bad[p + 9])) ||
+                           bad.find("version=\"1.\"") != std::string::npos ||
+                           bad.find("version='1.'") != std::string::npos))
       continue;
     if (++disagreements <= 8)
       report += std::string("\n  ") + twgen::mutationName(kind) + ": ours " +
@@ -512,8 +515,9 @@ TEST(ReaderDiff, OwnAnswersWhereLibxml2Differs) {
   r = element(w);
   ASSERT_EQ(r.attrs.size(), 1u);
   EXPECT_EQ(r.attrs[0].local, "a");
-  // No white space between DOCTYPE and its name.
+  // No white space between DOCTYPE and its name; no digit after "1.".
   EXPECT_FALSE(readOurs("<!DOCTYPEr><r/>").accepted);
+  EXPECT_FALSE(readOurs("<?xml version='1.'?><r/>").accepted);
   // A carriage return from a character reference stays, also through an entity.
   w = readOurs("<!DOCTYPE r [<!ENTITY e '&#13;'>]><r>&e;&#13;</r>");
   ASSERT_TRUE(w.accepted) << w.error;

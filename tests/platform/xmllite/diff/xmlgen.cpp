@@ -1,11 +1,11 @@
 #include "xmlgen.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
+
+#include "../../../support/iconv_text.h"
 
 namespace twgen {
 namespace {
@@ -115,37 +115,27 @@ struct Gen {
   }
 
   void misc() {
-    switch (rng.below(4)) {
-      case 0: comment(); break;
-      case 1: pi(); break;
-      default: out += rng.chance(50) ? "\n" : "\n  ";
-    }
+    size_t k = rng.below(4);
+    if (k == 0) comment();
+    else if (k == 1) pi();
+    else out += rng.chance(50) ? "\n" : "\n  ";
   }
 
   void comment() {
-    out += "<!--";
     std::string c = rng.chance(20) ? "" : word() + " - " + word();
     for (size_t i = 1; i < c.size(); ++i)
       if (c[i] == '-' && c[i - 1] == '-') c[i] = '_';
-    if (!c.empty() && c.back() == '-') c += '.';
-    out += c + "-->";
+    out += "<!--" + c + (!c.empty() && c.back() == '-' ? ".-->" : "-->");
   }
 
   void pi() {
-    out += "<?";
-    out += rng.pick(kPiTargets);
-    if (rng.chance(80)) {
-      out += ' ';
-      out += word();
-      if (rng.chance(30)) out += " ?x> y";
-    }
+    out += "<?" + rng.pick(kPiTargets);
+    if (rng.chance(80)) out += " " + word() + (rng.chance(30) ? " ?x> y" : "");
     out += "?>";
   }
 
   void cdata() {
-    out += "<![CDATA[";
-    out += rng.chance(50) ? "a < b && c ]] d" : word() + "<tag>&amp;" + word();
-    out += "]]>";
+    out += "<![CDATA[" + (rng.chance(50) ? "a < b && c ]] d" : word() + "<tag>&amp;" + word()) + "]]>";
   }
 
   void doctype(const std::string& rootName) {
@@ -154,10 +144,8 @@ struct Gen {
       out += ">";
       return;
     }
-    out += " [\n";
-    out += "  <!ENTITY e1 \"simple &#233; text\">\n";
-    out += "  <!ENTITY e2 'AT&#38;#38;T \"q\"'>\n";
-    out += "  <!ENTITY e4 \"\">\n";
+    out += " [\n  <!ENTITY e1 \"simple &#233; text\">\n  <!ENTITY e2 'AT&#38;#38;T \"q\"'>\n"
+           "  <!ENTITY e4 \"\">\n";
     textEntities = {"e1", "e2", "e4"};
     if (rng.chance(70)) {
       out += "  <!ENTITY e3 \"<em>marked &e1; up</em> tail\">\n";
@@ -167,14 +155,14 @@ struct Gen {
       out += "  <!ENTITY % pe \"<!ENTITY e5 'from a parameter entity'>\">\n  %pe;\n";
       textEntities.push_back("e5");
     }
-    out += "  <!ELEMENT item ANY>\n";
-    out += "  <!ATTLIST item def CDATA \"dflt &#169; value\" tok NMTOKENS #IMPLIED>\n";
-    out += "  <!ATTLIST entry kind (a|b|c) \"b\" fixed CDATA #FIXED 'f'>\n";
-    out += "  <!-- comment in the subset -->\n  <?pi-in-dtd data?>\n";
-    out += "]>";
+    out += "  <!ELEMENT item ANY>\n"
+           "  <!ATTLIST item def CDATA \"dflt &#169; value\" tok NMTOKENS #IMPLIED>\n"
+           "  <!ATTLIST entry kind (a|b|c) \"b\" fixed CDATA #FIXED 'f'>\n"
+           "  <!-- comment in the subset -->\n  <?pi-in-dtd data?>\n]>";
   }
 
-  void element(int depth) {
+  // The root takes the name the DOCTYPE gives it.
+  void element(int depth, const std::string& rootName = "") {
     std::map<std::string, std::string> decls;
     std::string attrs;
     // Namespace declarations first, so prefixes below may use them.
@@ -194,12 +182,11 @@ struct Gen {
       }
     }
     scopes.push_back(decls);
-    std::string qname = name();
+    std::string qname = depth ? name() : rootName;
     auto prefixes = boundPrefixes();
-    if (!prefixes.empty() && rng.chance(30)) qname = rng.pick(prefixes) + ":" + qname;
+    if (depth && !prefixes.empty() && rng.chance(30)) qname = rng.pick(prefixes) + ":" + qname;
     std::set<std::pair<std::string, std::string>> seen;  // (uri, local)
-    size_t nattrs = rng.below(5);
-    for (size_t i = 0; i < nattrs; ++i) {
+    for (size_t i = rng.below(5); i > 0; --i) {
       std::string local = rng.chance(10) && o.nonAscii ? name() : rng.pick(kAttrNames);
       std::string prefix;
       if (!prefixes.empty() && rng.chance(25)) prefix = rng.pick(prefixes);
@@ -222,21 +209,18 @@ struct Gen {
     } else {
       out += ">";
       for (size_t i = 0; i < children; ++i) {
-        switch (rng.below(12)) {
-          case 0: case 1: case 2: case 3: element(depth + 1); break;
-          case 4: case 5: out += text(false, 0); break;
-          case 6: cdata(); break;
-          case 7: comment(); break;
-          case 8: pi(); break;
-          case 9:
-            // Elements in an entity take the default namespace in scope at
-            // the reference; libxml2 gives them none, so the generator only
-            // references markup entities where no default namespace is set.
-            if (!markupEntities.empty() && lookup("").empty())
-              out += "&" + rng.pick(markupEntities) + ";";
-            break;
-          default: out += rng.chance(50) ? "\n    " : "\t";
-        }
+        size_t k = rng.below(12);
+        if (k < 4) element(depth + 1);
+        else if (k < 6) out += text(false, 0);
+        else if (k == 6) cdata();
+        else if (k == 7) comment();
+        else if (k == 8) pi();
+        // Elements in an entity take the default namespace in scope at the
+        // reference; libxml2 gives them none, so the generator only
+        // references markup entities where no default namespace is set.
+        else if (k == 9 && !markupEntities.empty() && lookup("").empty())
+          out += "&" + rng.pick(markupEntities) + ";";
+        else if (k > 9) out += rng.chance(50) ? "\n    " : "\t";
       }
       out += "</" + qname + (rng.chance(10) ? " >" : ">");
     }
@@ -252,21 +236,7 @@ struct Gen {
       doctype(rootName);
       if (rng.chance(50)) misc();
     }
-    // The root keeps its plain name so the DOCTYPE names it.
-    size_t before = out.size();
-    element(0);
-    std::string root = out.substr(before);
-    size_t nameEnd = root.find_first_of(" \t\n/>", 1);
-    std::string first = root.substr(1, nameEnd - 1);
-    if (first != rootName) {
-      // Rename start and end tag of the root element to rootName.
-      out.resize(before);
-      size_t endTag = root.rfind("</" + first);
-      if (endTag != std::string::npos && endTag > nameEnd)
-        root = root.substr(0, endTag) + "</" + rootName + root.substr(endTag + 2 + first.size());
-      root = "<" + rootName + root.substr(nameEnd);
-      out += root;
-    }
+    element(0, rootName);
     if (rng.chance(50)) misc();
     if (rng.chance(30)) out += "\n";
     return out;
@@ -283,39 +253,23 @@ std::string randomDocument(uint64_t seed, const Options& options) {
 bool encodeDocument(const std::string& utf8, const std::string& encoding, bool bom,
                     std::string* out) {
   std::string body = utf8;
-  if (body.compare(0, 5, "<?xml") == 0) {
-    size_t end = body.find("?>");
-    std::string decl = body.substr(0, end + 2);
-    body = body.substr(end + 2);
-    bool standalone = decl.find("standalone") != std::string::npos;
-    body = "<?xml version=\"1.0\" encoding=\"" + encoding + "\"" +
-           (standalone ? " standalone=\"yes\"" : "") + "?>" + body;
-  } else {
-    body = "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>" + body;
+  bool standalone = false;
+  if (body.rfind("<?xml", 0) == 0) {
+    size_t end = body.find("?>") + 2;
+    standalone = body.substr(0, end).find("standalone") != std::string::npos;
+    body.erase(0, end);
   }
-  std::string target = encoding;
+  body = "<?xml version=\"1.0\" encoding=\"" + encoding + "\"" +
+         (standalone ? " standalone=\"yes\"" : "") + "?>" + body;
   // iconv's plain UTF-16/32 write a BOM of their own; pick the byte order here.
-  if (target == "UTF-16") target = "UTF-16LE";
-  if (target == "UTF-32") target = "UTF-32LE";
-  iconv_t cd = iconv_open(target.c_str(), "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  std::string result(body.size() * 4 + 16, '\0');
-  char* in = body.data();
-  size_t inLeft = body.size();
-  char* o = result.data();
-  size_t outLeft = result.size();
-  size_t rc = iconv(cd, &in, &inLeft, &o, &outLeft);
-  iconv_close(cd);
-  if (rc == static_cast<size_t>(-1) || inLeft != 0) return false;
-  result.resize(result.size() - outLeft);
-  if (bom) {
-    if (target == "UTF-8") result = "\xEF\xBB\xBF" + result;
-    else if (target == "UTF-16LE") result = std::string("\xFF\xFE", 2) + result;
-    else if (target == "UTF-16BE") result = std::string("\xFE\xFF", 2) + result;
-    else if (target == "UTF-32LE") result = std::string("\xFF\xFE\0\0", 4) + result;
-    else if (target == "UTF-32BE") result = std::string("\0\0\xFE\xFF", 4) + result;
-  }
-  *out = result;
+  std::string target = encoding == "UTF-16" ? "UTF-16LE" : encoding == "UTF-32" ? "UTF-32LE" : encoding;
+  if (!twtest::convert(body, "UTF-8", target.c_str(), out)) return false;
+  const std::pair<const char*, std::string> boms[] = {
+      {"UTF-8", "\xEF\xBB\xBF"}, {"UTF-16LE", std::string("\xFF\xFE", 2)},
+      {"UTF-16BE", std::string("\xFE\xFF", 2)}, {"UTF-32LE", std::string("\xFF\xFE\0\0", 4)},
+      {"UTF-32BE", std::string("\0\0\xFE\xFF", 4)}};
+  for (const auto& [name, mark] : boms)
+    if (bom && target == name) out->insert(0, mark);
   return true;
 }
 
@@ -347,15 +301,9 @@ std::vector<std::string> constructSamples() {
 }
 
 const char* mutationName(Mutation m) {
-  switch (m) {
-    case Mutation::Truncate: return "truncate";
-    case Mutation::InsertByte: return "insert byte";
-    case Mutation::DeleteByte: return "delete byte";
-    case Mutation::ReplaceByte: return "replace byte";
-    case Mutation::MismatchTag: return "mismatch tag";
-    case Mutation::DuplicateAttr: return "duplicate attribute";
-  }
-  return "?";
+  static const char* const names[] = {"truncate",     "insert byte",  "delete byte",
+                                      "replace byte", "mismatch tag", "duplicate attribute"};
+  return names[static_cast<int>(m)];
 }
 
 std::string mutate(const std::string& doc, uint64_t seed, Mutation* kind) {
@@ -363,50 +311,39 @@ std::string mutate(const std::string& doc, uint64_t seed, Mutation* kind) {
   std::string d = doc;
   static const char kStray[] = {'<', '&', '>', '"', '\'', ']', '\0', '\x01', '\x80', '\xFF',
                                 '\xC3', '=', '/', '!', '?', ' ', ';', '#', ':', '-'};
+  auto all = [&d](const char* s) {
+    std::vector<size_t> at;
+    for (size_t p = d.find(s); p != std::string::npos; p = d.find(s, p + 2)) at.push_back(p);
+    return at;
+  };
+  const std::vector<size_t> ends = all("</"), eqs = all("=\"");
   Mutation m = static_cast<Mutation>(rng.below(6));
   if (d.empty()) m = Mutation::InsertByte;
+  if (m == Mutation::MismatchTag && ends.empty()) m = Mutation::Truncate;
+  if (m == Mutation::DuplicateAttr && eqs.empty()) m = Mutation::DeleteByte;
   switch (m) {
-    case Mutation::Truncate:
-      d.resize(rng.below(d.size()));
+    case Mutation::Truncate: d.resize(rng.below(d.size())); break;
+    case Mutation::InsertByte: {
+      size_t at = rng.below(d.size() + 1);
+      d.insert(at, 1, kStray[rng.below(sizeof kStray)]);
       break;
-    case Mutation::InsertByte:
-      d.insert(d.begin() + static_cast<long>(rng.below(d.size() + 1)), kStray[rng.below(sizeof kStray)]);
-      break;
-    case Mutation::DeleteByte:
-      d.erase(d.begin() + static_cast<long>(rng.below(d.size())));
-      break;
-    case Mutation::ReplaceByte:
-      d[rng.below(d.size())] = static_cast<char>(rng.next() & 0xFF);
-      break;
+    }
+    case Mutation::DeleteByte: d.erase(rng.below(d.size()), 1); break;
+    case Mutation::ReplaceByte: d[rng.below(d.size())] = static_cast<char>(rng.next() & 0xFF); break;
     case Mutation::MismatchTag: {
-      std::vector<size_t> ends;
-      for (size_t p = d.find("</"); p != std::string::npos; p = d.find("</", p + 2)) ends.push_back(p);
-      if (ends.empty()) {
-        d.resize(rng.below(d.size()));
-        m = Mutation::Truncate;
-        break;
-      }
       size_t p = ends[rng.below(ends.size())] + 2;
       d[p] = d[p] == 'Z' ? 'Y' : 'Z';
       break;
     }
     case Mutation::DuplicateAttr: {
-      std::vector<size_t> eqs;
-      for (size_t p = d.find("=\""); p != std::string::npos; p = d.find("=\"", p + 2)) eqs.push_back(p);
-      if (eqs.empty()) {
-        d.erase(d.begin() + static_cast<long>(rng.below(d.size())));
-        m = Mutation::DeleteByte;
-        break;
-      }
       size_t eq = eqs[rng.below(eqs.size())];
-      size_t start = d.find_last_of(" \t\n", eq);
-      size_t close = d.find('"', eq + 2);
+      size_t start = d.find_last_of(" \t\n", eq), close = d.find('"', eq + 2);
       if (start == std::string::npos || close == std::string::npos) {
         d.resize(eq);
         m = Mutation::Truncate;
-        break;
+      } else {
+        d.insert(close + 1, d.substr(start, close + 1 - start));
       }
-      d.insert(close + 1, d.substr(start, close + 1 - start));
       break;
     }
   }
