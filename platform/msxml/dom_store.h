@@ -9,6 +9,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -234,7 +235,10 @@ class Store {
   /* False when memory for the slot cannot be had. */
   bool setWrapper(uint32_t i, void* w) {
     if (i >= wrappers_.size()) {
-      size_t add = size_t(i) + 1 - wrappers_.size();
+      // Grown geometrically (within the record count): few, large clears.
+      size_t want = std::max<size_t>({size_t(i) + 1, wrappers_.size() * 2, 4096});
+      want = std::min<size_t>(want, std::max<size_t>(nodes_.size(), size_t(i) + 1));
+      size_t add = want - wrappers_.size();
       if (!wrappers_.reserveMore(add)) return false;
       std::memset(wrappers_.extend(add), 0, add * sizeof(void*));
     }
