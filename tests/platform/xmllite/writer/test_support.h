@@ -1,35 +1,26 @@
-// Test helpers: an IStream over a std::string (optionally failing after a
-// number of bytes) and a writer over one, released at the end of the test.
+// Test helpers: a stream that collects the output (optionally failing part
+// way) and a writer over one, released at the end of the test.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 
+#include "mem_istream.h"
 #include "twxml/platform/xmllite.h"
 
 namespace twxml::xmlwriter::test {
 
-class StringStream : public IStream {
+// A stream that collects what is written; failAfter: total bytes accepted
+// before every Write fails with failure.
+class StringStream final : public twtest::MemIStreamBase {
  public:
-  // failAfter: total bytes accepted before every Write fails with failure.
   explicit StringStream(size_t failAfter = SIZE_MAX, HRESULT failure = STG_E_MEDIUMFULL,
                         bool sequentialOnly = false)
       : failAfter_(failAfter), failure_(failure), sequentialOnly_(sequentialOnly) {}
-  virtual ~StringStream() = default;
   HRESULT QueryInterface(REFIID iid, void** out) override {
-    bool ok = iid == IID_IUnknown || iid == IID_ISequentialStream ||
-              (iid == IID_IStream && !sequentialOnly_);
-    *out = ok ? static_cast<IStream*>(this) : nullptr;
-    if (ok) AddRef();
-    return ok ? S_OK : E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
+    if (sequentialOnly_ && iid == IID_IStream) return *out = nullptr, E_NOINTERFACE;
+    return MemIStreamBase::QueryInterface(iid, out);
   }
   HRESULT Read(void*, ULONG, ULONG* read) override { return (read ? *read = 0 : 0), S_FALSE; }
   HRESULT Write(const void* data, ULONG count, ULONG* written) override {
@@ -39,24 +30,13 @@ class StringStream : public IStream {
     if (written) *written = part == count ? count : 0;
     return part == count ? S_OK : failure_;
   }
-  HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-  HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-  HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT Commit(DWORD) override { return S_OK; }
-  HRESULT Revert() override { return E_NOTIMPL; }
-  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-  HRESULT Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
-  HRESULT Clone(IStream**) override { return E_NOTIMPL; }
-
   const std::string& data() const { return data_; }
   int writes() const { return writes_; }
-  ULONG refs() const { return refs_; }
+
+ protected:
+  size_t size() const override { return data_.size(); }
 
  private:
-  std::atomic<ULONG> refs_{1};
   std::string data_;
   size_t failAfter_;
   HRESULT failure_;
