@@ -33,15 +33,12 @@ struct Attr {
 };
 
 struct Node {
-  int type = 0;  // element 1, text 3, CDATA 4, PI 7, comment 8, DOCTYPE 10, end element 15
-  int depth = 0;
+  int type = 0, depth = 0;  // element 1, text 3, CDATA 4, PI 7, comment 8, DOCTYPE 10, end 15
   std::string prefix, local, ns, value;
   bool empty = false;
   std::vector<Attr> attrs;
-  bool operator==(const Node& o) const {
-    return std::tie(type, depth, prefix, local, ns, value, empty, attrs) ==
-           std::tie(o.type, o.depth, o.prefix, o.local, o.ns, o.value, o.empty, o.attrs);
-  }
+  auto key() const { return std::tie(type, depth, prefix, local, ns, value, empty, attrs); }
+  bool operator==(const Node& o) const { return key() == o.key(); }
 };
 
 struct Walk {
