@@ -163,13 +163,38 @@ const char* errorMessage(Error e) {
 }
 
 size_t utf8ToUtf16(const char* s, size_t n, char16_t* out) {
+#if defined(__SSE2__)
+  const __m128i z = _mm_setzero_si128();
+  // Short ASCII strings (most names, many values) in one step: two loads
+  // that overlap in the middle cover the string without reading past it.
+  if (n >= 8 && n <= 16) {
+    __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
+    __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + n - 8));
+    if ((_mm_movemask_epi8(_mm_or_si128(a, b)) & 0xFF) == 0) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(a, z));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 8), _mm_unpacklo_epi8(b, z));
+      return n;
+    }
+  } else if (n >= 4 && n < 8) {
+    uint32_t a, b;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&b, s + n - 4, 4);
+    if (((a | b) & 0x80808080u) == 0) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out),
+                       _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(a)), z));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + n - 4),
+                       _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(b)), z));
+      return n;
+    }
+  }
+  const char* const s0 = s;
+#endif
   char16_t* o = out;
   const char* e = s + n;
   while (s < e) {
 #if defined(__SSE2__)
     // Output never runs ahead of input (one unit per byte at most), so a
     // whole block may be stored even when only its ASCII prefix counts.
-    const __m128i z = _mm_setzero_si128();
     while (e - s >= 16) {
       __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
       unsigned m = unsigned(_mm_movemask_epi8(v));
@@ -183,6 +208,20 @@ size_t utf8ToUtf16(const char* s, size_t n, char16_t* out) {
       }
       s += 16;
       o += 16;
+    }
+    if (s < e && e - s < 16 && e - s0 >= 16) {
+      // The last sixteen bytes, all ASCII, end the string: the ones before
+      // s were ASCII too, so they sit one to one just before o and may be
+      // stored again.
+      const char* t = e - 16;
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t));
+      if (_mm_movemask_epi8(v) == 0) {
+        char16_t* ot = o - (s - t);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(ot), _mm_unpacklo_epi8(v, z));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(ot + 8), _mm_unpackhi_epi8(v, z));
+        o += e - s;
+        break;
+      }
     }
     if (e - s >= 8) {
       __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
