@@ -10,6 +10,7 @@ enum : uint8_t {
   kNameChar = 2,   // NameChar (ASCII part)
   kSpace = 4,      // S
   kPubid = 8,      // PubidChar
+  kNameNoColon = 16,  // NameChar other than the colon (ASCII part)
 };
 
 struct CharTable {
@@ -27,6 +28,8 @@ struct CharTable {
     v[0x0A] = kSpace | kPubid;
     v[0x0D] = kSpace | kPubid;
     for (char c : "'()+,/=?;!*#@$%") if (c) v[uint8_t(c)] |= kPubid;
+    for (int c = 0; c < 128; ++c)
+      if ((v[c] & kNameChar) && c != ':') v[c] |= kNameNoColon;
   }
 };
 

@@ -76,6 +76,7 @@ struct RawAttr {
   const char* name;
   uint32_t nameLen;
   uint32_t colon;  // index of the colon in the name, 0 when none
+  uint32_t firstColon;  // as the scan found it (nameLen: none; UINT32_MAX: not scanned)
   const char* val;
   uint32_t valLen;
   bool special;    // holds a reference, tab or newline
@@ -484,8 +485,18 @@ struct Parser::Impl {
 
   // ----------------------------------------------------------- names
   // Scans a Name from p; returns its end. Fails when none starts at p.
-  const char* scanName(const char* p) {
+  const char* scanName(const char* p) { return scanNameT<false>(p, nullptr); }
+  // The same, also noting the first colon (left alone when there is none)
+  // so tag names need no second pass to find their prefix.
+  const char* scanQName(const char* p, const char** colon) {
+    return scanNameT<true>(p, colon);
+  }
+  template <bool kColon>
+  const char* scanNameT(const char* p, const char** colon) {
     uint8_t c = uint8_t(*p);
+    if constexpr (kColon) {
+      if (c == ':') *colon = p;
+    }
     if (c < 0x80) {
       if (!(kChars.v[c] & kNameStart)) {
         if (c == 0 && p == lim) {
@@ -504,9 +515,16 @@ struct Parser::Impl {
     for (;;) {
       c = uint8_t(*p);
       if (c < 0x80) {
-        if (kChars.v[c] & kNameChar) {
+        if (kChars.v[c] & (kColon ? kNameNoColon : kNameChar)) {
           ++p;
           continue;
+        }
+        if constexpr (kColon) {
+          if (c == ':') {
+            if (!*colon) *colon = p;
+            ++p;
+            continue;
+          }
         }
         if (c == 0 && p == lim && moreOrEnd()) continue;
         return p;
@@ -543,6 +561,10 @@ struct Parser::Impl {
   uint32_t qnameColon(const char* n, uint32_t l) {
     uint32_t at = 0;
     while (at < l && n[at] != ':') ++at;
+    return qnameColonAt(n, l, at);
+  }
+  // The same with the first colon already known (at == l: none).
+  uint32_t qnameColonAt(const char* n, uint32_t l, uint32_t at) {
     if (at == l) return 0;
     if (at == 0 || at + 1 >= l) fail(Error::Namespace);
     if (std::memchr(n + at + 1, ':', l - at - 1)) fail(Error::Namespace);
@@ -1156,7 +1178,8 @@ struct Parser::Impl {
   int parseStartTag() {
     if (state == State::Epilog) fail(Error::Syntax);
     const char* n = cur + 1;
-    const char* ne = scanName(n);
+    const char* ncolon = nullptr;
+    const char* ne = scanQName(n, &ncolon);
     const char* p = ne;
     bool isEmpty = false;
     for (;;) {
@@ -1179,7 +1202,8 @@ struct Parser::Impl {
       }
       if (q == p) failAt(Error::Syntax, q);
       const char* an = q;
-      const char* ae = scanName(an);
+      const char* acolon = nullptr;
+      const char* ae = scanQName(an, &acolon);
       const char* r = skipWs(ae);
       if (*r != '=') failAt(*r == 0 ? Error::UnexpectedEnd : Error::Syntax, r);
       r = skipWs(r + 1);
@@ -1205,6 +1229,7 @@ struct Parser::Impl {
       RawAttr ra{};
       ra.name = an;
       ra.nameLen = uint32_t(ae - an);
+      ra.firstColon = acolon ? uint32_t(acolon - an) : ra.nameLen;
       ra.val = vs;
       ra.valLen = uint32_t(ve - vs);
       ra.special = special;
@@ -1214,15 +1239,16 @@ struct Parser::Impl {
       p = ve + 1;
     }
     cur = p;
-    commitStartTag(n, uint32_t(ne - n), isEmpty);
+    commitStartTag(n, uint32_t(ne - n), ncolon ? uint32_t(ncolon - n) : uint32_t(ne - n),
+                   isEmpty);
     return 1;
   }
 
-  void commitStartTag(const char* n, uint32_t nl, bool isEmpty) {
+  void commitStartTag(const char* n, uint32_t nl, uint32_t firstColon, bool isEmpty) {
     if (opt.maxElementDepth && frames.size() >= opt.maxElementDepth)
       fail(Error::DepthLimit);
     if (state == State::Start || state == State::Prolog) state = State::Content;
-    uint32_t colon = qnameColon(n, nl);
+    uint32_t colon = qnameColonAt(n, nl, firstColon);
     // Declared attribute types and defaults.
     if (!attMap.empty()) {
       auto it = attMap.find(std::string(n, nl));
@@ -1244,6 +1270,7 @@ struct Parser::Impl {
             RawAttr ra{};
             ra.name = d.name.data();
             ra.nameLen = uint32_t(d.name.size());
+            ra.firstColon = UINT32_MAX;
             ra.val = d.def.data();
             ra.valLen = uint32_t(d.def.size());
             ra.isDefault = true;
@@ -1263,7 +1290,8 @@ struct Parser::Impl {
         ra.vOff = uint32_t(o);
         ra.vLen = uint32_t(scratch.size() - o);
       }
-      ra.colon = qnameColon(ra.name, ra.nameLen);
+      ra.colon = ra.firstColon == UINT32_MAX ? qnameColon(ra.name, ra.nameLen)
+                                             : qnameColonAt(ra.name, ra.nameLen, ra.firstColon);
     }
     // Push the frame, then the namespace declarations it makes.
     Frame f;
