@@ -210,6 +210,7 @@ TEST_F(LiteEngine, OperationsMapToHandleCalls) {
   // A number longer than the 256-byte scratch does not fit: false, untouched.
   st.attrs["long"] = std::string(300, '7');
   EXPECT_FALSE(r->GetAttrValueToIntB(S("long"), &v));
+  EXPECT_FALSE(r->GetAttrValueToIntB(S("missing"), &v));
   EXPECT_EQ(v, 17);
   for (int code : {30, 44, 76, 255, 1}) {
     for (const char* fn : {"XmlLiteReadElemF", "XmlLiteReadEndElemF", "XmlLiteSkipLevelF"})
