@@ -250,6 +250,15 @@ HRESULT XmlWriter::guarded(F&& f) {
   }
 }
 
+// A call that needs an output and a writer not broken by an earlier failure.
+template <typename F>
+HRESULT XmlWriter::readyCall(F&& f) {
+  return guarded([&]() -> HRESULT {
+    HRESULT hr = ready();
+    return FAILED(hr) ? hr : f();
+  });
+}
+
 void XmlWriter::setupClasses() {
   asciiPlain_ = sink_.reprLimit() >= 0x80;
   for (int m = 0; m < 3; ++m) {
@@ -677,9 +686,8 @@ inline void XmlWriter::popElement() {
 // ---- Calls --------------------------------------------------------------------
 
 HRESULT XmlWriter::WriteStartDocument(XmlStandalone standalone) {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
+  return readyCall([&]() -> HRESULT {
+    HRESULT hr;
     // Callers across the module boundary may pass any number: look at it as one.
     int sa;
     static_assert(sizeof sa == sizeof standalone);
@@ -708,9 +716,8 @@ HRESULT XmlWriter::WriteStartDocument(XmlStandalone standalone) {
 
 HRESULT XmlWriter::WriteDocType(LPCWSTR name, LPCWSTR publicId, LPCWSTR systemId,
                                 LPCWSTR subset) {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
+  return readyCall([&]() -> HRESULT {
+    HRESULT hr;
     if (ended_ || mode_ == Mode::Fragment || rootStarted_ || doctypeDone_)
       return WR_E_INVALIDACTION;
     u16view n = view(name), pub = view(publicId), sys = view(systemId), sub = view(subset);
@@ -1033,17 +1040,11 @@ HRESULT XmlWriter::declaration(u16view prefix, u16view uri) {
 }
 
 HRESULT XmlWriter::WriteEndElement() {
-  return guarded([&] {
-    HRESULT hr = ready();
-    return FAILED(hr) ? hr : writeEnd(false);
-  });
+  return readyCall([&] { return writeEnd(false); });
 }
 
 HRESULT XmlWriter::WriteFullEndElement() {
-  return guarded([&] {
-    HRESULT hr = ready();
-    return FAILED(hr) ? hr : writeEnd(true);
-  });
+  return readyCall([&] { return writeEnd(true); });
 }
 
 HRESULT XmlWriter::writeEnd(bool full) {
@@ -1071,9 +1072,8 @@ HRESULT XmlWriter::writeEnd(bool full) {
 }
 
 HRESULT XmlWriter::WriteEndDocument() {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
+  return readyCall([&]() -> HRESULT {
+    HRESULT hr;
     if (ended_) return WR_E_INVALIDACTION;
     if (mode_ == Mode::Document && !rootStarted_) return WR_E_INVALIDACTION;
     while (!stack_.empty()) {
@@ -1124,35 +1124,38 @@ HRESULT XmlWriter::checkContentAllowed() {
 }
 
 HRESULT XmlWriter::WriteString(LPCWSTR text) {
-  return guarded([&] { return stringCall(text, len16(text)); });
+  return guarded([&] { return contentCall(text, len16(text), false); });
 }
 
 HRESULT XmlWriter::WriteChars(const WCHAR* chars, UINT count) {
+  return charsCall(chars, count, false);
+}
+
+HRESULT XmlWriter::charsCall(const WCHAR* chars, UINT count, bool raw) {
   return guarded([&]() -> HRESULT {
     if (!chars && count) return E_INVALIDARG;
-    return stringCall(chars, count);
+    return contentCall(chars, count, raw);
   });
 }
 
-HRESULT XmlWriter::stringCall(const char16_t* s, size_t n) {
+// Text (escaped) or raw markup (verbatim) at the current position.
+HRESULT XmlWriter::contentCall(const char16_t* s, size_t n, bool raw) {
   HRESULT hr = ready();
   if (FAILED(hr)) return hr;
   if (ended_) return WR_E_INVALIDACTION;
   if (stack_.empty()) {
     resolveAuto();
-    if (mode_ == Mode::Document) {
+    if (!raw && mode_ == Mode::Document) {
       // Only white space can stand outside the root element.
       if (!allWhitespace(s, n)) return WR_E_INVALIDACTION;
       return writeTextLike(s, n, Esc::Verbatim, false);
     }
   }
-  return writeTextLike(s, n, Esc::Text, true);
+  return writeTextLike(s, n, raw ? Esc::Verbatim : Esc::Text, true);
 }
 
 HRESULT XmlWriter::WriteWhitespace(LPCWSTR whitespace) {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
+  return readyCall([&]() -> HRESULT {
     const u16view ws = view(whitespace);
     if (!allWhitespace(ws.data(), ws.size())) return WR_E_NONWHITESPACE;
     if (ended_) return WR_E_INVALIDACTION;
@@ -1162,28 +1165,16 @@ HRESULT XmlWriter::WriteWhitespace(LPCWSTR whitespace) {
 }
 
 HRESULT XmlWriter::WriteRaw(LPCWSTR data) {
-  return guarded([&] { return rawCall(data, len16(data)); });
+  return guarded([&] { return contentCall(data, len16(data), true); });
 }
 
 HRESULT XmlWriter::WriteRawChars(const WCHAR* chars, UINT count) {
-  return guarded([&]() -> HRESULT {
-    if (!chars && count) return E_INVALIDARG;
-    return rawCall(chars, count);
-  });
-}
-
-HRESULT XmlWriter::rawCall(const char16_t* s, size_t n) {
-  HRESULT hr = ready();
-  if (FAILED(hr)) return hr;
-  if (ended_) return WR_E_INVALIDACTION;
-  if (stack_.empty()) resolveAuto();
-  return writeTextLike(s, n, Esc::Verbatim, true);
+  return charsCall(chars, count, true);
 }
 
 HRESULT XmlWriter::WriteCData(LPCWSTR text) {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
+  return readyCall([&]() -> HRESULT {
+    HRESULT hr;
     if (FAILED(hr = checkContentAllowed())) return hr;
     const u16view t = view(text);
     const size_t worst = 16 + t.size() * kMaxPerUnit;
@@ -1213,6 +1204,19 @@ HRESULT XmlWriter::WriteCData(LPCWSTR text) {
   });
 }
 
+// open first [sep second] close, with the pieces already checked.
+HRESULT XmlWriter::putPieces(std::string_view open, u16view first, std::string_view sep,
+                             u16view second, std::string_view close) {
+  HRESULT hr = putAscii(open);
+  if (SUCCEEDED(hr)) hr = putText<Esc::Verbatim>(first.data(), first.size());
+  if (SUCCEEDED(hr) && !second.empty()) {
+    hr = putAscii(sep);
+    if (SUCCEEDED(hr)) hr = putText<Esc::Verbatim>(second.data(), second.size());
+  }
+  if (SUCCEEDED(hr)) hr = putAscii(close);
+  return hr;
+}
+
 // Markup written as a node of its own (comment, processing instruction):
 // indented like an element. `second`, when not empty, follows `sep`.
 HRESULT XmlWriter::writeNodeMarkup(std::string_view open, u16view first, std::string_view sep,
@@ -1230,13 +1234,7 @@ HRESULT XmlWriter::writeNodeMarkup(std::string_view open, u16view first, std::st
   hr = beginCall(worst, &chunked);
   if (SUCCEEDED(hr) && tagOpen_) hr = closeStartTag();
   if (SUCCEEDED(hr) && ind) hr = putIndent(depth);
-  if (SUCCEEDED(hr)) hr = putAscii(open);
-  if (SUCCEEDED(hr)) hr = putText<Esc::Verbatim>(first.data(), first.size());
-  if (SUCCEEDED(hr) && !second.empty()) {
-    hr = putAscii(sep);
-    if (SUCCEEDED(hr)) hr = putText<Esc::Verbatim>(second.data(), second.size());
-  }
-  if (SUCCEEDED(hr)) hr = putAscii(close);
+  if (SUCCEEDED(hr)) hr = putPieces(open, first, sep, second, close);
   if (FAILED(hr)) return fail(hr);
   tagOpen_ = false;
   if (depth > 0) stack_.back().hasMarkup = true;
@@ -1245,9 +1243,7 @@ HRESULT XmlWriter::writeNodeMarkup(std::string_view open, u16view first, std::st
 }
 
 HRESULT XmlWriter::WriteComment(LPCWSTR comment) {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
+  return readyCall([&]() -> HRESULT {
     if (ended_) return WR_E_INVALIDACTION;
     const u16view c = view(comment);
     if (contains(c, u"--") || (!c.empty() && c.back() == u'-')) return WR_E_INVALIDCHARACTER;
@@ -1257,9 +1253,8 @@ HRESULT XmlWriter::WriteComment(LPCWSTR comment) {
 }
 
 HRESULT XmlWriter::WriteProcessingInstruction(LPCWSTR name, LPCWSTR text) {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
+  return readyCall([&]() -> HRESULT {
+    HRESULT hr;
     if (ended_) return WR_E_INVALIDACTION;
     const u16view target = view(name), t = view(text);
     if (!isNCName(target) || equalsIgnoreAsciiCase(target, "xml")) return WR_E_INVALIDNAME;
@@ -1268,6 +1263,15 @@ HRESULT XmlWriter::WriteProcessingInstruction(LPCWSTR name, LPCWSTR text) {
     if (stack_.empty()) resolveAuto();
     return writeNodeMarkup("<?", target, " ", t, "?>");
   });
+}
+
+// After a piece of character content: the start tag is closed and the
+// enclosing element (or the top level) now holds mixed content.
+void XmlWriter::markedMixed() {
+  tagOpen_ = false;
+  if (!stack_.empty()) stack_.back().mixed = true;
+  else topMixed_ = true;
+  started_ = anyOutput_ = true;
 }
 
 // Content made of checked names: entity references and name tokens.
@@ -1280,25 +1284,15 @@ HRESULT XmlWriter::writeNamePieces(std::string_view open, u16view first, std::st
   bool chunked;
   hr = beginCall(worst, &chunked);
   if (SUCCEEDED(hr) && tagOpen_) hr = closeStartTag();
-  if (SUCCEEDED(hr)) hr = putAscii(open);
-  if (SUCCEEDED(hr)) hr = putText<Esc::Verbatim>(first.data(), first.size());
-  if (SUCCEEDED(hr) && !second.empty()) {
-    hr = putAscii(sep);
-    if (SUCCEEDED(hr)) hr = putText<Esc::Verbatim>(second.data(), second.size());
-  }
-  if (SUCCEEDED(hr)) hr = putAscii(close);
+  if (SUCCEEDED(hr)) hr = putPieces(open, first, sep, second, close);
   if (FAILED(hr)) return fail(hr);
-  tagOpen_ = false;
-  if (!stack_.empty()) stack_.back().mixed = true;
-  else topMixed_ = true;
-  started_ = anyOutput_ = true;
+  markedMixed();
   return S_OK;
 }
 
 HRESULT XmlWriter::WriteEntityRef(LPCWSTR name) {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
+  return readyCall([&]() -> HRESULT {
+    HRESULT hr;
     const u16view n = view(name);
     if (!isNCName(n)) return WR_E_INVALIDNAME;
     if (FAILED(hr = checkContentAllowed())) return hr;
@@ -1309,32 +1303,25 @@ HRESULT XmlWriter::WriteEntityRef(LPCWSTR name) {
   });
 }
 
-HRESULT XmlWriter::WriteName(LPCWSTR name) {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
-    const u16view n = view(name);
-    if (!isValidName(n.data(), n.size(), NameKind::Name)) return WR_E_INVALIDNAME;
-    if (FAILED(hr = checkContentAllowed())) return hr;
-    return writeNamePieces("", n, "", u16view(), "");
-  });
-}
+HRESULT XmlWriter::WriteName(LPCWSTR name) { return nameCall(name, false); }
 
-HRESULT XmlWriter::WriteNmToken(LPCWSTR nmToken) {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
-    const u16view n = view(nmToken);
-    if (!isValidName(n.data(), n.size(), NameKind::NmToken)) return WR_E_INVALIDNAME;
+HRESULT XmlWriter::WriteNmToken(LPCWSTR nmToken) { return nameCall(nmToken, true); }
+
+// A Name, or with token set an Nmtoken, as character content.
+HRESULT XmlWriter::nameCall(LPCWSTR name, bool token) {
+  return readyCall([&]() -> HRESULT {
+    HRESULT hr;
+    const u16view n = view(name);
+    const NameKind kind = token ? NameKind::NmToken : NameKind::Name;
+    if (!isValidName(n.data(), n.size(), kind)) return WR_E_INVALIDNAME;
     if (FAILED(hr = checkContentAllowed())) return hr;
     return writeNamePieces("", n, "", u16view(), "");
   });
 }
 
 HRESULT XmlWriter::WriteQualifiedName(LPCWSTR localName, LPCWSTR namespaceUri) {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
+  return readyCall([&]() -> HRESULT {
+    HRESULT hr;
     const u16view local = view(localName), uri = view(namespaceUri);
     if (!isNCName(local)) return WR_E_INVALIDNAME;
     u16view prefix;
@@ -1360,17 +1347,12 @@ HRESULT XmlWriter::writeCharRefCall(uint32_t cp) {
   if (SUCCEEDED(hr) && tagOpen_) hr = closeStartTag();
   if (SUCCEEDED(hr)) hr = putCharRef(cp);
   if (FAILED(hr)) return fail(hr);
-  tagOpen_ = false;
-  if (!stack_.empty()) stack_.back().mixed = true;
-  else topMixed_ = true;
-  started_ = anyOutput_ = true;
+  markedMixed();
   return S_OK;
 }
 
 HRESULT XmlWriter::WriteCharEntity(WCHAR ch) {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
+  return readyCall([&]() -> HRESULT {
     if (isSurrogate(ch)) return WR_E_INVALIDSURROGATEPAIR;
     if (!isXmlChar(ch)) return WR_E_INVALIDCHARACTER;
     return writeCharRefCall(ch);
@@ -1378,9 +1360,7 @@ HRESULT XmlWriter::WriteCharEntity(WCHAR ch) {
 }
 
 HRESULT XmlWriter::WriteSurrogateCharEntity(WCHAR lowChar, WCHAR highChar) {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
+  return readyCall([&]() -> HRESULT {
     if (!isHighSurrogate(highChar) || !isLowSurrogate(lowChar)) return WR_E_INVALIDSURROGATEPAIR;
     return writeCharRefCall(0x10000 + ((highChar - 0xD800u) << 10) + (lowChar - 0xDC00u));
   });
@@ -1388,9 +1368,8 @@ HRESULT XmlWriter::WriteSurrogateCharEntity(WCHAR lowChar, WCHAR highChar) {
 
 HRESULT XmlWriter::WriteElementString(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri,
                                       LPCWSTR value) {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
+  return readyCall([&]() -> HRESULT {
+    HRESULT hr;
     const u16view v = view(value);
     // Checked first so that a bad value leaves no start tag behind.
     if (value && FAILED(hr = checkChars(v.data(), v.size(), false))) return hr;
@@ -1409,9 +1388,7 @@ HRESULT XmlWriter::WriteNode(IXmlReader*, BOOL) { return E_NOTIMPL; }
 HRESULT XmlWriter::WriteNodeShallow(IXmlReader*, BOOL) { return E_NOTIMPL; }
 
 HRESULT XmlWriter::Flush() {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    if (FAILED(hr)) return hr;
+  return readyCall([&]() -> HRESULT {
     // A stateful encoding stays in its current state across a Flush: going
     // back to the initial state is for the end of the output only (iconv
     // would start some encodings over with a new byte order mark).

@@ -176,6 +176,8 @@ class XmlWriter final : public IXmlWriter {
 
   template <typename F>
   HRESULT guarded(F&& f);
+  template <typename F>
+  HRESULT readyCall(F&& f);
 
   // State checks shared by the calls.
   HRESULT ready() const;
@@ -239,6 +241,8 @@ class XmlWriter final : public IXmlWriter {
   HRESULT putQName(u16view prefix, u16view local);
   HRESULT putName(u16view name);
   HRESULT putDecl(const Decl& d);
+  HRESULT putPieces(std::string_view open, u16view first, std::string_view sep, u16view second,
+                    std::string_view close);
   HRESULT closeStartTag() { return putAscii(">", 1); }
 
   // Checks.
@@ -247,8 +251,10 @@ class XmlWriter final : public IXmlWriter {
 
   // Calls built on the primitives.
   HRESULT writeTextLike(const char16_t* s, size_t n, Esc esc, bool markMixed);
-  HRESULT stringCall(const char16_t* s, size_t n);
-  HRESULT rawCall(const char16_t* s, size_t n);
+  HRESULT contentCall(const char16_t* s, size_t n, bool raw);
+  HRESULT charsCall(const WCHAR* chars, UINT count, bool raw);
+  HRESULT nameCall(LPCWSTR name, bool token);
+  void markedMixed();
   HRESULT writeEnd(bool full);
   HRESULT writeCharRefCall(uint32_t cp);
   HRESULT writeNodeMarkup(std::string_view open, u16view first, std::string_view sep,
