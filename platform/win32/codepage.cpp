@@ -373,6 +373,32 @@ size_t NarrowAsciiRun(const WCHAR* s, size_t limit, char* d) {
   return i;
 }
 
+inline size_t CopyAsciiRun(const unsigned char* s, size_t limit, WCHAR* d) {
+  return WidenAsciiRun(s, limit, d);
+}
+inline size_t CopyAsciiRun(const WCHAR* s, size_t limit, char* d) {
+  return NarrowAsciiRun(s, limit, d);
+}
+
+// Takes the ASCII run at s[*i] over to dst + *out (or, counting, only measures
+// it) and moves *i and *out past it. False when dst ends inside the run.
+template <typename From, typename To>
+inline bool TakeAsciiRun(const From* s, size_t n, size_t* i, To* dst, size_t cap, bool counting,
+                         size_t* out) {
+  size_t k;
+  if (counting) {
+    k = AsciiRunEnd(s, *i, n);
+  } else {
+    const size_t room = cap - *out;
+    const size_t limit = n - *i > room ? *i + room : n;
+    k = *i + CopyAsciiRun(s + *i, limit - *i, dst + *out);
+    if (k == limit && k < n && s[k] < 0x80) return false;
+  }
+  *out += k - *i;
+  *i = k;
+  return true;
+}
+
 // ---- UTF-8 -> UTF-16 -------------------------------------------------------
 
 // Decodes well-formed UTF-8 (Unicode table 3-7). An ill-formed maximal
@@ -386,17 +412,7 @@ int Utf8ToWide(const unsigned char* s, size_t n, bool strict, WCHAR* dst, int ds
   while (i < n) {
     unsigned c = s[i];
     if (c < 0x80) {
-      size_t k;
-      if (counting) {
-        k = AsciiRunEnd(s, i, n);
-      } else {
-        const size_t room = cap - out;
-        const size_t limit = n - i > room ? i + room : n;
-        k = i + WidenAsciiRun(s + i, limit - i, dst + out);
-        if (k == limit && k < n && s[k] < 0x80) return Fail(ERROR_INSUFFICIENT_BUFFER);
-      }
-      out += k - i;
-      i = k;
+      if (!TakeAsciiRun(s, n, &i, dst, cap, counting, &out)) return Fail(ERROR_INSUFFICIENT_BUFFER);
       continue;
     }
     size_t len = 0;
@@ -466,17 +482,7 @@ int WideToUtf8(const WCHAR* s, size_t n, bool strict, char* dst, int dstLen, BOO
   while (i < n) {
     uint32_t cp = s[i];
     if (cp < 0x80) {
-      size_t k;
-      if (counting) {
-        k = AsciiRunEnd(s, i, n);
-      } else {
-        const size_t room = cap - out;
-        const size_t limit = n - i > room ? i + room : n;
-        k = i + NarrowAsciiRun(s + i, limit - i, dst + out);
-        if (k == limit && k < n && s[k] < 0x80) return Fail(ERROR_INSUFFICIENT_BUFFER);
-      }
-      out += k - i;
-      i = k;
+      if (!TakeAsciiRun(s, n, &i, dst, cap, counting, &out)) return Fail(ERROR_INSUFFICIENT_BUFFER);
       continue;
     }
     ++i;
@@ -629,6 +635,15 @@ int IconvFromWide(const char* to, bool strict, const WCHAR* src, size_t n, char*
   return result;
 }
 
+// Both directions: a source of some length, a buffer where its length says
+// there is one, and no converting in place.
+template <typename From, typename To>
+bool ConversionArgsValid(const From* src, int srcLen, const To* dst, int dstLen) {
+  return src != nullptr && srcLen != 0 && srcLen >= -1 && dstLen >= 0 &&
+         (dst != nullptr || dstLen == 0) &&
+         (dst == nullptr || static_cast<const void*>(src) != static_cast<const void*>(dst));
+}
+
 }  // namespace
 
 extern "C" {
@@ -645,13 +660,9 @@ UINT GetACP(void) {
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst,
                         int dstLen) {
-  if (src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 ||
-      (dst == nullptr && dstLen != 0) ||
-      (dst != nullptr && static_cast<const void*>(src) == static_cast<const void*>(dst))) {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
   Target t;
-  if (!ResolveCodePage(codePage, &t)) return Fail(ERROR_INVALID_PARAMETER);
+  if (!ConversionArgsValid(src, srcLen, dst, dstLen) || !ResolveCodePage(codePage, &t))
+    return Fail(ERROR_INVALID_PARAMETER);
   const size_t n = srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
   const bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
   if (t.utf8) return Utf8ToWide(reinterpret_cast<const unsigned char*>(src), n, strict, dst, dstLen);
@@ -660,13 +671,9 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWS
 
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen, LPSTR dst,
                         int dstLen, LPCSTR defaultChar, BOOL* usedDefaultChar) {
-  if (src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 ||
-      (dst == nullptr && dstLen != 0) ||
-      (dst != nullptr && static_cast<const void*>(src) == static_cast<const void*>(dst))) {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
   Target t;
-  if (!ResolveCodePage(codePage, &t)) return Fail(ERROR_INVALID_PARAMETER);
+  if (!ConversionArgsValid(src, srcLen, dst, dstLen) || !ResolveCodePage(codePage, &t))
+    return Fail(ERROR_INVALID_PARAMETER);
   size_t n;
   if (srcLen == -1) {
     n = 0;
