@@ -47,6 +47,18 @@ size_t FittingPrefix(const char* text, unsigned int size) {
   return used;
 }
 
+// Appends prefix:name, or name alone without a prefix, with a text or
+// number value.
+template <typename V>
+bool AppendAttribute(KxXMLNode* element, char* prefix, char* name, V value) {
+  if (prefix == nullptr) return element->AppendAttributeF(name, value) == 0;
+  if (name == nullptr) return false;
+  Scratch qualified(JoinedSize(prefix, name));
+  if (qualified.get() == nullptr) return false;
+  JoinName(prefix, name, qualified.get());
+  return element->AppendAttributeF(qualified.get(), value) == 0;
+}
+
 }  // namespace
 
 XmlInterfaceToDOM::XmlInterfaceToDOM(KxXMLParser* parserIn, KxXMLNode* rootNodeIn,
@@ -234,13 +246,7 @@ bool XmlInterfaceToDOM::WriteStartElemB(char* name) {
 bool XmlInterfaceToDOM::WriteAttrNsB(char* prefix, char* name, char* /*namespaceUri*/,
                                      char* value) {
   ElemStackEntry* top = Top();
-  if (top == nullptr) return false;
-  if (prefix == nullptr) return top->node->AppendAttributeF(name, value) == 0;
-  if (name == nullptr) return false;
-  Scratch qualified(JoinedSize(prefix, name));
-  if (qualified.get() == nullptr) return false;
-  JoinName(prefix, name, qualified.get());
-  return top->node->AppendAttributeF(qualified.get(), value) == 0;
+  return top != nullptr && AppendAttribute(top->node, prefix, name, value);
 }
 
 bool XmlInterfaceToDOM::WriteAttrB(char* name, char* value) {
@@ -250,13 +256,7 @@ bool XmlInterfaceToDOM::WriteAttrB(char* name, char* value) {
 bool XmlInterfaceToDOM::WriteIntAttrNsB(char* prefix, char* name, char* /*namespaceUri*/,
                                         int value) {
   ElemStackEntry* top = Top();
-  if (top == nullptr) return false;
-  if (prefix == nullptr) return top->node->AppendAttributeF(name, value) == 0;
-  if (name == nullptr) return false;
-  Scratch qualified(JoinedSize(prefix, name));
-  if (qualified.get() == nullptr) return false;
-  JoinName(prefix, name, qualified.get());
-  return top->node->AppendAttributeF(qualified.get(), value) == 0;
+  return top != nullptr && AppendAttribute(top->node, prefix, name, value);
 }
 
 bool XmlInterfaceToDOM::WriteIntAttrB(char* name, int value) {
