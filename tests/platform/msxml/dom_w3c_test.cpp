@@ -6,88 +6,22 @@
 // canonical output when written out from the model's tree, also after a
 // save and a second load. The archive is
 // unpacked into the build tree at test time; without it the test is skipped.
-#include <libxml/parser.h>
-#include <libxml/tree.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <regex>
-#include <sstream>
 #include <vector>
 
+#include "../../support/w3c_suite.h"
 #include "dom_test_stream.h"
 #include "dom_test_util.h"
 
 namespace fs = std::filesystem;
 using namespace domtest;
+using namespace w3csuite;
 
 namespace {
-
-std::string Slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-std::string Attr(xmlNode* n, const char* name) {
-  xmlChar* v = xmlGetProp(n, reinterpret_cast<const xmlChar*>(name));
-  if (!v) return {};
-  std::string s(reinterpret_cast<char*>(v));
-  xmlFree(v);
-  return s;
-}
-
-struct Case {
-  std::string id, type, file, entities, output;
-};
-
-/* The reader test's selection: XML 1.0 (fifth edition) and Namespaces 1.0,
-   no error cases, no not-wf cases that depend on external entities. */
-void Collect(xmlNode* n, const fs::path& dir, std::vector<Case>* out) {
-  for (; n; n = n->next) {
-    if (n->type != XML_ELEMENT_NODE) continue;
-    if (xmlStrcmp(n->name, BAD_CAST "TEST") == 0) {
-      std::string type = Attr(n, "TYPE");
-      std::string version = Attr(n, "VERSION");
-      std::string rec = Attr(n, "RECOMMENDATION");
-      std::string edition = Attr(n, "EDITION");
-      std::string ns = Attr(n, "NAMESPACE");
-      std::string ents = Attr(n, "ENTITIES");
-      if (type == "error") continue;
-      if (version.find("1.1") != std::string::npos) continue;
-      if (rec == "XML1.1" || rec == "NS1.1") continue;
-      if (ns == "no") continue;
-      if (!edition.empty() && edition.find('5') == std::string::npos) continue;
-      if (type == "not-wf" && !ents.empty() && ents != "none") continue;
-      std::string output = Attr(n, "OUTPUT");
-      out->push_back(Case{Attr(n, "ID"), type, (dir / Attr(n, "URI")).string(), ents,
-                          output.empty() ? std::string() : (dir / output).string()});
-    } else {
-      Collect(n->children, dir, out);
-    }
-  }
-}
-
-std::string Escape(const std::string& v) {
-  std::string o;
-  for (char c : v) {
-    switch (c) {
-      case '&': o += "&amp;"; break;
-      case '<': o += "&lt;"; break;
-      case '>': o += "&gt;"; break;
-      case '"': o += "&quot;"; break;
-      case '\t': o += "&#9;"; break;
-      case '\n': o += "&#10;"; break;
-      case '\r': o += "&#13;"; break;
-      default: o += c;
-    }
-  }
-  return o;
-}
 
 /* The suite's canonical form written from the model's tree: elements with
    attributes sorted by name, character data escaped, processing
@@ -152,26 +86,8 @@ TEST_F(DomW3C, Xml10FifthEditionAndNamespaces10) {
   fs::path archive = fs::path(shared ? shared : TWXML_SHARED_DIR) / "xmlts20130923.zip";
   if (!fs::exists(archive)) GTEST_SKIP() << "conformance archive not found: " << archive;
   fs::path work = fs::path(TWXML_TEST_WORK_DIR) / "xmlts";
-  fs::path master = work / "xmlconf" / "xmlconf.xml";
-  if (!fs::exists(master)) {
-    fs::create_directories(work);
-    std::string cmd = "unzip -q -o '" + archive.string() + "' -d '" + work.string() + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-  }
-  std::string text = Slurp(master);
-  std::regex ent(R"(<!ENTITY\s+\S+\s+SYSTEM\s+"([^"]+)\")");
   std::vector<Case> cases;
-  for (std::sregex_iterator it(text.begin(), text.end(), ent), end; it != end; ++it) {
-    fs::path cat = master.parent_path() / (*it)[1].str();
-    std::string body = Slurp(cat);
-    if (body.compare(0, 5, "<?xml") == 0) body.erase(0, body.find("?>") + 2);
-    body = "<catalogue>" + body + "</catalogue>";
-    xmlDoc* doc = xmlReadMemory(body.data(), int(body.size()), nullptr, "UTF-8",
-                                XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR);
-    ASSERT_NE(doc, nullptr) << cat;
-    Collect(xmlDocGetRootElement(doc), cat.parent_path(), &cases);
-    xmlFreeDoc(doc);
-  }
+  ASSERT_NO_FATAL_FAILURE(LoadCases(archive, work, &cases));
   ASSERT_GT(cases.size(), 1800u);
 
   size_t passed = 0, same = 0, compared = 0;
