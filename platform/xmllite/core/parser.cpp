@@ -638,6 +638,8 @@ struct Parser::Impl {
       }
       fail(Error::Syntax);
     }
+    // Entity names are NCNames in a namespace-aware document, referenced or not.
+    noColon(p + 1, e);
     *nameEnd = e;
     return e + 1;
   }
