@@ -2,9 +2,6 @@
 // writer arguments go in, in a Latin-1 thread locale as well as in UTF-8.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "fake_module.h"
 #include "test_locales.h"
 
@@ -26,9 +23,8 @@ TEST(HandleLocale, NarrowTextInALatin1ThreadLocale) {
   if (latin1 == nullptr) GTEST_SKIP() << "localedef could not make a Latin-1 locale here";
   twtest::ThreadLocale scope(latin1);
 
-  fake::ReaderScript script;
-  script.nodes = {fake::Node{XmlNodeType_Element, u"caf\u00e9", u"", false,
-                             {{u"pr\u00e9", u"\u00e0 la carte"}}},
+  fake::Script script;
+  script.nodes = {fake::Node{XmlNodeType_Element, u"caf\u00e9", u"", false, {{u"pr\u00e9", u"\u00e0 la carte"}}},
                   fake::Text("x"), fake::End()};
   fake::Install(script);
   _XmlLiteReaderS* r = XmlLiteCreateMemReaderH("<ignored/>");

@@ -2,9 +2,7 @@
 // output: argument passing, result mapping, the encoding choice, ending the
 // document exactly once, and bad handles.
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
+#include <strings.h>
 
 #include "fake_module.h"
 
@@ -29,13 +27,17 @@ class WriterCore : public ::testing::Test {
   void TearDown() override {
     EXPECT_EQ(0, fake::stats().liveWriters);
     EXPECT_EQ(0, fake::stats().liveOutputs);
+    EXPECT_EQ(0, fake::stats().liveReaders);
     fake::Uninstall();
+  }
+  static _XmlLiteWriterS* Make(fake::Script script = {}, int indent = 0, const char* encoding = nullptr) {
+    fake::Install(std::move(script));
+    return XmlLiteCreateMemWriterH(indent, encoding);
   }
 };
 
-TEST_F(WriterCore, CallsReachTheWriterInOrderAndTheTextIsTakenOnce) {
-  fake::Install({});
-  _XmlLiteWriterS* w = XmlLiteCreateMemWriterH(0, nullptr);
+TEST_F(WriterCore, CallsReachTheWriterInOrderAndTheDocumentEndsOnce) {
+  _XmlLiteWriterS* w = Make();
   ASSERT_NE(nullptr, w);
   EXPECT_EQ(-1, fake::stats().indentSet);
   EXPECT_EQ(0, fake::stats().outputRequests);
@@ -46,35 +48,21 @@ TEST_F(WriterCore, CallsReachTheWriterInOrderAndTheTextIsTakenOnce) {
   EXPECT_EQ(0, XmlLiteWriteValueF(w, nullptr));
   EXPECT_EQ(0, XmlLiteWriteEndElemF(w));
   const std::string expected =
-      "startdoc 0\n"
-      "start (null):root:(null)\n"
-      "start x:item:urn:x\n"
-      "attr (null):id:(null)=7\n"
-      "string text\n"
-      "string (null)\n"
-      "end\n"
-      "enddoc\n";
+      "startdoc 0\nstart (null):root:(null)\nstart x:item:urn:x\nattr (null):id:(null)=7\n"
+      "string text\nstring (null)\nend\nenddoc\n";
   EXPECT_EQ(expected, TakeMem(w));
   EXPECT_EQ(expected, TakeMem(w)) << "a fresh copy of the same text";
   EXPECT_EQ(1, fake::stats().endDocuments);
   EXPECT_EQ(1, fake::stats().flushes);
   EXPECT_EQ(0, XmlLiteCloseWriterF(w));
   EXPECT_EQ(1, fake::stats().endDocuments) << "close does not end twice";
-}
 
-TEST_F(WriterCore, NoWritesGiveTheEmptyDocument) {
-  fake::Install({});
-  _XmlLiteWriterS* w = XmlLiteCreateMemWriterH(1, nullptr);
-  ASSERT_NE(nullptr, w);
+  // No writes: the empty document. Close ends and flushes an open one.
+  w = Make({}, 1);
   EXPECT_EQ(1, fake::stats().indentSet);
   EXPECT_EQ("startdoc 0\nenddoc\n", TakeMem(w));
   EXPECT_EQ(0, XmlLiteCloseWriterF(w));
-}
-
-TEST_F(WriterCore, CloseEndsAndFlushesOpenDocuments) {
-  fake::Install({});
-  _XmlLiteWriterS* w = XmlLiteCreateMemWriterH(0, nullptr);
-  ASSERT_NE(nullptr, w);
+  w = Make();
   EXPECT_EQ(0, XmlLiteWriteStartElemF(w, nullptr, "a", nullptr));
   EXPECT_EQ(0, fake::stats().endDocuments);
   EXPECT_EQ(0, XmlLiteCloseWriterF(w));
@@ -84,10 +72,9 @@ TEST_F(WriterCore, CloseEndsAndFlushesOpenDocuments) {
 
 TEST_F(WriterCore, RefusedWritesAre255AndTheHandleStaysUsable) {
   for (HRESULT answer : {E_FAIL, S_FALSE, WR_E_INVALIDACTION}) {
-    fake::WriterScript script;
+    fake::Script script;
     script.writeResult = answer;
-    fake::Install({}, script);
-    _XmlLiteWriterS* w = XmlLiteCreateMemWriterH(0, nullptr);
+    _XmlLiteWriterS* w = Make(script);
     ASSERT_NE(nullptr, w);
     EXPECT_EQ(255, XmlLiteWriteStartElemF(w, nullptr, "a", nullptr));
     EXPECT_EQ(255, XmlLiteWriteAttrF(w, nullptr, "a", nullptr, "v"));
@@ -97,33 +84,30 @@ TEST_F(WriterCore, RefusedWritesAre255AndTheHandleStaysUsable) {
     EXPECT_NE("(none)", TakeMem(w));
     EXPECT_EQ(0, XmlLiteCloseWriterF(w));
   }
+  fake::Script script;
+  script.writerCreate = E_OUTOFMEMORY;
+  EXPECT_EQ(nullptr, Make(script));
+  EXPECT_EQ(nullptr, Make(script, 1, "UTF-16"));
 }
 
 TEST_F(WriterCore, EncodingChoice) {
-  struct Case {
-    const char* name;
-    bool output;
-  };
-  const Case cases[] = {{nullptr, false}, {"UTF-8", false}, {"utf-8", false}, {"Utf-8", false},
-                        {"UTF8", true},   {"UTF-16", true}, {"ISO-8859-1", true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name ? c.name : "(null)");
-    fake::Install({});
-    _XmlLiteWriterS* w = XmlLiteCreateMemWriterH(0, c.name);
+  // UTF-8 in any letter case (and no name) writes straight to the stream.
+  for (const char* name : {(const char*)nullptr, "UTF-8", "utf-8", "Utf-8", "UTF8", "UTF-16", "ISO-8859-1"}) {
+    SCOPED_TRACE(name ? name : "(null)");
+    const bool output = name && strcasecmp(name, "UTF-8") != 0;
+    _XmlLiteWriterS* w = Make({}, 0, name);
     ASSERT_NE(nullptr, w);
-    EXPECT_EQ(c.output ? 1 : 0, fake::stats().outputRequests);
-    if (c.output) {
-      EXPECT_EQ(fake::Narrow(fake::stats().outputEncoding.c_str()), c.name);
+    EXPECT_EQ(output ? 1 : 0, fake::stats().outputRequests);
+    if (output) {
+      EXPECT_EQ(fake::Narrow(fake::stats().outputEncoding.c_str()), name);
     }
-    // Either way the text reaches the builder.
-    EXPECT_EQ("startdoc 0\nenddoc\n", TakeMem(w));
+    EXPECT_EQ("startdoc 0\nenddoc\n", TakeMem(w));  // either way the text reaches the builder
     EXPECT_EQ(0, XmlLiteCloseWriterF(w));
   }
   // A refused encoding still gives a working handle writing straight to the stream.
-  fake::WriterScript refuse;
+  fake::Script refuse;
   refuse.outputResult = WR_E_UNKNOWNENCODING;
-  fake::Install({}, refuse);
-  _XmlLiteWriterS* w = XmlLiteCreateMemWriterH(0, "no-such-encoding");
+  _XmlLiteWriterS* w = Make(refuse, 0, "no-such-encoding");
   ASSERT_NE(nullptr, w);
   EXPECT_EQ(1, fake::stats().outputRequests);
   EXPECT_EQ(0, XmlLiteWriteStartElemF(w, nullptr, "a", nullptr));
@@ -131,16 +115,17 @@ TEST_F(WriterCore, EncodingChoice) {
   EXPECT_EQ(0, XmlLiteCloseWriterF(w));
 }
 
-TEST_F(WriterCore, CreationFailureGivesNull) {
-  fake::WriterScript script;
-  script.createResult = E_OUTOFMEMORY;
-  fake::Install({}, script);
-  EXPECT_EQ(nullptr, XmlLiteCreateMemWriterH(0, nullptr));
-  EXPECT_EQ(nullptr, XmlLiteCreateMemWriterH(1, "UTF-16"));
-}
+TEST_F(WriterCore, NarrowArgumentsAndBadHandles) {
+  _XmlLiteWriterS* w = Make();
+  // Longer than the on-stack buffer, so the heap path is taken too.
+  const std::string longText(5000, 'q');
+  EXPECT_EQ(0, XmlLiteWriteValueF(w, longText.c_str()));
+  EXPECT_EQ("string " + longText, fake::stats().writerCalls.back());
+  // Bytes the code page does not map are replaced or passed on as null.
+  EXPECT_EQ(0, XmlLiteWriteValueF(w, "bad \xff\xfe bytes"));
+  EXPECT_EQ(0u, fake::stats().writerCalls.back().rfind("string ", 0));
+  EXPECT_EQ(0, XmlLiteCloseWriterF(w));
 
-TEST_F(WriterCore, BadHandlesAnswer44) {
-  fake::Install({{fake::Elem("a")}});
   _XmlLiteReaderS* reader = XmlLiteCreateMemReaderH("<a/>");
   ASSERT_NE(nullptr, reader);
   alignas(16) unsigned char garbage[64] = {0x52, 0x72};  // magic bytes swapped
@@ -152,33 +137,17 @@ TEST_F(WriterCore, BadHandlesAnswer44) {
   EXPECT_EQ(0, XmlLiteCloseWriterF(closed));
   bad.push_back(closed);
 #endif
-  for (_XmlLiteWriterS* w : bad) {
-    EXPECT_EQ(0, XmlLiteIsWriterHndValidB(w));
-    EXPECT_EQ(44, XmlLiteWriteStartElemF(w, nullptr, "a", nullptr));
-    EXPECT_EQ(44, XmlLiteWriteAttrF(w, nullptr, "a", nullptr, "v"));
-    EXPECT_EQ(44, XmlLiteWriteValueF(w, "v"));
-    EXPECT_EQ(44, XmlLiteWriteEndElemF(w));
-    EXPECT_EQ("(none)", TakeMem(w, 44));
-    EXPECT_EQ(44, XmlLiteCloseWriterF(w));
+  for (_XmlLiteWriterS* b : bad) {
+    EXPECT_EQ(0, XmlLiteIsWriterHndValidB(b));
+    EXPECT_EQ(44, XmlLiteWriteStartElemF(b, nullptr, "a", nullptr));
+    EXPECT_EQ(44, XmlLiteWriteAttrF(b, nullptr, "a", nullptr, "v"));
+    EXPECT_EQ(44, XmlLiteWriteValueF(b, "v"));
+    EXPECT_EQ(44, XmlLiteWriteEndElemF(b));
+    EXPECT_EQ("(none)", TakeMem(b, 44));
+    EXPECT_EQ(44, XmlLiteCloseWriterF(b));
   }
   EXPECT_EQ(1, XmlLiteIsReaderHndValidB(reader));
   EXPECT_EQ(0, XmlLiteCloseReaderF(reader));
-  EXPECT_EQ(0, fake::stats().liveReaders);
-}
-
-TEST_F(WriterCore, ConversionsOfNarrowArguments) {
-  fake::Install({});
-  _XmlLiteWriterS* w = XmlLiteCreateMemWriterH(0, nullptr);
-  ASSERT_NE(nullptr, w);
-  // Longer than the on-stack buffer, so the heap path is taken too.
-  std::string longText(5000, 'q');
-  EXPECT_EQ(0, XmlLiteWriteValueF(w, longText.c_str()));
-  EXPECT_EQ("string " + longText, fake::stats().writerCalls.back());
-  // Bytes the code page does not map are replaced or the text passed on as
-  // null; the writer decides what that means.
-  EXPECT_EQ(0, XmlLiteWriteValueF(w, "bad \xff\xfe bytes"));
-  EXPECT_EQ(0u, fake::stats().writerCalls.back().rfind("string ", 0));
-  EXPECT_EQ(0, XmlLiteCloseWriterF(w));
 }
 
 }  // namespace
