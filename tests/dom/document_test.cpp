@@ -289,6 +289,7 @@ std::string Generate(unsigned seed, int elements) {
     out += "<" + name;
     for (int k = pick(4); k > 0; --k) out += " at" + std::to_string(k) + "=\"" + values[pick(10)] + "\"";
     if (pick(5) == 0) out += " b:q=\"ns attr\"";
+    if (pick(5) == 0) out += " caf\xc3\xa9=\"\xc3\xa9t\xc3\xa9\"";
     if (pick(4) == 0) {
       out += "/>";
     } else if (stack.size() >= 12) {

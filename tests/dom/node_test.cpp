@@ -130,13 +130,6 @@ TEST(NodeObject, WalkOverElementChildren) {
   for (FakeNode* n : {&x, &y, &z}) other.Append(n);
   KxXMLNodeImpl foreign(x.node());
   EXPECT_EQ(next(&foreign), u"z");
-  // Only text and comments, or no children: nothing.
-  FakeNode flat(NODE_ELEMENT, u"flat"), t1(NODE_TEXT, u"#text", u"1"), c1(NODE_COMMENT, u"#c", u"2");
-  flat.Append(&t1);
-  flat.Append(&c1);
-  KxXMLNodeImpl flatNode(flat.node()), leafNode(z.node());
-  EXPECT_EQ(flatNode.GetNextChildNodePo(nullptr), nullptr);
-  EXPECT_EQ(leafNode.GetNextChildNodePo(nullptr), nullptr);
 }
 
 TEST(NodeNames, ExtractIsThisTagNameAndFind) {
@@ -255,40 +248,31 @@ TEST(NodeValues, FirstTextChildAsNarrowText) {
 }
 
 TEST(NodeAttributes, ReadAndSetAsTextAndNumber) {
+  // The value rules (blanks, numbers and their range) are walked on real
+  // documents; here the cut, the name's conversion and the DOM failing.
   FakeNode e(NODE_ELEMENT, u"e"), t(NODE_TEXT, u"#text", u"t");
-  e.attributes = {{u"size", u"12  "}, {u"count", u"12"}, {u"neg", u"-2147483648"}, {u"big", u"2147483648"},
-                  {u"word", u"abc"},  {u"empty", u""},   {u"long", u"abcdefghij"}, {u"\u00e9", u"\u00e9t\u00e9"}};
+  e.attributes = {{u"count", u"12"}, {u"long", u"abcdefghij"}, {u"\u00e9", u"\u00e9t\u00e9"}};
   KxXMLNodeImpl node(e.node()), text(t.node());
   char buffer[16];
   int number = -77;
-  EXPECT_EQ(node.GetAttributeF(C("size"), buffer, 16), 0);
-  EXPECT_STREQ(buffer, "12");
-  EXPECT_EQ(node.GetAttributeF(C("count"), &number), 0);
-  EXPECT_EQ(number, 12);
-  EXPECT_EQ(node.GetAttributeF(C("neg"), &number), 0);
-  EXPECT_EQ(number, INT32_MIN);
-  EXPECT_EQ(node.GetAttributeF(C("empty"), buffer, sizeof buffer), 0);
-  EXPECT_STREQ(buffer, "");
   EXPECT_EQ(node.GetAttributeF(C("long"), buffer, 5), 0);
   EXPECT_STREQ(buffer, "abcd");
   EXPECT_EQ(node.GetAttributeF(C("\xc3\xa9"), buffer, sizeof buffer), 0);
   EXPECT_STREQ(buffer, "\xc3\xa9t\xc3\xa9");
-  // Not there, not a number, out of range, empty: 30 and nothing written.
+  // Not there, no name, the DOM failing, no element: 30 and nothing written.
   std::strcpy(buffer, "keep");
-  number = -77;
-  for (const char* name : {"missing", "big", "word", "empty"}) EXPECT_EQ(node.GetAttributeF(C(name), &number), 30);
   EXPECT_EQ(node.GetAttributeF(C("missing"), buffer, sizeof buffer), 30);
+  EXPECT_EQ(node.GetAttributeF(C("missing"), &number), 30);
   EXPECT_EQ(node.GetAttributeF(nullptr, buffer, sizeof buffer), 30);
-  // The DOM failing, or no element: 30 for reading, -1 for setting.
   e.getAttributeFails = true;
-  EXPECT_EQ(node.GetAttributeF(C("size"), buffer, sizeof buffer), 30);
+  EXPECT_EQ(node.GetAttributeF(C("long"), buffer, sizeof buffer), 30);
   EXPECT_EQ(node.GetAttributeF(C("count"), &number), 30);
   e.getAttributeFails = false;
-  EXPECT_EQ(text.GetAttributeF(C("size"), buffer, sizeof buffer), 30);
-  EXPECT_EQ(text.GetAttributeF(C("size"), &number), 30);
+  EXPECT_EQ(text.GetAttributeF(C("long"), buffer, sizeof buffer), 30);
+  EXPECT_EQ(text.GetAttributeF(C("count"), &number), 30);
   EXPECT_STREQ(buffer, "keep");
   EXPECT_EQ(number, -77);
-  EXPECT_EQ(text.AppendAttributeF(C("id"), 1), -1);
+  EXPECT_EQ(text.AppendAttributeF(C("id"), 1), -1);  // setting: -1
   EXPECT_EQ(text.AppendAttributeF(C("id"), C("v")), -1);
 
   // Setting: numbers as VT_I4, texts as VT_BSTR, the same name replaced.
