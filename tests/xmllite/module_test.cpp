@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "steps.h"
 #include "tree_util.h"
 #include "twxml/kernel.h"
 
@@ -120,8 +121,6 @@ TEST_F(Module, OutputEncodingsInMemoryAndFiles) {
 }
 
 TEST_F(Module, NavigationOnRealDocuments) {
-  // Each step: R read, P peek, E read end, S skip, N name, A attribute k,
-  // V value; the expected status, then for N, A and V ":" and the text.
   const struct {
     const char* doc;
     const char* steps;
@@ -137,26 +136,7 @@ TEST_F(Module, NavigationOnRealDocuments) {
     SCOPED_TRACE(c.doc);
     _XmlLiteReaderS* r = XmlLiteCreateMemReaderH(c.doc);
     ASSERT_NE(nullptr, r);
-    std::istringstream in(c.steps);
-    for (std::string step; in >> step;) {
-      SCOPED_TRACE(step);
-      char buffer[64] = "";
-      int status = -1;
-      switch (step[0]) {
-        case 'R': status = XmlLiteReadElemF(r); break;
-        case 'P': status = XmlLitePeekElemF(r); break;
-        case 'E': status = XmlLiteReadEndElemF(r); break;
-        case 'S': status = XmlLiteSkipLevelF(r); break;
-        case 'N': status = XmlLiteGetElemNameToBufF(r, buffer, sizeof buffer); break;
-        case 'A': status = XmlLiteGetAttrValueToBufF(r, "k", buffer, sizeof buffer); break;
-        case 'V': status = XmlLiteGetElemValueToBufF(r, buffer, sizeof buffer); break;
-      }
-      const size_t colon = step.find(':');
-      EXPECT_EQ(std::stoi(step.substr(1, colon)), status);
-      if (colon != std::string::npos) {
-        EXPECT_EQ(step.substr(colon + 1), buffer);
-      }
-    }
+    Steps(r, c.steps);
     EXPECT_EQ(0, XmlLiteCloseReaderF(r));
   }
 }

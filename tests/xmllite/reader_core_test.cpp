@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <sstream>
 
 #include "fake_module.h"
+#include "steps.h"
 
 using fake::Elem;
 using fake::Empty;
@@ -42,30 +42,16 @@ class ReaderCore : public ::testing::Test {
     h_ = nullptr;
   }
   int reads() const { return fake::stats().reads; }
-  std::string Name() {
-    char buffer[64];
-    EXPECT_EQ(0, XmlLiteGetElemNameToBufF(h_, buffer, sizeof buffer));
-    return buffer;
-  }
-  std::string Value() {
-    char buffer[64] = "untouched";
-    EXPECT_EQ(0, XmlLiteGetElemValueToBufF(h_, buffer, sizeof buffer));
-    return buffer;
-  }
-  // Runs a sequence of calls: R read, P peek, E read end, S skip level; each
-  // followed by its expected status, e.g. "R0 P0 E30".
+  // Adds H held slot, C reads so far and F the pending empty-element end.
   void Steps(const std::string& steps) {
-    std::istringstream in(steps);
-    for (std::string step; in >> step;) {
-      SCOPED_TRACE(step);
-      const int expected = std::stoi(step.substr(1));
-      switch (step[0]) {
-        case 'R': EXPECT_EQ(expected, XmlLiteReadElemF(h_)); break;
-        case 'P': EXPECT_EQ(expected, XmlLitePeekElemF(h_)); break;
-        case 'E': EXPECT_EQ(expected, XmlLiteReadEndElemF(h_)); break;
-        case 'S': EXPECT_EQ(expected, XmlLiteSkipLevelF(h_)); break;
+    ::Steps(h_, steps, [this](char what, int n) {
+      switch (what) {
+        case 'H': EXPECT_EQ(static_cast<uint32_t>(n), held()) << "held"; break;
+        case 'C': EXPECT_EQ(n, reads()) << "reads"; break;
+        case 'F': EXPECT_EQ(n != 0, h_->emptyElementPending) << "pending end"; break;
+        default: ADD_FAILURE() << "unknown step " << what;
       }
-    }
+    });
   }
   uint32_t held() const { return h_->lookAheadType; }
   _XmlLiteReaderS* h_ = nullptr;
@@ -104,112 +90,44 @@ TEST_F(ReaderCore, NavigationTableByLookAheadState) {
 }
 
 TEST_F(ReaderCore, CallSequencesAndTheReadsTheyCost) {
-  // <r><a/><b>x</b></r>: the end of an empty element is reported without reading.
-  Open({Elem("r"), Empty("a"), Elem("b"), Text("x"), End(), End()});
-  Steps("R0 R0");
-  EXPECT_EQ("a", Name());
-  EXPECT_TRUE(h_->emptyElementPending);
-  Steps("R30");  // the reported end of a is now held
-  EXPECT_EQ(2, reads());
-  EXPECT_EQ(15u, held());
-  Steps("E0 R0 E30");  // the text x is held
-  EXPECT_EQ(3u, held());
-  EXPECT_EQ("x", Value());
-  Steps("E0 E0 R76");
-
-  // Declarations, comments and white space never reach the caller.
-  Open({Node{XmlNodeType_XmlDeclaration}, Node{XmlNodeType_Comment}, Node{XmlNodeType_Whitespace}, Elem("r"),
-        Node{XmlNodeType_Whitespace}, Node{XmlNodeType_Comment}, End(), Node{XmlNodeType_Comment},
-        Node{XmlNodeType_Whitespace}});
-  Steps("P0");
-  EXPECT_EQ(4, reads());
-  Steps("R0 E0");
-  EXPECT_EQ(7, reads());
-  Steps("R76");
-  EXPECT_EQ(0u, held());
-
-  // A peeked start stays held until read.
-  Open({Elem("a"), Elem("b"), End(), End()});
-  Steps("P0 P0 E30");
-  EXPECT_EQ(1u, held());
-  Steps("R0");
-  EXPECT_EQ(1, reads());
-  EXPECT_EQ("a", Name());
-  Steps("R0");
-  EXPECT_EQ(2, reads());
-  EXPECT_EQ("b", Name());
-
-  // Skipping a level: <r><a><b/><c>t</c></a><d/></r>.
-  Open({Elem("r"), Elem("a"), Empty("b"), Elem("c"), Text("t"), End(), End(), Empty("d"), End()});
-  Steps("R0 R0 S0");
-  EXPECT_EQ(7, reads());
-  Steps("R0");
-  EXPECT_EQ("d", Name());
-  Steps("S0");  // right after an empty element only the pending end is consumed
-  EXPECT_EQ(8, reads());
-  EXPECT_FALSE(h_->emptyElementPending);
-  Steps("E0 S76");
-
-  // After a peek, skipping consumes b, its end and </a> and keeps the start held.
-  Open({Elem("r"), Elem("a"), Empty("b"), End(), End()});
-  Steps("R0 P0 S0");
-  EXPECT_EQ(1u, held());
-  const int before = reads();
-  Steps("R0");
-  EXPECT_EQ(before, reads());
-  Steps("E0");
-}
-
-TEST_F(ReaderCore, EndOfInputAndFailureLeaveTheSlotAndKeepAnswering) {
-  Open({Elem("r"), Text("t")});
-  Steps("R0 E30");
-  h_->lookAheadType = 0;
-  for (int i = 0; i < 3; ++i) Steps("R76 P76 E76 S76");
-  EXPECT_EQ(0u, held());
-
-  Open({Elem("r"), Elem("a"), End()}, 2);
-  Steps("R0 R0");
-  for (int i = 0; i < 3; ++i) Steps("R255 E255 S255");
-  EXPECT_EQ(0u, held());
-  EXPECT_EQ("", Value());
-}
-
-TEST_F(ReaderCore, ElementValueAndWhatItLeavesHeld) {
+  const Node comment{XmlNodeType_Comment}, blank{XmlNodeType_Whitespace, u"", u"   "};
   const struct {
-    std::vector<Node> content;  // after the start of a
-    std::string value;
-    uint32_t held;
+    std::vector<Node> nodes;
+    const char* steps;
   } cases[] = {
-      {{Text("hello"), End()}, "hello", 0},
-      {{End()}, "", 15},
-      {{Node{XmlNodeType_Whitespace, u"", u"   "}, End()}, "", 15},
-      {{Elem("b"), Text("t"), End(), End()}, "", 1},
-      {{Node{XmlNodeType_CDATA, u"", u"c"}, End()}, "", 4},
-      {{Text("x"), Node{XmlNodeType_Comment}, Text("y"), End()}, "x", 0},
-      {{}, "", 0},  // end of input
+      // <r><a/><b>x</b></r>: the end of an empty element is reported, and then held, without reading.
+      {{Elem("r"), Empty("a"), Elem("b"), Text("x"), End(), End()},
+       "R0 R0 N0:a F1 R30 C2 H15 E0 R0 E30 H3 V0:x E0 E0 R76"},
+      // Declarations, comments and white space never reach the caller.
+      {{Node{XmlNodeType_XmlDeclaration}, comment, blank, Elem("r"), blank, comment, End(), comment, blank},
+       "P0 C4 R0 E0 C7 R76 H0"},
+      // A peeked start stays held until read.
+      {{Elem("a"), Elem("b"), End(), End()}, "P0 P0 E30 H1 R0 C1 N0:a R0 C2 N0:b"},
+      // Skipping a level; right after an empty element only its pending end.
+      {{Elem("r"), Elem("a"), Empty("b"), Elem("c"), Text("t"), End(), End(), Empty("d"), End()},
+       "R0 R0 S0 C7 R0 N0:d S0 C8 F0 E0 S76"},
+      // After a peek, skipping consumes b, its end and </a>; the start stays held.
+      {{Elem("r"), Elem("a"), Empty("b"), End(), End()}, "R0 P0 S0 H1 C4 R0 C4 E0"},
+      // End of input and failure keep answering and leave the slot empty.
+      {{Elem("r"), Text("t")}, "R0 E30 R30 H3 V0:t E76 R76 P76 E76 S76 R76 H0"},
+      // The element's value and what it leaves held.
+      {{Elem("a"), Text("hello"), End()}, "R0 V0:hello H0"},
+      {{Elem("a"), End()}, "R0 V0: H15"},
+      {{Elem("a"), blank, End()}, "R0 V0: H15"},
+      {{Elem("a"), Elem("b"), Text("t"), End(), End()}, "R0 V0: H1"},
+      {{Elem("a"), Node{XmlNodeType_CDATA, u"", u"c"}, End()}, "R0 V0: H4"},
+      {{Elem("a"), Text("x"), comment, Text("y"), End()}, "R0 V0:x H0 E30 V0:y E0"},  // y by the next step
+      {{Empty("a")}, "R0 V0: H15 C1 E0"},
+      {{Elem("a")}, "R0 V0: H0"},
   };
   for (const auto& c : cases) {
-    std::vector<Node> nodes{Elem("a")};
-    nodes.insert(nodes.end(), c.content.begin(), c.content.end());
-    Open(nodes);
-    Steps("R0");
-    EXPECT_EQ(c.value, Value());
-    EXPECT_EQ(c.held, held());
+    SCOPED_TRACE(c.steps);
+    Open(c.nodes);
+    Steps(c.steps);
   }
-  // <a>x<!--c-->y</a>: y is read by the next step, and a second call gives it.
-  Open({Elem("a"), Text("x"), Node{XmlNodeType_Comment}, Text("y"), End()});
-  Steps("R0");
-  EXPECT_EQ("x", Value());
-  Steps("E30");
-  EXPECT_EQ("y", Value());
-  Steps("E0");
-  // An empty element: its reported end is held, nothing read.
-  Open({Empty("a")});
-  Steps("R0");
-  EXPECT_EQ("", Value());
-  EXPECT_EQ(15u, held());
-  EXPECT_EQ(1, reads());
-  Steps("E0");
+  // A failing reader: 255 from then on, the slot empty, the value empty.
+  Open({Elem("r"), Elem("a"), End()}, 2);
+  Steps("R0 R0 R255 E255 S255 R255 E255 S255 H0 V0:");
 }
 
 TEST_F(ReaderCore, AttributesAndRefusals) {
@@ -219,7 +137,7 @@ TEST_F(ReaderCore, AttributesAndRefusals) {
   EXPECT_EQ(0, XmlLiteGetAttrValueToBufF(h_, "id", buffer, sizeof buffer));
   EXPECT_STREQ("42", buffer);
   EXPECT_TRUE(fake::stats().lastAttrNamespaceNull);
-  EXPECT_EQ("id", Name()) << "the reader stands on the attribute";
+  Steps("N0:id");  // the reader stands on the attribute
   std::strcpy(buffer, "untouched");
   EXPECT_EQ(30, XmlLiteGetAttrValueToBufF(h_, "missing", buffer, sizeof buffer));
   EXPECT_EQ(30, XmlLiteGetAttrValueToBufF(h_, nullptr, buffer, sizeof buffer));
