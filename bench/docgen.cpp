@@ -81,9 +81,15 @@ std::vector<Record> makeRecords(size_t targetBytes) {
     r.kind = rng.pick(kKinds);
     r.region = rng.pick(kRegions);
     r.status = rng.pick(kStatus);
-    r.customer = std::string(rng.pick(kFirst)) + " " + rng.pick(kLast) + rng.pick(kFirms);
+    // One draw per statement, so every compiler makes the same document.
+    r.customer = rng.pick(kFirst);
+    r.customer += ' ';
+    r.customer += rng.pick(kLast);
+    r.customer += rng.pick(kFirms);
     r.currency = rng.pick(kCurrencies);
-    std::snprintf(buf, sizeof buf, "%zu.%02zu", rng.below(100000), rng.below(100));
+    size_t units = rng.below(100000);
+    size_t cents = rng.below(100);
+    std::snprintf(buf, sizeof buf, "%zu.%02zu", units, cents);
     r.amount = buf;
     size_t words = 12 + rng.below(28);
     for (size_t w = 0; w < words; ++w) {

@@ -139,8 +139,13 @@ void onLibxml2Error(void* errors, xmlErrorPtr e) {
   // Failing to fetch an external subset is not a well-formedness matter:
   // neither reader fetches anything. libxml2 refuses namespace names that do
   // not parse as URIs; the Namespaces recommendation makes that no
-  // well-formedness error, and our reader takes them as they are.
+  // well-formedness error, and our reader takes them as they are. Validity
+  // problems (a default outside its enumeration) are reported as errors even
+  // without validation, and so is an undeclared entity after a parameter
+  // entity reference (under a warning code): neither makes a document
+  // malformed.
   if (!e || e->level < XML_ERR_ERROR || e->domain == XML_FROM_IO ||
+      e->domain == XML_FROM_VALID || e->code == XML_WAR_UNDECLARED_ENTITY ||
       (e->domain == XML_FROM_NAMESPACE && e->message &&
        std::strstr(e->message, "is not a valid URI")))
     return;
@@ -465,6 +470,13 @@ TEST(ReaderDiff, MalformedDocumentsAgreeOnRejection) {
     Walk ours = readOurs(bad), peer = readLibxml2(bad);
     rejected += !peer.accepted;
     if (ours.accepted == peer.accepted) continue;
+    // An undeclared parameter entity is itself a parameter entity reference,
+    // after which declarations need not be complete: only standalone='yes'
+    // makes it a well-formedness error. libxml2 stops at the first one.
+    if (ours.accepted && peer.error.compare(0, 12, "PEReference:") == 0 &&
+        bad.find("standalone='yes'") == std::string::npos &&
+        bad.find("standalone=\"yes\"") == std::string::npos)
+      continue;
     // libxml2 lets a DOCTYPE without white space before the name through,
     // and a version number without a digit after "1.".
     size_t p = bad.find("<!DOCTYPE");

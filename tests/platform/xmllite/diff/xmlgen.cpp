@@ -121,8 +121,15 @@ struct Gen {
     else out += rng.chance(50) ? "\n" : "\n  ";
   }
 
+  // One random draw per statement throughout: operand order is unspecified,
+  // and a seed must give the same document with every compiler.
   void comment() {
-    std::string c = rng.chance(20) ? "" : word() + " - " + word();
+    std::string c;
+    if (!rng.chance(20)) {
+      c = word();
+      c += " - ";
+      c += word();
+    }
     for (size_t i = 1; i < c.size(); ++i)
       if (c[i] == '-' && c[i - 1] == '-') c[i] = '_';
     out += "<!--" + c + (!c.empty() && c.back() == '-' ? ".-->" : "-->");
@@ -130,12 +137,23 @@ struct Gen {
 
   void pi() {
     out += "<?" + rng.pick(kPiTargets);
-    if (rng.chance(80)) out += " " + word() + (rng.chance(30) ? " ?x> y" : "");
+    if (rng.chance(80)) {
+      out += " " + word();
+      if (rng.chance(30)) out += " ?x> y";
+    }
     out += "?>";
   }
 
   void cdata() {
-    out += "<![CDATA[" + (rng.chance(50) ? "a < b && c ]] d" : word() + "<tag>&amp;" + word()) + "]]>";
+    out += "<![CDATA[";
+    if (rng.chance(50)) {
+      out += "a < b && c ]] d";
+    } else {
+      out += word();
+      out += "<tag>&amp;";
+      out += word();
+    }
+    out += "]]>";
   }
 
   void doctype(const std::string& rootName) {
@@ -329,7 +347,11 @@ std::string mutate(const std::string& doc, uint64_t seed, Mutation* kind) {
       break;
     }
     case Mutation::DeleteByte: d.erase(rng.below(d.size()), 1); break;
-    case Mutation::ReplaceByte: d[rng.below(d.size())] = static_cast<char>(rng.next() & 0xFF); break;
+    case Mutation::ReplaceByte: {
+      size_t at = rng.below(d.size());
+      d[at] = static_cast<char>(rng.next() & 0xFF);
+      break;
+    }
     case Mutation::MismatchTag: {
       size_t p = ends[rng.below(ends.size())] + 2;
       d[p] = d[p] == 'Z' ? 'Y' : 'Z';
