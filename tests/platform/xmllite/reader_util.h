@@ -3,35 +3,22 @@
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "../../support/mem_istream.h"
 #include "twxml/platform/xmllite.h"
 
 namespace twxml::test {
 
-class TestStream final : public IStream {
+// Serves data in reads of at most chunk bytes; reads at or past failAt fail.
+// Seeking and status stay unsupported, as for a plain sequential source.
+class TestStream final : public twtest::MemIStreamBase {
  public:
   explicit TestStream(std::string data, size_t chunk = SIZE_MAX, size_t failAt = SIZE_MAX)
       : data_(std::move(data)), chunk_(chunk), failAt_(failAt) {}
 
-  HRESULT QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_ISequentialStream || iid == IID_IStream) {
-      *out = static_cast<IStream*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG r = --refs_;
-    if (!r) delete this;
-    return r;
-  }
   HRESULT Read(void* buf, ULONG count, ULONG* read) override {
     if (pos_ >= failAt_) {
       if (read) *read = 0;
@@ -45,21 +32,14 @@ class TestStream final : public IStream {
   }
   HRESULT Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
   HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-  HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-  HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
-    return E_NOTIMPL;
-  }
   HRESULT Commit(DWORD) override { return E_NOTIMPL; }
-  HRESULT Revert() override { return E_NOTIMPL; }
-  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
   HRESULT Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
-  HRESULT Clone(IStream**) override { return E_NOTIMPL; }
+
+ protected:
+  size_t size() const override { return data_.size(); }
 
  private:
-  std::atomic<ULONG> refs_{1};
   std::string data_;
-  size_t pos_ = 0;
   size_t chunk_;
   size_t failAt_;
 };
