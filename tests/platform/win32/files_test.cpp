@@ -3,9 +3,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "twxml/platform/win32.h"
@@ -20,19 +20,13 @@ class Files : public testing::Test {
     char tmpl[] = "/tmp/twxml-files-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(tmpl));
     dir_ = tmpl;
+    std::ofstream(Path("f"), std::ios::binary) << "keep me";
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::permissions(dir_, fs::perms::all, ec);
-    fs::remove_all(dir_, ec);
-  }
+  void TearDown() override { fs::remove_all(dir_); }
   std::string Path(const char* name) const { return (dir_ / name).string(); }
-  static void Put(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-  }
-  static std::string Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string Text() const {  // what file "f" holds
+    std::ifstream in(Path("f"), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   static HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
     return CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
@@ -41,24 +35,23 @@ class Files : public testing::Test {
   fs::path dir_;
 };
 
+constexpr DWORD R = GENERIC_READ, W = GENERIC_WRITE, SR = FILE_SHARE_READ;
+
 TEST_F(Files, WriteSeekReadSizeRoundTrip) {
-  const std::string p = Path("a.bin");
-  HANDLE h = Open(p, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
+  HANDLE h = Open(Path("a"), R | W, 0, CREATE_NEW);
   ASSERT_NE(INVALID_HANDLE_VALUE, h);
   DWORD done = 0;
   ASSERT_TRUE(WriteFile(h, "hello world", 11, &done, nullptr));
   EXPECT_EQ(11u, done);
-  LARGE_INTEGER size{};
+  LARGE_INTEGER size{}, to{}, pos{};
   ASSERT_TRUE(GetFileSizeEx(h, &size));
   EXPECT_EQ(11, size.QuadPart);
-  LARGE_INTEGER to{}, pos{};
   to.QuadPart = 6;
   ASSERT_TRUE(SetFilePointerEx(h, to, &pos, FILE_BEGIN));
   EXPECT_EQ(6, pos.QuadPart);
   char buf[16] = {};
   ASSERT_TRUE(ReadFile(h, buf, sizeof buf, &done, nullptr));
-  EXPECT_EQ(5u, done);  // end of file: success with fewer bytes
-  EXPECT_EQ("world", std::string(buf, done));
+  EXPECT_EQ("world", std::string(buf, done));  // end of file: success with fewer bytes
   ASSERT_TRUE(ReadFile(h, buf, sizeof buf, &done, nullptr));
   EXPECT_EQ(0u, done);
   to.QuadPart = -3;
@@ -71,140 +64,107 @@ TEST_F(Files, WriteSeekReadSizeRoundTrip) {
   EXPECT_FALSE(SetFilePointerEx(h, to, &pos, 7));
   EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
   EXPECT_TRUE(CloseHandle(h));
-  EXPECT_EQ("hello world", Get(p));
 }
 
 TEST_F(Files, DispositionsAndErrors) {
-  const std::string p = Path("d.txt");
-  SetLastError(0);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(p, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE,
-            Open(Path("no/such/dir/x"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
-  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(Path("nodir/x"), GENERIC_WRITE, 0, CREATE_ALWAYS));
-  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(dir_.string(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
-  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(dir_.string(), GENERIC_WRITE, 0, OPEN_EXISTING));
-  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  const struct {
+    std::string path;
+    DWORD access, share, disposition, error;  // 0 and 183 (it existed): opens
+    const char* after;                        // content of "f" afterwards
+  } cases[] = {
+      {Path("missing"), R, SR, OPEN_EXISTING, ERROR_FILE_NOT_FOUND, "keep me"},
+      {Path("missing"), W, 0, TRUNCATE_EXISTING, ERROR_FILE_NOT_FOUND, "keep me"},
+      {Path("no/such/dir/x"), R, SR, OPEN_EXISTING, ERROR_PATH_NOT_FOUND, "keep me"},
+      {Path("nodir/x"), W, 0, CREATE_ALWAYS, ERROR_PATH_NOT_FOUND, "keep me"},
+      {"", R, 0, OPEN_EXISTING, ERROR_PATH_NOT_FOUND, "keep me"},
+      {dir_.string(), R, SR, OPEN_EXISTING, ERROR_ACCESS_DENIED, "keep me"},
+      {dir_.string(), W, 0, OPEN_EXISTING, ERROR_ACCESS_DENIED, "keep me"},
+      {Path("f"), R, 0, 99, ERROR_INVALID_PARAMETER, "keep me"},
+      {Path("f"), R, 0, TRUNCATE_EXISTING, ERROR_INVALID_PARAMETER, "keep me"},
+      {Path("f"), W, 0, CREATE_NEW, ERROR_FILE_EXISTS, "keep me"},
+      {Path("f"), W, 0, OPEN_ALWAYS, 183, "keep me"},  // existing: kept, reported
+      {Path("f"), W, 0, TRUNCATE_EXISTING, 0, ""},
+      {Path("f"), W, 0, CREATE_ALWAYS, 183, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path + " " + std::to_string(c.disposition));
+    std::ofstream(Path("f"), std::ios::binary) << "keep me";
+    SetLastError(0);
+    HANDLE h = Open(c.path, c.access, c.share, c.disposition);
+    EXPECT_EQ(c.error, GetLastError());
+    EXPECT_EQ(c.error == 0 || c.error == 183, h != INVALID_HANDLE_VALUE);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    EXPECT_EQ(c.after, Text());
+  }
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(nullptr, R, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open("", GENERIC_READ, 0, OPEN_EXISTING));
-  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(p, GENERIC_READ, 0, 99));
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(p, GENERIC_READ, 0, TRUNCATE_EXISTING));
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-
-  Put(p, "old content");
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(p, GENERIC_WRITE, 0, CREATE_NEW));
-  EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
-  HANDLE h = Open(p, GENERIC_WRITE, 0, OPEN_ALWAYS);  // existing: kept, reported
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  EXPECT_EQ(183u, GetLastError());
-  CloseHandle(h);
-  EXPECT_EQ("old content", Get(p));
-  h = Open(p, GENERIC_WRITE, 0, TRUNCATE_EXISTING);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  CloseHandle(h);
-  EXPECT_EQ("", Get(p));
-  Put(p, "again");
-  h = Open(p, GENERIC_WRITE, 0, CREATE_ALWAYS);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  CloseHandle(h);
-  EXPECT_EQ("", Get(p));
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(Path("missing"), GENERIC_WRITE, 0, TRUNCATE_EXISTING));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-}
-
-TEST_F(Files, AccessChecks) {
-  const std::string p = Path("ro.txt");
-  Put(p, "data");
-  HANDLE r = Open(p, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-  ASSERT_NE(INVALID_HANDLE_VALUE, r);
+  // Access rights: the handle's, then the file's permission bits.
   DWORD done = 7;
-  SetLastError(0);
+  char c;
+  HANDLE r = Open(Path("f"), R, SR, OPEN_EXISTING);
   EXPECT_FALSE(WriteFile(r, "x", 1, &done, nullptr));
   EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
   EXPECT_EQ(0u, done);
-  char c;
   EXPECT_FALSE(ReadFile(r, nullptr, 1, &done, nullptr));
   EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
   CloseHandle(r);
-  HANDLE w = Open(p, GENERIC_WRITE, 0, OPEN_EXISTING);
-  ASSERT_NE(INVALID_HANDLE_VALUE, w);
+  HANDLE w = Open(Path("f"), W, 0, OPEN_EXISTING);
   EXPECT_FALSE(ReadFile(w, &c, 1, &done, nullptr));
   EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
   CloseHandle(w);
-}
-
-TEST_F(Files, PermissionBits) {
-  if (geteuid() == 0) GTEST_SKIP() << "permission bits do not bind root";
-  const std::string p = Path("ro.txt");
-  Put(p, "data");
-  chmod(p.c_str(), 0444);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(p, GENERIC_WRITE, 0, OPEN_EXISTING));
+  if (geteuid() == 0) return;  // permission bits do not bind root
+  chmod(Path("f").c_str(), 0444);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(Path("f"), W, 0, OPEN_EXISTING));
   EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-  chmod(p.c_str(), 0000);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(p, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  chmod(Path("f").c_str(), 0000);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(Path("f"), R, SR, OPEN_EXISTING));
   EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
 }
 
 TEST_F(Files, ShareModes) {
-  const std::string p = Path("shared.txt");
-  Put(p, "keep me");
+  const std::string p = Path("f");
+  auto refused = [&](DWORD access, DWORD share, DWORD disposition = OPEN_EXISTING) {
+    SetLastError(0);
+    const bool no = Open(p, access, share, disposition) == INVALID_HANDLE_VALUE;
+    return no && GetLastError() == ERROR_SHARING_VIOLATION;
+  };
   // A writer that shares reading excludes writers and readers that do not allow writing.
-  HANDLE w = Open(p, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+  HANDLE w = Open(p, W, SR, OPEN_EXISTING);
   ASSERT_NE(INVALID_HANDLE_VALUE, w);
-  SetLastError(0);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(p, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING));
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(p, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
-  // A refused CREATE_ALWAYS leaves the file alone.
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(p, GENERIC_WRITE, 0, CREATE_ALWAYS));
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
-  EXPECT_EQ("keep me", Get(p));
-  HANDLE tolerant = Open(p, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+  EXPECT_TRUE(refused(W, SR));
+  EXPECT_TRUE(refused(R, SR));
+  EXPECT_TRUE(refused(W, 0, CREATE_ALWAYS));
+  EXPECT_EQ("keep me", Text());  // a refused CREATE_ALWAYS leaves the file alone
+  HANDLE tolerant = Open(p, R, SR | FILE_SHARE_WRITE, OPEN_EXISTING);
   EXPECT_NE(INVALID_HANDLE_VALUE, tolerant);
   CloseHandle(tolerant);
   EXPECT_TRUE(CloseHandle(w));
-
-  // Readers that share reading coexist and keep writers out.
-  HANDLE r1 = Open(p, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-  HANDLE r2 = Open(p, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  // Readers that share reading coexist and keep writers out until the last closes.
+  HANDLE r1 = Open(p, R, SR, OPEN_EXISTING), r2 = Open(p, R, SR, OPEN_EXISTING);
   ASSERT_NE(INVALID_HANDLE_VALUE, r1);
   ASSERT_NE(INVALID_HANDLE_VALUE, r2);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(p, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING));
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
+  EXPECT_TRUE(refused(W, SR));
   CloseHandle(r1);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(p, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING));
+  EXPECT_TRUE(refused(W, SR));
   CloseHandle(r2);
-  // An exclusive reader keeps other readers out too.
-  HANDLE excl = Open(p, GENERIC_READ, 0, OPEN_EXISTING);
+  HANDLE excl = Open(p, R, 0, OPEN_EXISTING);  // an exclusive reader keeps readers out too
   ASSERT_NE(INVALID_HANDLE_VALUE, excl);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(p, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  EXPECT_TRUE(refused(R, SR));
   CloseHandle(excl);
-  // All closed: a writer gets in.
-  w = Open(p, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+  w = Open(p, W, SR, OPEN_EXISTING);
   EXPECT_NE(INVALID_HANDLE_VALUE, w);
   CloseHandle(w);
 }
 
-TEST_F(Files, GarbageAndClosedHandles) {
-  const std::string p = Path("h.txt");
-  Put(p, "x");
-  HANDLE h = Open(p, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+TEST_F(Files, GarbageAndClosedHandlesAndPerThreadError) {
+  HANDLE h = Open(Path("f"), R, SR, OPEN_EXISTING);
   ASSERT_TRUE(CloseHandle(h));
   char buf[4];
   DWORD done = 5;
   LARGE_INTEGER size{};
   int local = 0;
-  const HANDLE bad[] = {nullptr, INVALID_HANDLE_VALUE, h, reinterpret_cast<HANDLE>(0x1234),
-                        &local};
-  for (HANDLE b : bad) {
+  for (HANDLE b : {HANDLE(nullptr), INVALID_HANDLE_VALUE, h, reinterpret_cast<HANDLE>(0x1234),
+                   static_cast<HANDLE>(&local)}) {
     SetLastError(0);
     EXPECT_FALSE(ReadFile(b, buf, 1, &done, nullptr));
     EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
@@ -216,9 +176,6 @@ TEST_F(Files, GarbageAndClosedHandles) {
     EXPECT_FALSE(CloseHandle(b));
     EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
   }
-}
-
-TEST_F(Files, LastErrorIsPerThread) {
   SetLastError(77);
   std::thread([] {
     EXPECT_EQ(0u, GetLastError());
