@@ -10,67 +10,48 @@
 
 namespace {
 
-using u16 = std::u16string;
-
-// Converts into a buffer of `size` bytes surrounded by guard bytes.
-std::pair<int, std::string> IntoBuffer(const WCHAR* text, unsigned size) {
+// Converts into a buffer of `size` bytes between guard bytes: status and text.
+std::pair<int, std::string> Into(const WCHAR* text, unsigned size) {
   std::string space(size + 8, '#');
   const int rc = VarCnvBStrToStrBufF(text, space.data() + 4, size);
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ('#', space[static_cast<size_t>(i)]);
-    EXPECT_EQ('#', space[space.size() - 1 - static_cast<size_t>(i)]);
-  }
+  EXPECT_EQ("####", space.substr(0, 4));
+  EXPECT_EQ("####", space.substr(space.size() - 4));
   if (size == 0) return {rc, ""};
-  const char* at = space.data() + 4;
-  EXPECT_NE(nullptr, std::memchr(at, 0, size)) << "not terminated inside the buffer";
-  return {rc, std::string(at)};
+  EXPECT_NE(nullptr, std::memchr(space.data() + 4, 0, size)) << "not terminated inside the buffer";
+  return {rc, std::string(space.data() + 4)};
 }
+std::pair<int, std::string> P(int rc, const char* s) { return {rc, s}; }
 
-TEST(VarCnv, CopiesOwnedByTheReceiver) {
+TEST(VarCnv, CopiesAndBufferCutsOnCharacterBoundaries) {
   char* out = reinterpret_cast<char*>(1);
   ASSERT_EQ(0, VarCnvBStrToStrF(u"caf\u00e9 \U0001F600", &out));
   EXPECT_STREQ("caf\xC3\xA9 \xF0\x9F\x98\x80", out);
   EXPECT_EQ(0, MemFreeF(out));
-  ASSERT_EQ(0, VarCnvBStrToStrF(u"", &out));
-  EXPECT_STREQ("", out);
-  MemFreeF(out);
   out = reinterpret_cast<char*>(1);
   EXPECT_NE(0, VarCnvBStrToStrF(nullptr, &out));
   EXPECT_EQ(nullptr, out);
   EXPECT_NE(0, VarCnvBStrToStrF(u"x", nullptr));
-}
 
-TEST(VarCnv, BufferCutsOnCharacterBoundaries) {
-  EXPECT_EQ(std::make_pair(0, std::string("abc")), IntoBuffer(u"abc", 4));
-  EXPECT_EQ(std::make_pair(30, std::string("ab")), IntoBuffer(u"abc", 3));
-  EXPECT_EQ(std::make_pair(30, std::string("")), IntoBuffer(u"abc", 1));
-  EXPECT_EQ(std::make_pair(0, std::string("")), IntoBuffer(u"", 1));
-  EXPECT_EQ(std::make_pair(0, std::string("")), IntoBuffer(nullptr, 4));
-  // é is two bytes: never half of it.
-  EXPECT_EQ(std::make_pair(30, std::string("a")), IntoBuffer(u"a\u00e9", 3));
-  EXPECT_EQ(std::make_pair(0, std::string("a\xC3\xA9")), IntoBuffer(u"a\u00e9", 4));
-  // A surrogate pair is four bytes: all or nothing.
-  for (unsigned size = 2; size <= 5; ++size) {
-    const auto r = IntoBuffer(u"a\U0001F600", size);
-    EXPECT_EQ(size == 6 ? 0 : 30, r.first);
-    EXPECT_EQ("a", r.second);
-  }
-  EXPECT_EQ(std::make_pair(0, std::string("a\xF0\x9F\x98\x80")), IntoBuffer(u"a\U0001F600", 6));
-  // Three-byte characters at every cut.
-  const WCHAR* jp = u"\u65e5\u672c\u8a9e";
-  for (unsigned size = 1; size <= 10; ++size) {
-    const auto r = IntoBuffer(jp, size);
+  const std::u16string lone{u'x', char16_t(0xD800)};  // replaced, then cut like any other
+  const struct {
+    const WCHAR* in;
+    unsigned size;
+    std::pair<int, std::string> want;
+  } cases[] = {
+      {u"abc", 4, P(0, "abc")},           {u"abc", 3, P(30, "ab")},
+      {u"abc", 1, P(30, "")},             {u"", 1, P(0, "")},
+      {nullptr, 4, P(0, "")},             {u"a\u00e9", 3, P(30, "a")},
+      {u"a\u00e9", 4, P(0, "a\xC3\xA9")}, {u"a\U0001F600", 5, P(30, "a")},
+      {u"a\U0001F600", 2, P(30, "a")},    {u"a\U0001F600", 6, P(0, "a\xF0\x9F\x98\x80")},
+      {lone.c_str(), 5, P(0, "x\xEF\xBF\xBD")}, {lone.c_str(), 4, P(30, "x")},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.want, Into(c.in, c.size)) << c.size;
+  for (unsigned size = 1; size <= 10; ++size) {  // three-byte characters at every cut
+    const auto r = Into(u"\u65e5\u672c\u8a9e", size);
     EXPECT_EQ(size >= 10 ? 0 : 30, r.first);
     EXPECT_EQ(((size - 1) / 3) * 3, r.second.size());
   }
-  // A lone surrogate becomes the replacement character, cut like any other.
-  const u16 lone{u'x', char16_t(0xD800)};
-  EXPECT_EQ(std::make_pair(0, std::string("x\xEF\xBF\xBD")), IntoBuffer(lone.c_str(), 5));
-  EXPECT_EQ(std::make_pair(30, std::string("x")), IntoBuffer(lone.c_str(), 4));
-}
-
-TEST(VarCnv, NullOrEmptyBufferWritesNothing) {
-  EXPECT_EQ(30, IntoBuffer(u"abc", 0).first);
+  EXPECT_EQ(30, Into(u"abc", 0).first);
   EXPECT_EQ(30, VarCnvBStrToStrBufF(u"abc", nullptr, 10));
 }
 
@@ -79,17 +60,17 @@ TEST(VarCnv, FollowsTheThreadCodePage) {
   if (sjis == nullptr) GTEST_SKIP() << "cannot build a Shift-JIS locale here";
   std::thread([sjis] {
     twtest::ThreadLocale scope(sjis);
-    EXPECT_EQ(std::make_pair(0, std::string("a\x93\xFA")), IntoBuffer(u"a\u65e5", 4));
-    EXPECT_EQ(std::make_pair(30, std::string("a")), IntoBuffer(u"a\u65e5", 3));
+    EXPECT_EQ(P(0, "a\x93\xFA"), Into(u"a\u65e5", 4));
+    EXPECT_EQ(P(30, "a"), Into(u"a\u65e5", 3));
     for (unsigned size = 1; size <= 8; ++size) {
-      const auto r = IntoBuffer(u"\u65e5\u672c\u8a9e", size);
+      const auto r = Into(u"\u65e5\u672c\u8a9e", size);
       EXPECT_EQ(size >= 7 ? 0 : 30, r.first);
-      EXPECT_EQ(((size - 1) / 2) * 2 > 6 ? 6 : ((size - 1) / 2) * 2, r.second.size());
+      EXPECT_EQ(std::min(6u, ((size - 1) / 2) * 2), r.second.size());
     }
     // Unmappable: one default character, kept or cut whole.
-    EXPECT_EQ(std::make_pair(0, std::string("a?")), IntoBuffer(u"a\U0001F600", 3));
-    EXPECT_EQ(std::make_pair(30, std::string("a?")), IntoBuffer(u"a\U0001F600b", 3));
-    EXPECT_EQ(std::make_pair(30, std::string("a")), IntoBuffer(u"a\U0001F600b", 2));
+    EXPECT_EQ(P(0, "a?"), Into(u"a\U0001F600", 3));
+    EXPECT_EQ(P(30, "a?"), Into(u"a\U0001F600b", 3));
+    EXPECT_EQ(P(30, "a"), Into(u"a\U0001F600b", 2));
     char* out = nullptr;
     ASSERT_EQ(0, VarCnvBStrToStrF(u"\u65e5\u672c", &out));
     EXPECT_STREQ("\x93\xFA\x96\x7B", out);

@@ -1,8 +1,7 @@
-// Kernel memory and the buffer check.
+// Kernel memory, the buffer check and the string builder.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sys/mman.h>
@@ -16,84 +15,25 @@ namespace {
 
 const size_t kPage = static_cast<size_t>(sysconf(_SC_PAGESIZE));
 
-TEST(Memory, AllocAndFree) {
-  void* p = MemAllocP(100);
-  ASSERT_NE(nullptr, p);
-  std::memset(p, 0xAB, 100);
-  EXPECT_EQ(0, MemFreeF(p));
-  p = MemAllocP(0);
+TEST(Memory, AllocFreeAndExhaustion) {
+  void* p = MemAllocP(0);
   EXPECT_NE(nullptr, p);
   EXPECT_EQ(0, MemFreeF(p));
   EXPECT_EQ(0, MemFreeF(nullptr));
   EXPECT_EQ(nullptr, MemAllocP(~size_t(0) / 2));  // exhausted: null, no fault
 }
 
-TEST(SafeChk, AcceptsLiveMemory) {
+TEST(SafeChk, LiveMemoryFromEveryKindOfStorageAndThread) {
   char stack[64] = {};
-  EXPECT_EQ(0, SafeChkBufF(stack, sizeof stack));
   static char global[128];
-  EXPECT_EQ(0, SafeChkBufF(global, sizeof global));
   std::unique_ptr<char[]> small(new char[24]);
-  EXPECT_EQ(0, SafeChkBufF(small.get(), 24));
   std::vector<char> large(8 << 20);  // a mapping of its own
-  EXPECT_EQ(0, SafeChkBufF(large.data(), large.size()));
-  void* block = MemAllocP(48);
-  EXPECT_EQ(0, SafeChkBufF(block, 48));
-  MemFreeF(block);
-  // Memory of another thread's heap.
-  void* other = nullptr;
-  std::thread([&other] { other = MemAllocP(64); }).join();
-  EXPECT_EQ(0, SafeChkBufF(other, 64));
-  MemFreeF(other);
+  EXPECT_EQ(0, SafeChkBufF(stack, sizeof stack));
   EXPECT_EQ(0, SafeChkBufF(stack, 0));
-}
-
-TEST(SafeChk, RefusesBadAddresses) {
-  EXPECT_NE(0, SafeChkBufF(nullptr, 1));
-  EXPECT_NE(0, SafeChkBufF(nullptr, 0));
-  const uintptr_t garbage[] = {1, 0x10, 0xFFF, 0x1000, 0xdeadbeef00ull, 0x7fffffffffffull,
-                               ~uintptr_t(0) - 8, 0xffffffffff600000ull};
-  for (uintptr_t g : garbage) {
-    EXPECT_NE(0, SafeChkBufF(reinterpret_cast<void*>(g), 8)) << std::hex << g;
-  }
-  char stack[16] = {};
-  EXPECT_NE(0, SafeChkBufF(stack, ~size_t(0)));  // wraps around
-  // Read-only memory: a string literal and a read-only mapping.
-  EXPECT_NE(0, SafeChkBufF("literal text in a read-only segment", 8));
-  void* ro = mmap(nullptr, kPage, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(MAP_FAILED, ro);
-  EXPECT_NE(0, SafeChkBufF(ro, 8));
-  munmap(ro, kPage);
-}
-
-TEST(SafeChk, SeesUnmappedMemory) {
-  // A shared mapping followed by an inaccessible page, checked, then unmapped.
-  char* space = static_cast<char*>(
-      mmap(nullptr, 3 * kPage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-  ASSERT_NE(MAP_FAILED, static_cast<void*>(space));
-  char* shared = static_cast<char*>(mmap(space, 2 * kPage, PROT_READ | PROT_WRITE,
-                                         MAP_SHARED | MAP_ANONYMOUS | MAP_FIXED, -1, 0));
-  ASSERT_EQ(space, shared);
-  EXPECT_EQ(0, SafeChkBufF(shared, 2 * kPage));
-  EXPECT_NE(0, SafeChkBufF(shared + kPage, kPage + 1));  // runs into the guard
-  munmap(space + 2 * kPage, kPage);
-  munmap(shared, 2 * kPage);
-  EXPECT_NE(0, SafeChkBufF(shared, 16));
-
-  // A private page between inaccessible guards, checked, then unmapped.
-  char* region = static_cast<char*>(
-      mmap(nullptr, 3 * kPage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-  ASSERT_NE(MAP_FAILED, static_cast<void*>(region));
-  ASSERT_EQ(0, mprotect(region + kPage, kPage, PROT_READ | PROT_WRITE));
-  EXPECT_EQ(0, SafeChkBufF(region + kPage, kPage));
-  EXPECT_NE(0, SafeChkBufF(region, 8));
-  EXPECT_NE(0, SafeChkBufF(region + kPage + 8, kPage));
-  munmap(region + kPage, kPage);
-  EXPECT_NE(0, SafeChkBufF(region + kPage, 8));
-  munmap(region, 3 * kPage);
-}
-
-TEST(SafeChk, ManyThreadsAtOnce) {
+  EXPECT_EQ(0, SafeChkBufF(global, sizeof global));
+  EXPECT_EQ(0, SafeChkBufF(small.get(), 24));
+  EXPECT_EQ(0, SafeChkBufF(large.data(), large.size()));
+  // Many threads at once, each checking its own heap blocks and garbage.
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
@@ -108,9 +48,47 @@ TEST(SafeChk, ManyThreadsAtOnce) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(0, wrong.load());
+  void* other = nullptr;  // another thread's heap
+  std::thread([&other] { other = MemAllocP(64); }).join();
+  EXPECT_EQ(0, SafeChkBufF(other, 64));
+  MemFreeF(other);
 }
 
-TEST(StringBuilder, GrowsAcrossManyAppends) {
+TEST(SafeChk, RefusesNullGarbageReadOnlyAndUnmappedMemory) {
+  EXPECT_NE(0, SafeChkBufF(nullptr, 1));
+  EXPECT_NE(0, SafeChkBufF(nullptr, 0));
+  for (uintptr_t g : {uintptr_t(1), uintptr_t(0xFFF), uintptr_t(0x1000), uintptr_t(0xdeadbeef00ull),
+                      uintptr_t(0x7fffffffffffull), ~uintptr_t(0) - 8, uintptr_t(0xffffffffff600000ull)}) {
+    EXPECT_NE(0, SafeChkBufF(reinterpret_cast<void*>(g), 8)) << std::hex << g;
+  }
+  char stack[16] = {};
+  EXPECT_NE(0, SafeChkBufF(stack, ~size_t(0)));  // wraps around
+  EXPECT_NE(0, SafeChkBufF("literal text in a read-only segment", 8));
+  void* ro = mmap(nullptr, kPage, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(MAP_FAILED, ro);
+  EXPECT_NE(0, SafeChkBufF(ro, 8));
+  munmap(ro, kPage);
+  // A private page between inaccessible guards, checked, then unmapped.
+  char* region = static_cast<char*>(
+      mmap(nullptr, 3 * kPage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(MAP_FAILED, static_cast<void*>(region));
+  ASSERT_EQ(0, mprotect(region + kPage, kPage, PROT_READ | PROT_WRITE));
+  EXPECT_EQ(0, SafeChkBufF(region + kPage, kPage));
+  EXPECT_NE(0, SafeChkBufF(region, 8));
+  EXPECT_NE(0, SafeChkBufF(region + kPage + 8, kPage));  // runs into the guard
+  munmap(region + kPage, kPage);
+  EXPECT_NE(0, SafeChkBufF(region + kPage, 8));
+  munmap(region, 3 * kPage);
+  // Shared mappings are checked too.
+  char* shared = static_cast<char*>(
+      mmap(nullptr, kPage, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(MAP_FAILED, static_cast<void*>(shared));
+  EXPECT_EQ(0, SafeChkBufF(shared, kPage));
+  munmap(shared, kPage);
+  EXPECT_NE(0, SafeChkBufF(shared, 16));
+}
+
+TEST(StringBuilder, GrowsAcrossManyAppendsAndKeepsZeroBytes) {
   StringBuilder sb(16);
   std::string expect;
   for (int i = 0; i < 20000; ++i) {
@@ -119,34 +97,24 @@ TEST(StringBuilder, GrowsAcrossManyAppends) {
     ASSERT_EQ(0, sb.Append(piece.data(), static_cast<unsigned>(piece.size())));
     expect += piece;
   }
-  EXPECT_EQ(expect.size(), sb.GetLength());
-  EXPECT_EQ(0, std::memcmp(expect.data(), sb.GetData(), expect.size()));
+  EXPECT_EQ(expect, std::string(sb.GetData(), sb.GetLength()));
   char* text = sb.AllocText(true);
-  ASSERT_NE(nullptr, text);
   EXPECT_EQ(expect, std::string(text));
   MemFreeF(text);
 
-  // Embedded zero bytes are kept; the copy is still terminated after them.
-  StringBuilder z(32768);
+  StringBuilder z(0);  // no initial storage at all
   ASSERT_EQ(0, z.Append("a\0b", 3));
-  EXPECT_EQ(3u, z.GetLength());
   text = z.AllocText(true);
-  EXPECT_EQ(0, std::memcmp(text, "a\0b\0", 4));
+  EXPECT_EQ(0, std::memcmp(text, "a\0b\0", 4));  // terminated after the zero byte
   MemFreeF(text);
   EXPECT_EQ(0, z.Append(nullptr, 0));
   EXPECT_NE(0, z.Append(nullptr, 5));
   EXPECT_EQ(3u, z.GetLength());
   z.Clear();
-  EXPECT_EQ(0u, z.GetLength());
   text = z.AllocText(true);
   EXPECT_STREQ("", text);
   MemFreeF(text);
-
-  StringBuilder empty(0);  // no initial storage at all
-  EXPECT_EQ(0, empty.Append("xyz", 3));
-  EXPECT_EQ(std::string("xyz"), std::string(empty.GetData(), empty.GetLength()));
-  // Deleting through the virtual destructor.
-  std::unique_ptr<StringBuilder> owned(new StringBuilder(32768));
+  std::unique_ptr<StringBuilder> owned(new StringBuilder(32768));  // virtual destructor
   owned->Append("x", 1);
 }
 

@@ -13,57 +13,50 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::unique_ptr<KxStream> Own(KxStream* s) { return std::unique_ptr<KxStream>(s); }
+using Stream = std::unique_ptr<KxStream>;
+std::string Mem(KxStream& s) { return std::string(s.GetMemP(), s.GetSizeUl()); }
+std::string Copy(KxStream& s, unsigned* size = nullptr) {
+  char* c = s.AllocMemP(size);
+  std::string out = c ? c : "<null>";
+  MemFreeF(c);
+  return out;
+}
 
-// Overrides only the pure operations; optionally shows memory.
-class MinimalStream : public KxStream {
- public:
-  explicit MinimalStream(char* mem = nullptr, unsigned size = 0) : mem_(mem), size_(size) {}
+// Overrides only the pure operations; shows memory when given some.
+struct MinimalStream : KxStream {
+  MinimalStream(char* mem, unsigned size) : mem_(mem), size_(size) {}
   int WriteF(void*, unsigned) override { return 1; }
   int ReadF(void*, unsigned) override { return 1; }
   unsigned GetSizeUl() override { return size_; }
   int RewindF() override { return 0; }
   char* GetMemP() override { return mem_ ? mem_ : KxStream::GetMemP(); }
-
- private:
   char* mem_;
   unsigned size_;
 };
 
 TEST(KxStreamBase, DefaultsAndAllocMem) {
-  MinimalStream none(nullptr, 17);
-  EXPECT_EQ(nullptr, none.GetMemP());
-  EXPECT_EQ(17u, none.GetContentSizeUl());  // through the table
-  unsigned size = 99;
-  EXPECT_EQ(nullptr, none.AllocMemP(&size));
-  EXPECT_EQ(99u, size);  // untouched
-
   char bytes[] = "abc";
-  MinimalStream empty(bytes, 0);
-  char* copy = empty.AllocMemP(&size);
-  ASSERT_NE(nullptr, copy);
+  MinimalStream none(nullptr, 17), empty(bytes, 0), some(bytes, 2);
+  EXPECT_EQ(nullptr, none.GetMemP());
+  EXPECT_EQ(17u, none.GetContentSizeUl());
+  unsigned size = 99;
+  EXPECT_EQ("<null>", Copy(none, &size));
+  EXPECT_EQ(99u, size);  // untouched
+  EXPECT_EQ("", Copy(empty, &size));
   EXPECT_EQ(0u, size);
-  EXPECT_EQ(0, copy[0]);
-  MemFreeF(copy);
-
-  MinimalStream some(bytes, 2);
-  copy = some.AllocMemP(nullptr);
-  EXPECT_STREQ("ab", copy);
-  MemFreeF(copy);
+  EXPECT_EQ("ab", Copy(some));
 }
 
 TEST(MemStream, ReaderReadsCallerBytesInPlace) {
   char text[] = "0123456789";
   int status = -5;
-  auto s = Own(StreamCreateMemStreamP(text, 10, "", 0, 0, &status));
+  Stream s(StreamCreateMemStreamP(text, 10, "", 0, 0, &status));
   ASSERT_NE(nullptr, s);
   EXPECT_EQ(0, status);
   EXPECT_EQ(text, s->GetMemP());  // not copied
-  EXPECT_EQ(10u, s->GetSizeUl());
   EXPECT_EQ(10u, s->GetContentSizeUl());
   char buf[8] = {};
   EXPECT_EQ(0, s->ReadF(buf, 4));
-  EXPECT_EQ("0123", std::string(buf, 4));
   EXPECT_EQ(0, s->ReadF(buf, 4));
   EXPECT_EQ("4567", std::string(buf, 4));
   EXPECT_NE(0, s->ReadF(buf, 4));  // only two left: delivered, but not "exactly"
@@ -75,83 +68,58 @@ TEST(MemStream, ReaderReadsCallerBytesInPlace) {
   EXPECT_EQ("01234567", std::string(buf, 8));
   EXPECT_NE(0, s->WriteF(buf, 1));  // a reader takes no bytes
   unsigned size = 0;
-  char* copy = s->AllocMemP(&size);
+  EXPECT_EQ("0123456789", Copy(*s, &size));
   EXPECT_EQ(10u, size);
-  EXPECT_STREQ("0123456789", copy);
-  MemFreeF(copy);
   s.reset();
   EXPECT_STREQ("0123456789", text);  // the caller's bytes stay the caller's
 }
 
-TEST(MemStream, WriterGrowsAndOwnsItsMemory) {
+TEST(MemStream, WriterGrowsOwnsItsMemoryAndAlwaysWritesStatus) {
   int status = -5;
-  auto s = Own(StreamCreateMemStreamP(nullptr, 16, "", 1, 1, &status));
+  Stream s(StreamCreateMemStreamP(nullptr, 16, "", 1, 1, &status));
   ASSERT_NE(nullptr, s);
   EXPECT_EQ(0, status);
-  EXPECT_EQ(0u, s->GetSizeUl());
   unsigned size = 7;
-  char* copy = s->AllocMemP(&size);  // nothing written yet: the empty text
-  ASSERT_NE(nullptr, copy);
+  EXPECT_EQ("", Copy(*s, &size));  // nothing written yet: the empty text
   EXPECT_EQ(0u, size);
-  MemFreeF(copy);
   std::string expect;
   for (int i = 0; i < 5000; ++i) {
     std::string piece = "<e n=\"" + std::to_string(i) + "\"/>";
     ASSERT_EQ(0, s->WriteF(piece.data(), static_cast<unsigned>(piece.size())));
     expect += piece;
   }
-  EXPECT_EQ(expect.size(), s->GetSizeUl());
-  EXPECT_EQ(expect, std::string(s->GetMemP(), s->GetSizeUl()));
-  copy = s->AllocMemP(&size);
-  EXPECT_EQ(expect, std::string(copy));
-  MemFreeF(copy);
-  // What was written can be read back.
+  EXPECT_EQ(expect, Mem(*s));
+  EXPECT_EQ(expect, Copy(*s));
   char buf[6];
-  EXPECT_EQ(0, s->ReadF(buf, 6));
+  EXPECT_EQ(0, s->ReadF(buf, 6));  // what was written can be read back
   EXPECT_EQ("<e n=\"", std::string(buf, 6));
   EXPECT_EQ(0, s->WriteF(nullptr, 0));
   EXPECT_NE(0, s->WriteF(nullptr, 3));
-}
 
-TEST(MemStream, StatusIsAlwaysWritten) {
-  int status = -5;
   EXPECT_EQ(nullptr, StreamCreateMemStreamP(nullptr, 16, "", 0, 0, &status));
   EXPECT_EQ(TWXML_E_CREATE, status);
   status = -5;
   EXPECT_EQ(nullptr, StreamCreateMemStreamP(nullptr, 1ul << 40, "", 1, 1, &status));
   EXPECT_NE(0, status);
   EXPECT_NE(-5, status);
-  status = -5;
-  auto s = Own(StreamCreateMemStreamP(nullptr, 0, nullptr, 1, 1, &status));
-  EXPECT_NE(nullptr, s);
+  EXPECT_NE(nullptr, Stream(StreamCreateMemStreamP(nullptr, 0, nullptr, 1, 1, &status)));
   EXPECT_EQ(0, status);
-  auto quiet = Own(StreamCreateMemStreamP(nullptr, 0, "", 1, 1, nullptr));  // no status wanted
-  EXPECT_NE(nullptr, quiet);
+  EXPECT_NE(nullptr, Stream(StreamCreateMemStreamP(nullptr, 0, "", 1, 1, nullptr)));
   // A growable stream over caller bytes copies them before growing.
   char text[] = "abc";
-  auto g = Own(StreamCreateMemStreamP(text, 3, "", 1, 0, &status));
+  Stream g(StreamCreateMemStreamP(text, 3, "", 1, 0, &status));
   ASSERT_NE(nullptr, g);
   EXPECT_EQ(0, g->WriteF(const_cast<char*>("def"), 3));
-  EXPECT_EQ("abcdef", std::string(g->GetMemP(), g->GetSizeUl()));
+  EXPECT_EQ("abcdef", Mem(*g));
   EXPECT_STREQ("abc", text);
 }
 
-class FileStreams : public testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/twxml-streams-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    dir_ = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string Path(const char* name) { return (dir_ / name).string(); }
-  fs::path dir_;
-};
-
-TEST_F(FileStreams, WriteThenRead) {
-  const std::string p = Path("doc.xml");
+TEST(FileStreams, WriteThenReadSharingAndUnreadablePaths) {
+  char tmpl[] = "/tmp/twxml-streams-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(tmpl));
+  const std::string dir = tmpl, p = dir + "/doc.xml";
   {
-    auto w = Own(StreamCreateFileStreamP(p.c_str(), 0, 2, 0));
+    Stream w(StreamCreateFileStreamP(p.c_str(), 0, 2, 0));
     ASSERT_NE(nullptr, w);
     EXPECT_EQ(0, w->WriteF(const_cast<char*>("<a>"), 3));
     EXPECT_EQ(0, w->WriteF(const_cast<char*>("</a>"), 4));
@@ -164,9 +132,8 @@ TEST_F(FileStreams, WriteThenRead) {
     EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
     EXPECT_EQ(nullptr, StreamCreateFileStreamP(p.c_str(), 0, 0, 0));
   }  // deleting closes the file
-  auto r = Own(StreamCreateFileStreamP(p.c_str(), 0, 0, 0));
+  Stream r(StreamCreateFileStreamP(p.c_str(), 0, 0, 0));
   ASSERT_NE(nullptr, r);
-  EXPECT_EQ(7u, r->GetSizeUl());
   EXPECT_EQ(7u, r->GetContentSizeUl());
   char buf[8] = {};
   EXPECT_EQ(0, r->ReadF(buf, 7));
@@ -176,35 +143,35 @@ TEST_F(FileStreams, WriteThenRead) {
   EXPECT_EQ(0, r->ReadF(buf, 3));
   EXPECT_NE(0, r->WriteF(buf, 1));
   // A second reader is fine; rewriting is not while readers are open.
-  auto r2 = Own(StreamCreateFileStreamP(p.c_str(), 0, 0, 0));
+  Stream r2(StreamCreateFileStreamP(p.c_str(), 0, 0, 0));
   EXPECT_NE(nullptr, r2);
   EXPECT_EQ(nullptr, StreamCreateFileStreamP(p.c_str(), 0, 2, 0));
   r.reset();
   r2.reset();
-  // Mode 2 empties an existing file.
-  auto w = Own(StreamCreateFileStreamP(p.c_str(), 0, 2, 0));
-  ASSERT_NE(nullptr, w);
-  w.reset();
+  Stream(StreamCreateFileStreamP(p.c_str(), 0, 2, 0)).reset();  // mode 2 empties the file
   EXPECT_EQ(0u, fs::file_size(p));
-}
+  EXPECT_EQ(nullptr, StreamCreateFileStreamP(p.c_str(), 0, 1, 0));  // unknown mode
 
-TEST_F(FileStreams, UnreadablePaths) {
-  SetLastError(0);
-  EXPECT_EQ(nullptr, StreamCreateFileStreamP(Path("missing.xml").c_str(), 0, 0, 0));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-  EXPECT_EQ(nullptr, StreamCreateFileStreamP(Path("no/dir/x.xml").c_str(), 0, 2, 0));
-  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
-  EXPECT_EQ(nullptr, StreamCreateFileStreamP(dir_.c_str(), 0, 0, 0));
-  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-  EXPECT_EQ(nullptr, StreamCreateFileStreamP(dir_.c_str(), 0, 2, 0));
+  const struct {
+    std::string path;
+    int mode;
+    DWORD error;
+  } bad[] = {{dir + "/missing.xml", 0, ERROR_FILE_NOT_FOUND},
+             {dir + "/no/dir/x.xml", 2, ERROR_PATH_NOT_FOUND},
+             {dir, 0, ERROR_ACCESS_DENIED},
+             {dir, 2, ERROR_ACCESS_DENIED}};
+  for (const auto& b : bad) {
+    SetLastError(0);
+    EXPECT_EQ(nullptr, StreamCreateFileStreamP(b.path.c_str(), 0, b.mode, 0));
+    EXPECT_EQ(b.error, GetLastError()) << b.path;
+  }
   EXPECT_EQ(nullptr, StreamCreateFileStreamP(nullptr, 0, 0, 0));
-  std::ofstream(Path("x.xml")) << "x";
-  EXPECT_EQ(nullptr, StreamCreateFileStreamP(Path("x.xml").c_str(), 0, 1, 0));  // unknown mode
   if (geteuid() != 0) {
-    fs::permissions(Path("x.xml"), fs::perms::none);
-    EXPECT_EQ(nullptr, StreamCreateFileStreamP(Path("x.xml").c_str(), 0, 0, 0));
+    fs::permissions(p, fs::perms::none);
+    EXPECT_EQ(nullptr, StreamCreateFileStreamP(p.c_str(), 0, 0, 0));
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
   }
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // build tree once and reused by every test process (LOCPATH points there).
 #pragma once
 
-#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <locale.h>
@@ -16,41 +15,32 @@ namespace twtest {
 inline locale_t MakeLocale(const std::string& source, const std::string& charmap,
                            const std::string& name) {
   namespace fs = std::filesystem;
-  const fs::path root = fs::path(TWXML_TEST_LOCALE_DIR);
+  const fs::path root = TWXML_TEST_LOCALE_DIR;
   std::error_code ec;
   fs::create_directories(root, ec);
-  if (!fs::exists(root / name)) {
-    // Build into a private folder and rename: parallel tests never see half a locale.
+  if (!fs::exists(root / name / "LC_CTYPE")) {
+    // Built privately and renamed: parallel tests never see half a locale.
+    // localedef's exit code is not used: warnings make it non-zero.
     const fs::path tmp = root / (name + ".tmp" + std::to_string(::getpid()));
     const std::string cmd = "localedef -c -i " + source + " -f " + charmap + " '" +
                             tmp.string() + "' >/dev/null 2>&1";
-    const int rc = std::system(cmd.c_str());
-    (void)rc;  // warnings make localedef answer non-zero; the folder tells
-    if (fs::exists(tmp / "LC_CTYPE")) {
-      fs::rename(tmp, root / name, ec);
-    }
+    if (std::system(cmd.c_str()) >= 0 && fs::exists(tmp / "LC_CTYPE")) fs::rename(tmp, root / name, ec);
     fs::remove_all(tmp, ec);
   }
   if (!fs::exists(root / name / "LC_CTYPE")) return nullptr;
   ::setenv("LOCPATH", root.c_str(), 1);
-  locale_t loc = newlocale(LC_ALL_MASK, name.c_str(), nullptr);
-  return loc;
+  return newlocale(LC_ALL_MASK, name.c_str(), nullptr);
 }
 
-// Makes loc the calling thread's locale for the scope.
-class ThreadLocale {
- public:
+// Makes loc the calling thread's locale for the scope, then frees it.
+struct ThreadLocale {
   explicit ThreadLocale(locale_t loc) : loc_(loc), old_(uselocale(loc)) {}
   ~ThreadLocale() {
     uselocale(old_);
     if (loc_) freelocale(loc_);
   }
   ThreadLocale(const ThreadLocale&) = delete;
-  ThreadLocale& operator=(const ThreadLocale&) = delete;
-
- private:
-  locale_t loc_;
-  locale_t old_;
+  locale_t loc_, old_;
 };
 
 }  // namespace twtest
