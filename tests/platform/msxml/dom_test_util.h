@@ -1,13 +1,16 @@
-// Helpers shared by the document-model tests: owning pointers for COM
-// interfaces and strings, document creation, and UTF-8/UTF-16 conversion.
+// Helpers shared by the document-model tests: owning pointers for interfaces
+// and strings, node creation, text conversion, and a memory stream that can
+// fail part way plus a persistable object, as load sources and save targets.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 
-#include "dom_objects.h"
+#include "support/iconv_text.h"
 #include "twxml/platform/com.h"
 #include "twxml/platform/msxml.h"
 
@@ -18,17 +21,9 @@ class Ptr {
  public:
   Ptr() = default;
   explicit Ptr(T* p) : p_(p) {}
-  Ptr(const Ptr& o) : p_(o.p_) {
-    if (p_) p_->AddRef();
-  }
-  Ptr(Ptr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-  Ptr& operator=(Ptr o) {
-    std::swap(p_, o.p_);
-    return *this;
-  }
-  ~Ptr() {
-    if (p_) p_->Release();
-  }
+  Ptr(const Ptr& o) : p_(o.p_) { if (p_) p_->AddRef(); }
+  Ptr& operator=(Ptr o) { std::swap(p_, o.p_); return *this; }
+  ~Ptr() { if (p_) p_->Release(); }
   T* get() const { return p_; }
   T* operator->() const { return p_; }
   explicit operator bool() const { return p_ != nullptr; }
@@ -48,30 +43,30 @@ class Ptr {
  private:
   T* p_ = nullptr;
 };
+using Node = Ptr<IXMLDOMNode>;
 
-/* An owned BSTR. */
 class Bstr {
  public:
   Bstr() = default;
   explicit Bstr(const std::u16string& s) : b_(SysAllocStringLen(s.data(), UINT(s.size()))) {}
   Bstr(const char16_t* s) : b_(s ? SysAllocString(s) : nullptr) {}
   Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
   ~Bstr() { SysFreeString(b_); }
-  BSTR get() const { return b_; }
   operator BSTR() const { return b_; }
-  BSTR* out() {
-    SysFreeString(b_);
-    b_ = nullptr;
-    return &b_;
-  }
+  BSTR* out() { SysFreeString(std::exchange(b_, nullptr)); return &b_; }
   std::u16string str() const { return b_ ? std::u16string(b_, SysStringLen(b_)) : std::u16string(); }
 
  private:
   BSTR b_ = nullptr;
 };
 
-/* COM initialised for the test's thread. */
+inline std::string U8(const std::u16string& s) { return twtest::utf8(s); }
+inline std::u16string U16(const std::string& s) {
+  std::string o;
+  twtest::convert(s, "UTF-8", "UTF-16LE", &o);
+  return std::u16string(reinterpret_cast<const char16_t*>(o.data()), o.size() / 2);
+}
+
 class DomTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
@@ -80,85 +75,22 @@ class DomTest : public ::testing::Test {
 
 inline Ptr<IXMLDOMDocument> NewDoc() {
   Ptr<IXMLDOMDocument> d;
-  HRESULT hr = CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument, d.vout());
-  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument, d.vout()), S_OK);
   return d;
 }
 
-inline std::string U8(const std::u16string& s) {
-  std::string o;
-  for (size_t i = 0; i < s.size(); ++i) {
-    uint32_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size()) c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-    if (c < 0x80) {
-      o += char(c);
-    } else if (c < 0x800) {
-      o += char(0xC0 | (c >> 6));
-      o += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      o += char(0xE0 | (c >> 12));
-      o += char(0x80 | ((c >> 6) & 0x3F));
-      o += char(0x80 | (c & 0x3F));
-    } else {
-      o += char(0xF0 | (c >> 18));
-      o += char(0x80 | ((c >> 12) & 0x3F));
-      o += char(0x80 | ((c >> 6) & 0x3F));
-      o += char(0x80 | (c & 0x3F));
-    }
-  }
-  return o;
-}
-
-inline std::u16string U16(const std::string& s) {
-  std::u16string o;
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = s[i];
-    uint32_t cp;
-    if (c < 0x80) {
-      cp = c;
-      i += 1;
-    } else if (c < 0xE0) {
-      cp = ((c & 0x1F) << 6) | (s[i + 1] & 0x3F);
-      i += 2;
-    } else if (c < 0xF0) {
-      cp = ((c & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F);
-      i += 3;
-    } else {
-      cp = ((c & 0x07) << 18) | ((s[i + 1] & 0x3F) << 12) | ((s[i + 2] & 0x3F) << 6) | (s[i + 3] & 0x3F);
-      i += 4;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      o += char16_t(0xD800 + (cp >> 10));
-      o += char16_t(0xDC00 + (cp & 0x3FF));
-    } else {
-      o += char16_t(cp);
-    }
-  }
-  return o;
-}
-
-/* get_xml of any node as UTF-8. */
-template <class T>
-std::string Xml(const Ptr<T>& n) {
+/* A string property of any node as UTF-8. */
+template <class T, class F>
+std::string Str(T* n, F get) {
   Bstr b;
-  EXPECT_EQ(n->get_xml(b.out()), S_OK);
+  (n->*get)(b.out());
   return U8(b.str());
 }
-
-template <class T>
-std::string Name(const Ptr<T>& n) {
-  Bstr b;
-  n->get_nodeName(b.out());
-  return U8(b.str());
-}
-
-template <class T>
-std::string Text(const Ptr<T>& n) {
-  Bstr b;
-  n->get_text(b.out());
-  return U8(b.str());
-}
+template <class T, class F>
+std::string Str(const Ptr<T>& n, F get) { return Str(n.get(), get); }
+template <class P> std::string Xml(const P& n) { return Str(n, &IXMLDOMNode::get_xml); }
+template <class P> std::string Name(const P& n) { return Str(n, &IXMLDOMNode::get_nodeName); }
+template <class P> std::string Text(const P& n) { return Str(n, &IXMLDOMNode::get_text); }
 
 /* Takes the thread's error information and gives its description. */
 inline std::string TakeErrorDescription() {
@@ -170,31 +102,13 @@ inline std::string TakeErrorDescription() {
   return U8(d.str());
 }
 
-inline Ptr<IXMLDOMNode> Create(const Ptr<IXMLDOMDocument>& d, int type, const char16_t* name,
-                               const char16_t* ns = nullptr) {
-  VARIANT t;
-  VariantInit(&t);
-  t.vt = VT_I4;
-  t.lVal = type;
-  Ptr<IXMLDOMNode> n;
-  Bstr bn(name), bu(ns);
-  d->createNode(t, bn, bu, n.out());
-  return n;
-}
-
-inline HRESULT Append(const Ptr<IXMLDOMNode>& parent, const Ptr<IXMLDOMNode>& child) {
-  Ptr<IXMLDOMNode> out;
-  return parent->appendChild(child.get(), out.out());
-}
-
-inline VARIANT VStr(const char16_t* s) {
+inline VARIANT VI4(LONG n) {
   VARIANT v;
   VariantInit(&v);
-  v.vt = VT_BSTR;
-  v.bstrVal = SysAllocString(s);
+  v.vt = VT_I4;
+  v.lVal = n;
   return v;
 }
-
 inline VARIANT VUnk(IUnknown* u) {
   VARIANT v;
   VariantInit(&v);
@@ -202,5 +116,128 @@ inline VARIANT VUnk(IUnknown* u) {
   v.punkVal = u;
   return v;
 }
+/* A string variant that frees itself. */
+struct VStr : VARIANT {
+  explicit VStr(const char16_t* s) { VariantInit(this); vt = VT_BSTR; bstrVal = SysAllocString(s); }
+  ~VStr() { VariantClear(this); }
+};
+
+inline Node Create(const Ptr<IXMLDOMDocument>& d, int type, const char16_t* name, const char16_t* ns = nullptr,
+                   const char16_t* text = nullptr) {
+  Node n;
+  Bstr bn(name), bu(ns), bt(text);
+  d->createNode(VI4(type), bn, bu, n.out());
+  if (n && text) {
+    EXPECT_EQ(n->put_text(bt), S_OK);
+  }
+  return n;
+}
+
+template <class P, class C>
+HRESULT Append(const P& parent, const C& child) {
+  Node out;
+  return parent->appendChild(child.get(), out.out());
+}
+
+class TestStream final : public IStream {
+ public:
+  explicit TestStream(std::string data = std::string()) : data_(std::move(data)) {}
+  std::string data_;
+  size_t pos_ = 0;
+  size_t failWriteAfter = SIZE_MAX;  // bytes accepted before writes fail
+  size_t failReadAfter = SIZE_MAX;   // bytes delivered before reads fail
+  size_t maxChunk = SIZE_MAX;        // largest read answered at once
+  bool sequentialOnly = false;       // answer ISequentialStream but not IStream
+  ULONG refs = 1;                    // lives on the test's stack
+
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_ISequentialStream && (iid != IID_IStream || sequentialOnly))
+      return E_NOINTERFACE;
+    *out = static_cast<IStream*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG AddRef() override { return ++refs; }
+  ULONG Release() override { return --refs; }
+  HRESULT Read(void* buffer, ULONG count, ULONG* read) override {
+    if (pos_ >= failReadAfter) return STG_E_READFAULT;
+    size_t n = std::min({size_t(count), data_.size() - std::min(pos_, data_.size()), maxChunk, failReadAfter - pos_});
+    std::memcpy(buffer, data_.data() + pos_, n);
+    pos_ += n;
+    if (read) *read = ULONG(n);
+    return n < count ? S_FALSE : S_OK;
+  }
+  HRESULT Write(const void* p, ULONG count, ULONG* written) override {
+    if (written) *written = 0;
+    if (data_.size() + count > failWriteAfter) return STG_E_MEDIUMFULL;
+    data_.append(static_cast<const char*>(p), count);
+    if (written) *written = count;
+    return S_OK;
+  }
+  HRESULT Seek(LARGE_INTEGER d, DWORD origin, ULARGE_INTEGER* np) override {
+    int64_t base = origin == STREAM_SEEK_SET ? 0 : origin == STREAM_SEEK_CUR ? int64_t(pos_) : int64_t(data_.size());
+    pos_ = size_t(base + d.QuadPart);
+    if (np) np->QuadPart = pos_;
+    return S_OK;
+  }
+  HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+  HRESULT Commit(DWORD) override { return S_OK; }
+  HRESULT Revert() override { return E_NOTIMPL; }
+  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  HRESULT Stat(STATSTG* s, DWORD) override {
+    std::memset(s, 0, sizeof(*s));
+    s->cbSize.QuadPart = data_.size();
+    return S_OK;
+  }
+  HRESULT Clone(IStream**) override { return E_NOTIMPL; }
+};
+
+/* Answers only IUnknown and IPersistStream: Save copies its bytes into the
+   document's stream, Load takes the document's bytes through Stat and Read. */
+class TestPersist final : public IPersistStream {
+ public:
+  std::string bytes;
+  bool failSave = false;
+  ULONG refs = 1;
+
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IPersistStream) return E_NOINTERFACE;
+    *out = static_cast<IPersistStream*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG AddRef() override { return ++refs; }
+  ULONG Release() override { return --refs; }
+  HRESULT GetClassID(CLSID*) override { return E_NOTIMPL; }
+  HRESULT IsDirty() override { return S_OK; }
+  HRESULT Load(IStream* s) override {
+    STATSTG st;
+    if (FAILED(s->Stat(&st, STATFLAG_NONAME))) return E_FAIL;
+    bytes.assign(size_t(st.cbSize.QuadPart), '\0');
+    for (size_t done = 0; done < bytes.size();) {
+      ULONG n = ULONG(std::min<size_t>(1024, bytes.size() - done)), got = 0;
+      if (FAILED(s->Read(bytes.data() + done, n, &got)) || got != n) return E_FAIL;
+      done += n;
+    }
+    return S_OK;
+  }
+  HRESULT Save(IStream* s, BOOL) override {
+    if (failSave) return E_FAIL;
+    for (size_t done = 0; done < bytes.size();) {
+      ULONG n = ULONG(std::min<size_t>(1024, bytes.size() - done)), put = 0;
+      if (FAILED(s->Write(bytes.data() + done, n, &put)) || put != n) return E_FAIL;
+      done += n;
+    }
+    return S_OK;
+  }
+  HRESULT GetSizeMax(ULARGE_INTEGER* size) override {
+    size->QuadPart = bytes.size();
+    return S_OK;
+  }
+};
 
 }  // namespace domtest

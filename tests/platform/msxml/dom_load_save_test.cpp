@@ -1,0 +1,330 @@
+// Loading and saving against libxml2: generated documents load to libxml2's
+// tree through every kind of source, saved output in every encoding reads back
+// to the model's tree, and bad input, hostile input and failing streams leave
+// an empty document with a parse error or a failed save with error information.
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dom_oracle.h"
+
+using namespace domtest;
+
+namespace {
+
+class DomLoadSave : public DomTest {};
+
+/* Loads bytes through an IStream; the load's result and success flag agree. */
+HRESULT Load(const Ptr<IXMLDOMDocument>& d, const std::string& bytes) {
+  TestStream s(bytes);
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  HRESULT hr = d->load(VUnk(&s), &ok);
+  EXPECT_EQ(s.refs, 1u);  // no reference to the source is kept
+  EXPECT_EQ(ok == VARIANT_TRUE, hr == S_OK);
+  return hr;
+}
+
+std::string Save(const Ptr<IXMLDOMDocument>& d) {
+  TestStream s;
+  EXPECT_EQ(d->save(VUnk(&s)), S_OK) << TakeErrorDescription();
+  EXPECT_EQ(s.refs, 1u);
+  return s.data_;
+}
+
+LONG ParseErrorCode(const Ptr<IXMLDOMDocument>& d, LONG* line = nullptr, LONG* pos = nullptr, Bstr* reason = nullptr) {
+  Ptr<IXMLDOMParseError> pe;
+  EXPECT_EQ(d->get_parseError(pe.out()), S_OK);
+  LONG code = 0;
+  pe->get_errorCode(&code);
+  if (line) pe->get_line(line);
+  if (pos) pe->get_linepos(pos);
+  if (reason) pe->get_reason(reason->out());
+  return code;
+}
+
+/* A random document: namespaces, attributes, mixed content, comments, PIs,
+   CDATA, internal entities, attribute defaults, character references,
+   non-ASCII text, white space that is dropped and white space kept by
+   xml:space. Markup stays inside Latin-1 (latin) or ASCII (ascii) so that
+   8-bit encodings can hold it; text needing more is written as references. */
+enum Repertoire { kAny, kLatin, kAscii };
+std::string Generate(unsigned seed, int elements, Repertoire rep = kAny) {
+  std::mt19937 rng(seed);
+  auto pick = [&](std::initializer_list<const char*> l, size_t drop = 0) {
+    return std::string(l.begin()[rng() % (l.size() - drop)]);
+  };
+  std::string out =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE root [<!ENTITY ent \"entity &#38;#38; text\">\n"
+      "<!ENTITY nested \"[&ent;]\"><!ATTLIST item fixed CDATA \"dflt\">]>\n<!-- prolog --><?prolog data?>\n"
+      "<root xmlns=\"urn:default\" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\">";
+  std::vector<std::string> open{"root"};
+  for (int made = 0; made < elements || open.size() > 1;) {
+    int k = rng() % 12;
+    if (made >= elements || (k == 0 && open.size() > 1)) {
+      out += "</" + open.back() + ">" + (rng() % 2 ? pick({"\n  ", " ", "\t\n"}) : "");
+      open.pop_back();
+    } else if (k >= 1 && k <= 3) {
+      std::string name = pick({"item", "a:item", "b:thing", "x-y.z", "n\xC3\xA4me", "a:\xE5\x90\x8D"}, rep);
+      out += "<" + name;
+      const char* an[] = {"id", "a:ref", "b:kind", "val"};
+      for (int i = 0, n = rng() % 4; i < n; ++i) {
+        out += std::string(" ") + an[i] + "=\"" +
+               pick({"1", "x &amp; y", "&lt;tag&gt;", "caf\xC3\xA9", "&ent;", "&#x20AC;&#65;", "a\tb", "  sp  ",
+                     "&quot;q&quot;", "'"}) +
+               "\"";
+      }
+      if (rng() % 5 == 0) out += " xml:space=\"" + pick({"preserve", "default"}) + "\"";
+      if (rng() % 6 == 0) {
+        out += "/>";
+      } else {
+        out += ">";
+        open.push_back(name);
+      }
+      ++made;
+    } else if (k >= 10) {
+      out += "<item/>";
+      ++made;
+    } else {
+      out += k <= 5   ? pick({"text", "a &lt; b", "x &amp;&amp; y", "&ent;", "&nested;", "caf\xC3\xA9 \xE2\x82\xAC",
+                              "\xF0\x9F\x98\x80", "&#x1F600;", "&#10;line", "tail "})
+             : k == 6 ? pick({"\n    ", "  ", "\n", " \t "})
+             : k == 7 ? pick({"<!-- c -->", "<!---->", "<!-- \xC3\xA9 -->"}, rep == kAscii)
+             : k == 8 ? pick({"<?pi data?>", "<?target?>", "<?t  spaced data ?>"})
+                      : pick({"<![CDATA[raw <text> & stuff]]>", "<![CDATA[]]>", "<![CDATA[a]]b]]>", "<![CDATA[  ]]>"},
+                             rep != kAny);  // read back as text, a blank section would be dropped
+    }
+  }
+  return out + "</root>\n<!-- trailing -->\n";
+}
+
+TEST_F(DomLoadSave, GeneratedDocumentsMatchLibxml2AndRoundTrip) {
+  for (unsigned seed = 1; seed <= 40; ++seed) {
+    SCOPED_TRACE(seed);
+    std::string xml = Generate(seed, 200);
+    std::string want = LibxmlCanonOf(xml);
+    ASSERT_FALSE(want.empty()) << "generator made a bad document";
+    auto d = NewDoc();
+    ASSERT_EQ(Load(d, xml), S_OK) << xml;
+    EXPECT_TRUE(SameTree(DomCanonOf(d), want));
+    // Kept white space where the document asks for none to be dropped.
+    auto p = NewDoc();
+    ASSERT_EQ(p->put_preserveWhiteSpace(VARIANT_TRUE), S_OK);
+    ASSERT_EQ(Load(p, xml), S_OK);
+    EXPECT_TRUE(SameTree(DomCanonOf(p), LibxmlCanonOf(xml, true)));
+    // What is saved reads back to the same tree, in libxml2 and in the model.
+    std::string saved = Save(d);
+    EXPECT_TRUE(SameTree(LibxmlCanonOf(saved), want));
+    auto again = NewDoc();
+    ASSERT_EQ(Load(again, saved), S_OK);
+    EXPECT_TRUE(SameTree(DomCanonOf(again), want));
+    EXPECT_EQ(Save(again), saved);
+  }
+}
+
+TEST_F(DomLoadSave, EverySourceKindGivesTheSameDocument) {
+  std::string xml = Generate(7, 100);
+  auto ref = NewDoc();
+  ASSERT_EQ(Load(ref, xml), S_OK);
+  std::string want = DomCanonOf(ref);
+  VARIANT_BOOL ok;
+  auto viaText = NewDoc();
+  ASSERT_EQ(viaText->loadXML(Bstr(U16(xml)), &ok), S_OK);
+  EXPECT_TRUE(SameTree(DomCanonOf(viaText), want));
+  auto viaPersist = NewDoc();
+  TestPersist p;
+  p.bytes = xml;
+  ASSERT_EQ(viaPersist->load(VUnk(&p), &ok), S_OK);
+  EXPECT_EQ(p.refs, 1u);
+  EXPECT_TRUE(SameTree(DomCanonOf(viaPersist), want));
+  auto viaSequential = NewDoc();
+  TestStream seq(xml);
+  seq.sequentialOnly = true;
+  seq.maxChunk = 7;  // short reads are not the end
+  ASSERT_EQ(viaSequential->load(VUnk(&seq), &ok), S_OK);
+  EXPECT_TRUE(SameTree(DomCanonOf(viaSequential), want));
+  // The same text as UTF-16 with a byte order mark.
+  std::u16string wide = U16(xml);
+  wide.replace(0, wide.find(u"?>") + 2, u"\uFEFF<?xml version=\"1.0\" encoding=\"UTF-16\"?>");
+  auto viaUtf16 = NewDoc();
+  ASSERT_EQ(Load(viaUtf16, std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * 2)), S_OK);
+  EXPECT_TRUE(SameTree(DomCanonOf(viaUtf16), want));
+  // Persistable and sequential destinations get the stream's bytes.
+  std::string direct = Save(ref);
+  TestPersist dst;
+  ASSERT_EQ(ref->save(VUnk(&dst)), S_OK);
+  EXPECT_EQ(dst.bytes, direct);
+  EXPECT_EQ(dst.refs, 1u);
+  TestStream seqOut;
+  seqOut.sequentialOnly = true;
+  ASSERT_EQ(ref->save(VUnk(&seqOut)), S_OK);
+  EXPECT_EQ(seqOut.data_, direct);
+}
+
+TEST_F(DomLoadSave, EveryEncodingReadsBackTheSameTree) {
+  struct Case {
+    const char* encoding;
+    Repertoire rep;
+    std::string mustContain;
+  } cases[] = {
+      {nullptr, kAny, "\xe2\x82\xac"},
+      {"UTF-8", kAny, "encoding=\"UTF-8\""},
+      {"utf-16", kAny, std::string("\xFF\xFE<\0?\0x\0m\0l\0", 12)},
+      {"UTF-16BE", kAny, ""},
+      {"ISO-8859-1", kLatin, "&#x20AC;"},
+      {"windows-1252", kLatin, "\x80"},
+      {"US-ASCII", kAscii, "&#xE9;"},
+      {"Shift_JIS", kAscii, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.encoding ? c.encoding : "none");
+    for (unsigned seed : {1u, 2u, 3u}) {
+      std::string xml = Generate(seed, 150, c.rep);
+      size_t declEnd = xml.find("?>") + 2;
+      xml.replace(0, declEnd, c.encoding ? "<?xml version=\"1.0\" encoding=\"" + std::string(c.encoding) + "\"?>" : "");
+      auto d = NewDoc();
+      VARIANT_BOOL ok;
+      ASSERT_EQ(d->loadXML(Bstr(U16(xml)), &ok), S_OK);
+      std::string bytes = Save(d);
+      if (seed == 1) {
+        EXPECT_NE(bytes.find(c.mustContain), std::string::npos);
+      }
+      if (!c.encoding) {
+        EXPECT_EQ(Xml(d), bytes);  // the text property is the UTF-8 output
+      }
+      std::string want = DomCanonOf(d, c.rep != kAny);
+      ASSERT_FALSE(want.empty());
+      EXPECT_TRUE(SameTree(LibxmlCanonOf(bytes, false, c.rep != kAny), want));
+    }
+  }
+}
+
+TEST_F(DomLoadSave, DeclarationIsKeptAndDrivesTheSaveEncoding) {
+  auto d = NewDoc();
+  VARIANT_BOOL ok;
+  ASSERT_EQ(d->loadXML(Bstr(u"<?xml version='1.0' encoding='ISO-8859-1'?><r a='\u20ac'>caf\u00e9 \u4e2d</r>"), &ok), S_OK);
+  Node first;
+  ASSERT_EQ(d->get_firstChild(first.out()), S_OK);
+  EXPECT_EQ(Name(first), "xml");
+  EXPECT_EQ(Text(first), "version='1.0' encoding='ISO-8859-1'");
+  EXPECT_NE(Str(d, &IXMLDOMNode::get_xml).find("\u20ac"), std::string::npos);  // text stays text
+  std::string saved = Save(d);
+  EXPECT_EQ(saved, "<?xml version='1.0' encoding='ISO-8859-1'?>\r\n<r a=\"&#x20AC;\">caf\xE9 &#x4E2D;</r>\r\n");
+  auto again = NewDoc();
+  ASSERT_EQ(Load(again, saved), S_OK);
+  EXPECT_EQ(DomCanonOf(again), DomCanonOf(d));
+  // A PI whose target merely begins with "xml" names no encoding.
+  ASSERT_EQ(Load(d, "<?xmlfoo encoding=\"ISO-8859-1\"?><r>\xC3\xA9</r>"), S_OK);
+  EXPECT_EQ(Text(d), "\xC3\xA9");
+  ASSERT_EQ(Load(again, Save(d)), S_OK);
+  EXPECT_EQ(Text(again), "\xC3\xA9");
+  // An external DTD or entity is never fetched.
+  ASSERT_EQ(Load(d, "<!DOCTYPE a SYSTEM 'file:///etc/passwd'><a/>"), S_OK);
+  EXPECT_EQ(Xml(d), "<a/>\r\n");
+  if (Load(d, "<!DOCTYPE a [<!ENTITY e SYSTEM 'file:///etc/passwd'>]><a>[&e;]</a>") == S_OK) {
+    EXPECT_EQ(Text(d), "[]");
+  }
+}
+
+TEST_F(DomLoadSave, BadAndHostileInputLeaveAnEmptyDocumentAndAParseError) {
+  std::string laughs = "<!DOCTYPE a [<!ENTITY a0 'xxxxxxxxxx'>";
+  for (int i = 1; i <= 7; ++i) {
+    std::string ref = "&a" + std::to_string(i - 1) + ";";
+    laughs += "<!ENTITY a" + std::to_string(i) + " '";
+    for (int j = 0; j < 10; ++j) laughs += ref;
+    laughs += "'>";
+  }
+  laughs += "]><a>&a7;</a>";
+  struct Case {
+    const char* what;
+    std::string xml;
+    LONG line;  // 0: not checked
+  } cases[] = {
+      {"empty", "", 0},
+      {"only a prolog", "<?xml version=\"1.0\"?><!-- c -->", 0},
+      {"unclosed", "<a><b></b>", 0},
+      {"mismatch", "<a>\n  <b></c></a>", 2},
+      {"two roots", "<a/><b/>", 1},
+      {"bad char", "<a>\x01</a>", 1},
+      {"undeclared entity", "<a>&nope;</a>", 1},
+      {"undeclared prefix", "<p:a/>", 1},
+      {"duplicate attribute", "<a x='1' x='2'/>", 1},
+      {"bad utf-8", "<a>\xC3\x28</a>", 1},
+      {"recursive entity", "<!DOCTYPE a [<!ENTITY e '&e;'>]><a>&e;</a>", 1},
+      {"billion laughs", laughs, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto d = NewDoc();
+    ASSERT_EQ(Load(d, "<old><kept/></old>"), S_OK);
+    Ptr<IXMLDOMElement> old;
+    ASSERT_EQ(d->get_documentElement(old.out()), S_OK);
+    EXPECT_EQ(Load(d, c.xml), S_FALSE);
+    Node child;
+    EXPECT_EQ(d->get_firstChild(child.out()), S_FALSE);
+    EXPECT_EQ(Xml(d), "");
+    LONG line = 0, pos = 0;
+    Bstr reason;
+    EXPECT_TRUE(FAILED(ParseErrorCode(d, &line, &pos, &reason)));
+    EXPECT_FALSE(reason.str().empty());
+    if (c.line) {
+      EXPECT_EQ(line, c.line);
+      EXPECT_GT(pos, 0);
+    }
+    EXPECT_EQ(Xml(old), "<old><kept/></old>");  // the earlier content stays usable for its holder
+    ASSERT_EQ(Load(d, "<fine/>"), S_OK);       // and the document loads again; the error clears
+    EXPECT_EQ(ParseErrorCode(d), 0);
+  }
+  // A string whose declaration is not well formed fails too.
+  auto d = NewDoc();
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  EXPECT_EQ(d->loadXML(Bstr(u"<?xml version=\"1.0\" encoding=\"ISO-8859-\u00ff1\"?><r/>"), &ok), S_FALSE);
+  EXPECT_EQ(ok, VARIANT_FALSE);
+  // Deep nesting loads, writes out and frees without running out of stack.
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<d>";
+  deep += "x";
+  for (int i = 0; i < 100000; ++i) deep += "</d>";
+  ASSERT_EQ(Load(d, deep), S_OK);
+  EXPECT_EQ(Text(d), "x");
+  EXPECT_EQ(Save(d), deep + "\r\n");
+}
+
+TEST_F(DomLoadSave, StreamsFailingPartWay) {
+  std::string xml = Generate(3, 8000);
+  for (size_t at : {size_t(0), size_t(1), size_t(100), xml.size() / 2}) {
+    SCOPED_TRACE(at);
+    auto d = NewDoc();
+    TestStream s(xml);
+    s.failReadAfter = at;
+    VARIANT_BOOL ok = VARIANT_TRUE;
+    EXPECT_EQ(d->load(VUnk(&s), &ok), S_FALSE);
+    EXPECT_EQ(ok, VARIANT_FALSE);
+    EXPECT_EQ(Xml(d), "");
+    EXPECT_TRUE(FAILED(ParseErrorCode(d)));
+  }
+  auto d = NewDoc();
+  TestPersist p;
+  p.bytes = xml;
+  p.failSave = true;
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  EXPECT_EQ(d->load(VUnk(&p), &ok), S_FALSE);
+  EXPECT_EQ(ok, VARIANT_FALSE);
+  // A large document passes in many blocks; a target refusing writes at any
+  // point fails the save with error information and keeps no reference.
+  ASSERT_EQ(Load(d, xml), S_OK);
+  std::string full = Save(d);
+  ASSERT_GT(full.size(), 256u * 1024);
+  EXPECT_TRUE(SameTree(LibxmlCanonOf(full), DomCanonOf(d)));
+  for (size_t limit : {size_t(0), size_t(10), size_t(70000), full.size() - 1}) {
+    SCOPED_TRACE(limit);
+    TestStream s;
+    s.failWriteAfter = limit;
+    TakeErrorDescription();
+    EXPECT_TRUE(FAILED(d->save(VUnk(&s))));
+    EXPECT_LE(s.data_.size(), limit);
+    EXPECT_FALSE(TakeErrorDescription().empty());
+    EXPECT_EQ(s.refs, 1u);
+  }
+}
+
+}  // namespace
