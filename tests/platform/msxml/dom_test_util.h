@@ -109,9 +109,8 @@ inline VARIANT VI4(LONG n) {
   v.lVal = n;
   return v;
 }
-inline VARIANT VUnk(IUnknown* u) {
-  VARIANT v;
-  VariantInit(&v);
+inline VARIANT VUnk(IUnknown* u) {  // borrowed: never cleared
+  VARIANT v = VI4(0);
   v.vt = VT_UNKNOWN;
   v.punkVal = u;
   return v;
@@ -181,18 +180,20 @@ class TestStream final : public IStream {
     if (np) np->QuadPart = pos_;
     return S_OK;
   }
-  HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-  HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-  HRESULT Commit(DWORD) override { return S_OK; }
-  HRESULT Revert() override { return E_NOTIMPL; }
-  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
   HRESULT Stat(STATSTG* s, DWORD) override {
     std::memset(s, 0, sizeof(*s));
     s->cbSize.QuadPart = data_.size();
     return S_OK;
   }
+  HRESULT Commit(DWORD) override { return S_OK; }
+  // clang-format off
+  HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+  HRESULT Revert() override { return E_NOTIMPL; }
+  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
   HRESULT Clone(IStream**) override { return E_NOTIMPL; }
+  // clang-format on
 };
 
 /* Answers only IUnknown and IPersistStream: Save copies its bytes into the
@@ -218,19 +219,17 @@ class TestPersist final : public IPersistStream {
     STATSTG st;
     if (FAILED(s->Stat(&st, STATFLAG_NONAME))) return E_FAIL;
     bytes.assign(size_t(st.cbSize.QuadPart), '\0');
-    for (size_t done = 0; done < bytes.size();) {
-      ULONG n = ULONG(std::min<size_t>(1024, bytes.size() - done)), got = 0;
-      if (FAILED(s->Read(bytes.data() + done, n, &got)) || got != n) return E_FAIL;
-      done += n;
-    }
-    return S_OK;
+    return Blocks([&](size_t at, ULONG n, ULONG* got) { return s->Read(bytes.data() + at, n, got); });
   }
   HRESULT Save(IStream* s, BOOL) override {
     if (failSave) return E_FAIL;
-    for (size_t done = 0; done < bytes.size();) {
-      ULONG n = ULONG(std::min<size_t>(1024, bytes.size() - done)), put = 0;
-      if (FAILED(s->Write(bytes.data() + done, n, &put)) || put != n) return E_FAIL;
-      done += n;
+    return Blocks([&](size_t at, ULONG n, ULONG* put) { return s->Write(bytes.data() + at, n, put); });
+  }
+  template <class F>
+  HRESULT Blocks(F move) {  // in blocks of 1 KiB, each moved whole
+    for (size_t done = 0; done < bytes.size(); done += 1024) {
+      ULONG n = ULONG(std::min<size_t>(1024, bytes.size() - done)), moved = 0;
+      if (FAILED(move(done, n, &moved)) || moved != n) return E_FAIL;
     }
     return S_OK;
   }
