@@ -52,7 +52,7 @@ void Canonical(IXMLDOMNode* first, std::string& out) {
 bool LoadCanonical(const Ptr<IXMLDOMDocument>& d, const std::string& bytes, std::string* canon) {
   TestStream s(bytes);
   VARIANT_BOOL ok = VARIANT_FALSE;
-  bool loaded = d->put_preserveWhiteSpace(VARIANT_TRUE) == S_OK && d->load(VUnk(&s), &ok) == S_OK && ok;
+  bool loaded = d->put_preserveWhiteSpace(VARIANT_TRUE) == S_OK && d->load(VUnk(&s), &ok) == S_OK && ok == VARIANT_TRUE;
   Node first;
   if (d->get_firstChild(first.out()) == S_OK && !loaded) *canon = "(content after a failed load)";
   if (loaded) Canonical(first.get(), *canon);
