@@ -2,10 +2,7 @@
 // size and failure injection, and a walker that records every node.
 #pragma once
 
-#include <algorithm>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "../../support/mem_istream.h"
 #include "twxml/platform/xmllite.h"
@@ -18,12 +15,9 @@ class TestStream final : public twtest::MemIStreamBase {
  public:
   explicit TestStream(std::string data, size_t chunk = SIZE_MAX, size_t failAt = SIZE_MAX)
       : data_(std::move(data)), chunk_(chunk), failAt_(failAt) {}
-
   HRESULT Read(void* buf, ULONG count, ULONG* read) override {
-    if (pos_ >= failAt_) {
-      if (read) *read = 0;
-      return STG_E_READFAULT;
-    }
+    if (read) *read = 0;
+    if (pos_ >= failAt_) return STG_E_READFAULT;
     size_t n = std::min<size_t>({count, data_.size() - pos_, chunk_, failAt_ - pos_});
     std::memcpy(buf, data_.data() + pos_, n);
     pos_ += n;
@@ -40,33 +34,18 @@ class TestStream final : public twtest::MemIStreamBase {
 
  private:
   std::string data_;
-  size_t chunk_;
-  size_t failAt_;
+  size_t chunk_, failAt_;
 };
 
+// Code units to UTF-8 by hand: lone surrogates must come out too.
 inline std::string toUtf8(const WCHAR* s, UINT n) {
   std::string o;
   for (UINT i = 0; i < n; ++i) {
     uint32_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(s[i + 1]) - 0xDC00);
-      ++i;
-    }
-    if (c < 0x80) {
-      o += char(c);
-    } else if (c < 0x800) {
-      o += char(0xC0 | (c >> 6));
-      o += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      o += char(0xE0 | (c >> 12));
-      o += char(0x80 | ((c >> 6) & 0x3F));
-      o += char(0x80 | (c & 0x3F));
-    } else {
-      o += char(0xF0 | (c >> 18));
-      o += char(0x80 | ((c >> 12) & 0x3F));
-      o += char(0x80 | ((c >> 6) & 0x3F));
-      o += char(0x80 | (c & 0x3F));
-    }
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n) c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00u);
+    int tail = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    o += char(tail ? (0xFF00 >> (tail + 1)) | (c >> 6 * tail) : c);
+    while (tail--) o += char(0x80 | ((c >> 6 * tail) & 0x3F));
   }
   return o;
 }
@@ -74,12 +53,14 @@ inline std::string toUtf8(const WCHAR* s, UINT n) {
 struct ReaderPtr {
   IXmlReader* r = nullptr;
   ReaderPtr() { TwCreateXmlReaderInProc(IID_IXmlReader, reinterpret_cast<void**>(&r)); }
-  ~ReaderPtr() {
-    if (r) r->Release();
-  }
+  ~ReaderPtr() { r->Release(); }
   IXmlReader* operator->() const { return r; }
-  ReaderPtr(const ReaderPtr&) = delete;
-  ReaderPtr& operator=(const ReaderPtr&) = delete;
+  // Hands the reader a fresh stream over doc.
+  void input(const std::string& doc, size_t chunk = SIZE_MAX, size_t failAt = SIZE_MAX) const {
+    TestStream* s = new TestStream(doc, chunk, failAt);
+    r->SetInput(s);
+    s->Release();
+  }
 };
 
 struct WalkResult {
@@ -89,7 +70,7 @@ struct WalkResult {
   UINT errLine = 0, errCol = 0;
 };
 
-// Reads every node, recording type, names, value and attributes.
+// Reads every node, recording type, depth, names, value and attributes.
 inline WalkResult walk(IXmlReader* r, const std::string& doc, size_t chunk = SIZE_MAX,
                        bool record = true) {
   WalkResult w;
@@ -97,43 +78,32 @@ inline WalkResult walk(IXmlReader* r, const std::string& doc, size_t chunk = SIZ
   r->SetInput(s);
   s->Release();
   XmlNodeType t;
-  for (;;) {
-    HRESULT hr = r->Read(&t);
-    if (hr != S_OK) {
-      w.hr = hr;
-      if (FAILED(hr)) {
-        r->GetLineNumber(&w.errLine);
-        r->GetLinePosition(&w.errCol);
-      }
-      break;
-    }
+  const WCHAR* p;
+  UINT n, depth = 0;
+  auto get = [&](HRESULT (IXmlReader::*f)(const WCHAR**, UINT*)) {
+    (r->*f)(&p, &n);
+    return toUtf8(p, n);
+  };
+  while ((w.hr = r->Read(&t)) == S_OK) {
     ++w.nodes;
     if (!record) continue;
-    const WCHAR* p;
-    UINT n;
-    UINT depth = 0;
     r->GetDepth(&depth);
-    w.trace += std::to_string(int(t)) + " " + std::to_string(depth);
-    r->GetQualifiedName(&p, &n);
-    w.trace += " {" + toUtf8(p, n);
-    r->GetNamespaceUri(&p, &n);
-    w.trace += "|" + toUtf8(p, n) + "}";
+    w.trace += std::to_string(int(t)) + " " + std::to_string(depth) + " {" +
+               get(&IXmlReader::GetQualifiedName) + "|" + get(&IXmlReader::GetNamespaceUri) + "}";
     if (t == XmlNodeType_Element && r->IsEmptyElement()) w.trace += "/";
-    r->GetValue(&p, &n);
-    w.trace += " [" + toUtf8(p, n) + "]";
-    if (r->MoveToFirstAttribute() == S_OK) {
-      do {
-        r->GetQualifiedName(&p, &n);
-        w.trace += " @" + toUtf8(p, n);
-        r->GetNamespaceUri(&p, &n);
-        if (n) w.trace += "{" + toUtf8(p, n) + "}";
-        r->GetValue(&p, &n);
-        w.trace += "=" + toUtf8(p, n);
-        if (r->IsDefault()) w.trace += "(d)";
-      } while (r->MoveToNextAttribute() == S_OK);
-      r->MoveToElement();
+    w.trace += " [" + get(&IXmlReader::GetValue) + "]";
+    for (HRESULT a = r->MoveToFirstAttribute(); a == S_OK; a = r->MoveToNextAttribute()) {
+      w.trace += " @" + get(&IXmlReader::GetQualifiedName);
+      std::string ns = get(&IXmlReader::GetNamespaceUri);
+      if (!ns.empty()) w.trace += "{" + ns + "}";
+      w.trace += "=" + get(&IXmlReader::GetValue) + (r->IsDefault() ? "(d)" : "");
     }
+    r->MoveToElement();
     w.trace += "\n";
+  }
+  if (FAILED(w.hr)) {
+    r->GetLineNumber(&w.errLine);
+    r->GetLinePosition(&w.errCol);
   }
   return w;
 }
