@@ -152,19 +152,12 @@ TEST(FileStreams, WriteThenReadSharingAndUnreadablePaths) {
   EXPECT_EQ(0u, fs::file_size(p));
   EXPECT_EQ(nullptr, StreamCreateFileStreamP(p.c_str(), 0, 1, 0));  // unknown mode
 
-  const struct {
-    std::string path;
-    int mode;
-    DWORD error;
-  } bad[] = {{dir + "/missing.xml", 0, ERROR_FILE_NOT_FOUND},
-             {dir + "/no/dir/x.xml", 2, ERROR_PATH_NOT_FOUND},
-             {dir, 0, ERROR_ACCESS_DENIED},
-             {dir, 2, ERROR_ACCESS_DENIED}};
-  for (const auto& b : bad) {
-    SetLastError(0);
-    EXPECT_EQ(nullptr, StreamCreateFileStreamP(b.path.c_str(), 0, b.mode, 0));
-    EXPECT_EQ(b.error, GetLastError()) << b.path;
-  }
+  // The file calls' errors come through (their full table is in the platform tests).
+  SetLastError(0);
+  EXPECT_EQ(nullptr, StreamCreateFileStreamP((dir + "/no/dir/x.xml").c_str(), 0, 2, 0));
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+  EXPECT_EQ(nullptr, StreamCreateFileStreamP(dir.c_str(), 0, 0, 0));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
   EXPECT_EQ(nullptr, StreamCreateFileStreamP(nullptr, 0, 0, 0));
   if (geteuid() != 0) {
     fs::permissions(p, fs::perms::none);
