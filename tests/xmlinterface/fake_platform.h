@@ -1,12 +1,12 @@
 // Stand-ins for the handle functions, the document classes and the kernel
-// services that the XmlInterface engines call, so the engines and factories
-// can be tested alone: every call is recorded and every answer can be set.
-// They reach what the real layers cannot be made to do on demand: failed
-// creations and allocations, refused saves, the exact calls each operation
-// makes.
+// services the XmlInterface engines call. They give what the real layers
+// cannot be made to do on demand: failed creations, allocations, appends and
+// saves, the exact calls each operation makes, documents deep enough to fill
+// the document engine's stack. Every object they hand out is counted.
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,22 +22,18 @@ struct DomError {
 };
 
 struct State {
-  // Handle functions.
   BOOL dllFound = 1;
-  int probeCalls = 0;
-  bool createFails = false;
-  std::map<std::string, int> status;         // function name -> answer (default 0)
+  int probeCalls = 0, getParserCalls = 0, saveCalls = 0, putRootCalls = 0;
+  int live = 0;  // handles, parsers, nodes and streams not yet released
+  int memStreamStatus = 0;
+  // Injected failures: "create" (handles), "parser", "noroot", "putroot",
+  // "append", "save", "filestream", "memnull" (a memory stream of status 0).
+  std::set<std::string> fail;
+  std::map<std::string, int> status;         // handle function -> answer (default 0)
   std::map<std::string, std::string> attrs;  // GetAttrValueToBufF answers; absent -> 30
   std::string memText = "<doc/>";
-  std::vector<std::string> calls;            // "Function arg,arg,..." (handle functions)
-  int openHandles = 0;
-  // Document classes and kernel streams.
-  bool parserFails = false, loadNoRoot = false, putRootFails = false, appendFails = false;
-  bool saveThrows = false, fileStreamFails = false, memStreamNull = false;
-  int memStreamStatus = 0;
-  int liveObjects = 0;  // parsers, nodes and streams not yet deleted
-  int getParserCalls = 0, saveCalls = 0, putRootCalls = 0;
-  std::vector<std::string> domCalls;  // "SetEncodingF x", "CreateElementP n,ns", "stream ..."
+  std::vector<std::string> calls;     // "Function arg,arg" (handle functions)
+  std::vector<std::string> domCalls;  // streams, SetEncodingF, AppendAttributeF
 };
 
 extern State st;
