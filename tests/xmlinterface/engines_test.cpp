@@ -407,6 +407,9 @@ TEST_F(Engines, PrefixesAndNamespacesWhenWriting) {
   Ptr dom = Writer(true);
   ASSERT_TRUE(dom->WriteStartElemB(S("r")));
   EXPECT_THROW(dom->WriteAttrB(S("bad name"), S("1")), _com_error);
+  // An empty prefix is joined all the same: ":x" is refused too.
+  EXPECT_THROW(dom->WriteAttrNsB(S(""), S("x"), nullptr, S("1")), _com_error);
+  EXPECT_THROW(dom->WriteIntAttrNsB(S(""), S("y"), nullptr, 1), _com_error);
   EXPECT_TRUE(dom->WriteAttrB(S("good"), S("1")));  // still usable
   EXPECT_NE(Take(*dom).find("good=\"1\""), std::string::npos);
 }

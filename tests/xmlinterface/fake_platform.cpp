@@ -298,7 +298,7 @@ int XmlLiteCloseReaderF(_XmlLiteReaderS* r) { return Close("XmlLiteCloseReaderF"
 
 int XmlLiteGetElemNameToBufF(_XmlLiteReaderS* r, char* buffer, unsigned int size) {
   int s = Answer(r, "XmlLiteGetElemNameToBufF", N(size));
-  return s ? s : fake::CopyOut("elem", buffer, size);
+  return s ? s : fake::CopyOut(st.elemName, buffer, size);
 }
 int XmlLiteGetAttrValueToBufF(_XmlLiteReaderS* r, const char* name, char* buffer, unsigned int size) {
   int s = Answer(r, "XmlLiteGetAttrValueToBufF", Args(name, N(size).c_str()));

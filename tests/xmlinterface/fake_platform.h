@@ -31,7 +31,7 @@ struct State {
   std::set<std::string> fail;
   std::map<std::string, int> status;         // handle function -> answer (default 0)
   std::map<std::string, std::string> attrs;  // GetAttrValueToBufF answers; absent -> 30
-  std::string memText = "<doc/>";
+  std::string memText = "<doc/>", elemName = "elem";
   std::vector<std::string> calls;     // "Function arg,arg" (handle functions)
   std::vector<std::string> domCalls;  // streams, SetEncodingF, AppendAttributeF
 };
