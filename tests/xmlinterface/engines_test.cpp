@@ -492,23 +492,6 @@ TEST_F(Engines, FactoryCases) {
   }
   EXPECT_NE(out[0][0], out[0][1]);
   EXPECT_EQ(out[1][0], out[1][1]);
-  // The short forms are not forced: with the module there, the streaming
-  // engine answers (local names).
-  ASSERT_EQ(XmlInterface::CreateReaderFromMemF(S("<p:r xmlns:p='u'/>"), 18, &p), 0);
-  {
-    Ptr x(p);
-    ASSERT_TRUE(x->SelectElemB());
-    EXPECT_EQ(Name(*x), "r");
-  }
-  ASSERT_EQ(XmlInterface::CreateWriterToMemF(&p, true), 0);
-  {
-    Ptr w(p);
-    w->WriteStartElemB(S("r"));
-    w->WriteStartElemB(S("a"));
-    w->EndElemB();
-    w->EndElemB();
-    EXPECT_EQ(Take(*w), out[0][1]);
-  }
 }
 
 }  // namespace
