@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
   std::string doc;
   if (file.empty()) {
     char name[64];
-    std::snprintf(name, sizeof name, "/records-v2-%gMB.xml", sizeMb);
+    std::snprintf(name, sizeof name, "/records-v3-%gMB.xml", sizeMb);
     file = std::string(TWXML_BENCH_DATA_DIR) + name;
     doc = loadOrMakeDocument(file, records);
   } else if (!readFile(file, &doc)) {
