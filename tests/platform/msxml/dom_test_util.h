@@ -1,6 +1,6 @@
 // Helpers shared by the document-model tests: owning pointers for interfaces
-// and strings, node creation, text conversion, and a memory stream that can
-// fail part way plus a persistable object, as load sources and save targets.
+// and strings, node creation, text conversion, and test doubles for the load
+// sources and save targets (a stream failing part way, a persistable object).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "support/iconv_text.h"
+#include "support/mem_istream.h"
 #include "twxml/platform/com.h"
 #include "twxml/platform/msxml.h"
 
@@ -138,24 +139,21 @@ HRESULT Append(const P& parent, const C& child) {
   return parent->appendChild(child.get(), out.out());
 }
 
-class TestStream final : public IStream {
+/* A stream on the test's stack: reads and writes can fail part way, reads can
+   come short, and it can hide IStream to be a sequential stream only. */
+class TestStream final : public twtest::MemIStreamBase {
  public:
   explicit TestStream(std::string data = std::string()) : data_(std::move(data)) {}
   std::string data_;
-  size_t pos_ = 0;
   size_t failWriteAfter = SIZE_MAX;  // bytes accepted before writes fail
   size_t failReadAfter = SIZE_MAX;   // bytes delivered before reads fail
   size_t maxChunk = SIZE_MAX;        // largest read answered at once
-  bool sequentialOnly = false;       // answer ISequentialStream but not IStream
-  ULONG refs = 1;                    // lives on the test's stack
+  bool sequentialOnly = false;
+  ULONG refs = 1;
 
   HRESULT QueryInterface(REFIID iid, void** out) override {
     *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_ISequentialStream && (iid != IID_IStream || sequentialOnly))
-      return E_NOINTERFACE;
-    *out = static_cast<IStream*>(this);
-    AddRef();
-    return S_OK;
+    return sequentialOnly && iid == IID_IStream ? E_NOINTERFACE : MemIStreamBase::QueryInterface(iid, out);
   }
   ULONG AddRef() override { return ++refs; }
   ULONG Release() override { return --refs; }
@@ -174,26 +172,9 @@ class TestStream final : public IStream {
     if (written) *written = count;
     return S_OK;
   }
-  HRESULT Seek(LARGE_INTEGER d, DWORD origin, ULARGE_INTEGER* np) override {
-    int64_t base = origin == STREAM_SEEK_SET ? 0 : origin == STREAM_SEEK_CUR ? int64_t(pos_) : int64_t(data_.size());
-    pos_ = size_t(base + d.QuadPart);
-    if (np) np->QuadPart = pos_;
-    return S_OK;
-  }
-  HRESULT Stat(STATSTG* s, DWORD) override {
-    std::memset(s, 0, sizeof(*s));
-    s->cbSize.QuadPart = data_.size();
-    return S_OK;
-  }
-  HRESULT Commit(DWORD) override { return S_OK; }
-  // clang-format off
-  HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-  HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-  HRESULT Revert() override { return E_NOTIMPL; }
-  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-  HRESULT Clone(IStream**) override { return E_NOTIMPL; }
-  // clang-format on
+
+ protected:
+  size_t size() const override { return data_.size(); }
 };
 
 /* Answers only IUnknown and IPersistStream: Save copies its bytes into the
