@@ -246,46 +246,33 @@ TEST(XmlWriterRoundTrip, RandomDocumentsParseBackUnchanged) {
 class Caller {
  public:
   Caller(IXmlWriter* w, uint32_t seed) : rng_(seed) {
+    static const char16_t* const ws[] = {u" ", u"\n\t", u"x", u""};
+    static const char16_t* const refs[] = {u"amp", u"lt", u"quot", u"1x", u"x y"};
     calls_ = {
         {"WriteStartElement", [=, this] { return w->WriteStartElement(prefix(), name(), uri()); }},
-        {"WriteAttributeString",
-         [=, this] { return w->WriteAttributeString(prefix(), name(), uri(), text().c_str()); }},
+        {"WriteAttributeString", [=, this] { return w->WriteAttributeString(prefix(), name(), uri(), text().c_str()); }},
         {"WriteEndElement", [=] { return w->WriteEndElement(); }},
         {"WriteFullEndElement", [=] { return w->WriteFullEndElement(); }},
         {"WriteString", [=, this] { return w->WriteString(text().c_str()); }},
         {"WriteCData", [=, this] { return w->WriteCData(text().c_str()); }},
         {"WriteComment", [=, this] { return w->WriteComment(text().c_str()); }},
-        {"WriteProcessingInstruction",
-         [=, this] { return w->WriteProcessingInstruction(name(), text().c_str()); }},
-        {"WriteCharEntity",
-         [=, this] { return w->WriteCharEntity(u"a<\x01\xD800\xFFFE\u20ac\t"[pick(7)]); }},
-        {"WriteElementString",
-         [=, this] {
+        {"WriteProcessingInstruction", [=, this] { return w->WriteProcessingInstruction(name(), text().c_str()); }},
+        {"WriteCharEntity", [=, this] { return w->WriteCharEntity(u"a<\x01\xD800\xFFFE\u20ac\t"[pick(7)]); }},
+        {"WriteElementString", [=, this] {
            std::u16string v = text();
            return w->WriteElementString(prefix(), name(), uri(), pick(4) ? v.c_str() : nullptr);
          }},
-        {"WriteWhitespace",
-         [=, this] {
-           static const char16_t* const ws[] = {u" ", u"\n\t", u"x", u""};
-           return w->WriteWhitespace(ws[pick(4)]);
-         }},
-        {"WriteStartDocument",
-         [=, this] { return w->WriteStartDocument(static_cast<XmlStandalone>(pick(3))); }},
-        {"WriteDocType",
-         [=, this] { return w->WriteDocType(name(), nullptr, pick(2) ? u"x.dtd" : nullptr, nullptr); }},
+        {"WriteWhitespace", [=, this] { return w->WriteWhitespace(ws[pick(4)]); }},
+        {"WriteStartDocument", [=, this] { return w->WriteStartDocument(static_cast<XmlStandalone>(pick(3))); }},
+        {"WriteDocType", [=, this] { return w->WriteDocType(name(), nullptr, pick(2) ? u"x.dtd" : nullptr, nullptr); }},
         {"WriteQualifiedName", [=, this] { return w->WriteQualifiedName(name(), uri()); }},
         {"WriteName", [=, this] { return w->WriteName(name()); }},
         {"WriteNmToken", [=, this] { return w->WriteNmToken(name()); }},
-        {"WriteChars",
-         [=, this] {
+        {"WriteChars", [=, this] {
            std::u16string t = text();
            return w->WriteChars(t.data(), static_cast<UINT>(t.size() / 2));
          }},
-        {"WriteEntityRef",
-         [=, this] {
-           static const char16_t* const refs[] = {u"amp", u"lt", u"quot", u"1x", u"x y"};
-           return w->WriteEntityRef(refs[pick(5)]);
-         }},
+        {"WriteEntityRef", [=, this] { return w->WriteEntityRef(refs[pick(5)]); }},
     };
   }
 

@@ -44,24 +44,18 @@ class StringStream final : public twtest::MemIStreamBase {
   int writes_ = 0;
 };
 
+// A writer over a collecting stream (optionally through an encoding).
 class WriterFixture {
  public:
   explicit WriterFixture(const char16_t* encoding = nullptr, StringStream* stream = nullptr)
       : stream_(stream ? stream : new StringStream()) {
     EXPECT_EQ(CreateXmlWriter(IID_IXmlWriter, reinterpret_cast<void**>(&w_), nullptr), S_OK);
     IUnknown* out = stream_;
-    if (encoding) {
-      EXPECT_EQ(CreateXmlWriterOutputWithEncodingName(stream_, nullptr, encoding, &out), S_OK);
-    }
+    if (encoding) { EXPECT_EQ(CreateXmlWriterOutputWithEncodingName(stream_, nullptr, encoding, &out), S_OK); }
     EXPECT_EQ(w_->SetOutput(out), S_OK);
     if (encoding) out->Release();
   }
-  ~WriterFixture() {
-    if (w_) w_->Release();
-    stream_->Release();
-  }
-  WriterFixture(const WriterFixture&) = delete;
-  WriterFixture& operator=(const WriterFixture&) = delete;
+  ~WriterFixture() { w_->Release(), stream_->Release(); }
   IXmlWriter* operator->() { return w_; }
   IXmlWriter* get() { return w_; }
   StringStream* stream() { return stream_; }
