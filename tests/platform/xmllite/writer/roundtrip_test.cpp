@@ -125,15 +125,9 @@ class Generator {
 
   // A refusal for a character the output encoding lacks is the only one a
   // name or markup may get.
-  void acceptedOrUnrepresentable(HRESULT hr) {
-    if (hr == S_OK) return;
-    EXPECT_FALSE(unicode_);
-    EXPECT_EQ(hr, WR_E_INVALIDCHARACTER);
-  }
+  void acceptedOrUnrepresentable(HRESULT hr) { EXPECT_EQ(hr, unicode_ ? S_OK : hr ? WR_E_INVALIDCHARACTER : S_OK); }
   void prefixWithoutUri(HRESULT hr) {
-    if (hr != WR_E_INVALIDCHARACTER || unicode_) {
-      EXPECT_EQ(hr, WR_E_NSPREFIXWITHEMPTYNSURI);
-    }
+    EXPECT_EQ(hr, !unicode_ && hr == WR_E_INVALIDCHARACTER ? hr : WR_E_NSPREFIXWITHEMPTYNSURI);
   }
 
   void misc() {
@@ -233,12 +227,7 @@ TEST(XmlWriterRoundTrip, RandomDocumentsParseBackUnchanged) {
     Events got;
     fromLibxml(doc->children, got);
     xmlFreeDoc(doc);
-    const std::string have = canonical(got, indent), want = canonical(expected, indent);
-    size_t at = std::mismatch(have.begin(), have.end(), want.begin(), want.end()).first -
-                have.begin();
-    const size_t from = at > 80 ? at - 80 : 0;
-    EXPECT_TRUE(have == want) << "content differs at " << at << "\n got: "
-                              << have.substr(from, 160) << "\nwant: " << want.substr(from, 160);
+    EXPECT_EQ(canonical(got, indent), canonical(expected, indent));
   }
 }
 
