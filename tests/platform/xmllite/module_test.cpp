@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <string>
 
 #include "reader_util.h"
 
@@ -27,15 +26,10 @@ TEST(XmlLiteModule, FactoryReadsAndParserStaysHidden) {
   EXPECT_EQ(w.trace, "1 0 {a|} [] @x=1\n1 1 {b|}/ []\n3 1 {|} [t]\n15 0 {a|} []\n");
   EXPECT_EQ(r->Release(), 0u);
   // Only the factories leave the module.
-  std::string cmd = "nm -D --defined-only '" TWXML_MODULE_PATH "' 2>/dev/null";
-  std::unique_ptr<FILE, int (*)(FILE*)> p(popen(cmd.c_str(), "r"), pclose);
-  if (p) {
-    char line[512];
-    while (fgets(line, sizeof line, p.get())) {
-      std::string l(line);
-      EXPECT_TRUE(l.find("CreateXmlReader") != std::string::npos ||
-                  l.find("CreateXmlWriter") != std::string::npos)
-          << "unexpected export: " << l;
-    }
+  std::unique_ptr<FILE, int (*)(FILE*)> p(popen("nm -D --defined-only '" TWXML_MODULE_PATH "' 2>/dev/null", "r"), pclose);
+  char line[512];
+  while (p && fgets(line, sizeof line, p.get())) {
+    std::string l(line);
+    EXPECT_TRUE(l.find("CreateXmlReader") != l.npos || l.find("CreateXmlWriter") != l.npos) << "unexpected export: " << l;
   }
 }
