@@ -984,8 +984,18 @@ struct Parser::Impl {
   // ------------------------------------------------- comments, PI, CDATA
   // Finds "--" from p; the comment body ends there and must close with '>'.
   int parseComment() {
-    const char* p = cur + 4;
-    const char* s = p;
+    const char* s = cur + 4;
+    const char* d = commentEnd(s);
+    cur = d + 3;
+    if (state == State::Start) state = State::Prolog;
+    type = NodeType::Comment;
+    value = Str{s, uint32_t(d - s)};
+    depth = uint32_t(frames.size());
+    return 1;
+  }
+
+  // The "--" that ends a comment body starting at p; it must be followed by '>'.
+  const char* commentEnd(const char* p) {
     for (;;) {
       const char* d = static_cast<const char*>(std::memchr(p, '-', size_t(lim - p)));
       if (!d) {
@@ -998,12 +1008,7 @@ struct Parser::Impl {
         continue;
       }
       if (d[2] != '>') fail(Error::Syntax);
-      cur = d + 3;
-      if (state == State::Start) state = State::Prolog;
-      type = NodeType::Comment;
-      value = Str{s, uint32_t(d - s)};
-      depth = uint32_t(frames.size());
-      return 1;
+      return d;
     }
   }
 
@@ -1728,24 +1733,7 @@ struct Parser::Impl {
     }
   }
 
-  void skipComment() {
-    const char* p = cur + 4;
-    for (;;) {
-      const char* d = static_cast<const char*>(std::memchr(p, '-', size_t(lim - p)));
-      if (!d) {
-        moreOrEnd();
-        fail(Error::UnexpectedEnd);
-      }
-      if (!availAt(d, 3)) fail(Error::UnexpectedEnd);
-      if (d[1] != '-') {
-        p = d + 1;
-        continue;
-      }
-      if (d[2] != '>') fail(Error::Syntax);
-      cur = d + 3;
-      return;
-    }
-  }
+  void skipComment() { cur = commentEnd(cur + 4) + 3; }
 
   void entityDecl() {
     expectWs();
