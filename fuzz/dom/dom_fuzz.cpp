@@ -115,15 +115,22 @@ std::u16string xmlOf(IXMLDOMDocument* d) {
   return s;
 }
 
-// The text with the quotes of a leading XML declaration made uniform: the
-// declaration's data keeps its quotes when loaded from text but is rebuilt
-// with double quotes when loaded from bytes (reported to the DOM's owner;
-// compared loosely until that is settled).
+// The text with the leading XML declaration's layout made uniform: loaded
+// from text the declaration keeps its data as written (quotes, blanks around
+// '='), loaded from bytes it is rebuilt in one form. Only its pseudo-attribute
+// names and values are compared.
 std::u16string sameQuotes(std::u16string s) {
-  if (s.compare(0, 5, u"<?xml") == 0)
-    for (size_t i = 5; i < s.size() && s.compare(i, 2, u"?>") != 0; ++i)
-      if (s[i] == u'\'') s[i] = u'"';
-  return s;
+  if (s.compare(0, 5, u"<?xml") != 0) return s;
+  size_t end = s.find(u"?>");
+  if (end == std::u16string::npos) return s;
+  std::u16string decl;
+  for (size_t i = 5; i < end; ++i) {
+    char16_t c = s[i];
+    if (c == u'\'') c = u'"';
+    if (c == u' ' || c == u'\t' || c == u'\r' || c == u'\n') continue;
+    decl += c;
+  }
+  return u"<?xml " + decl + s.substr(end);
 }
 
 bool loadText(IXMLDOMDocument* d, const std::u16string& text) {

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -70,6 +71,9 @@ class Encoder {
     for (uint32_t c = 0x20; c < 0x7F; ++c) {
       if (!canEncode(c)) return Fail(MX_E_ENCODING, u"The encoding cannot hold XML markup.");
     }
+    // ...and must write it byte for byte, or the saved document cannot be
+    // read back (e.g. UTF-7 writes '<' as "+ADw-").
+    if (!markupIsAscii()) return Fail(MX_E_ENCODING, u"The encoding cannot hold XML markup.");
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     return S_OK;
   }
@@ -117,6 +121,28 @@ class Encoder {
   }
 
   std::string& buffer() { return buf_; }
+
+  bool markupIsAscii() {
+    static const char kMarkup[] =
+        "<?xml version=\"1.0\" encoding='x'?>\t\r\n<a:b c=\"&#38;\"/><!--x--><![CDATA[y]]>"
+        "_-.#;0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    char in[sizeof kMarkup];
+    std::memcpy(in, kMarkup, sizeof kMarkup);
+    char out[4 * sizeof kMarkup];
+    char* ip = in;
+    char* op = out;
+    size_t il = sizeof kMarkup - 1, ol = sizeof out;
+    iconv(probe_, nullptr, nullptr, nullptr, nullptr);
+    bool ok = iconv(probe_, &ip, &il, &op, &ol) != size_t(-1) && il == 0 &&
+              iconv(probe_, nullptr, nullptr, &op, &ol) != size_t(-1);
+    iconv(probe_, nullptr, nullptr, nullptr, nullptr);
+    if (!ok) return false;
+    // Wide encodings (UTF-16BE, UTF-32, ...) put zero bytes beside the ASCII
+    // ones; the reader recognises those by their first bytes.
+    if (std::memchr(out, 0, size_t(op - out))) return true;
+    return size_t(op - out) == sizeof kMarkup - 1 &&
+           std::memcmp(out, kMarkup, sizeof kMarkup - 1) == 0;
+  }
 
   HRESULT flush(bool final) {
     HRESULT hr = S_OK;
