@@ -327,4 +327,20 @@ TEST_F(DomLoadSave, StreamsFailingPartWay) {
   }
 }
 
+// An encoding the save cannot honour fails with error information instead of
+// writing bytes that do not read back: unknown names, and encodings that do
+// not write markup as itself (UTF-7 writes '<' as "+ADw-").
+TEST_F(DomLoadSave, EncodingsThatCannotCarryTheDocumentAreRefused) {
+  for (const char* name : {"x-no-such-encoding", "UTF-7"}) {
+    SCOPED_TRACE(name);
+    auto d = NewDoc();
+    VARIANT_BOOL ok;
+    ASSERT_EQ(d->loadXML(Bstr(U16("<?xml version=\"1.0\" encoding=\"" + std::string(name) + "\"?><r>x</r>")), &ok), S_OK);
+    TestStream s;
+    TakeErrorDescription();
+    EXPECT_TRUE(FAILED(d->save(VUnk(&s))));
+    EXPECT_FALSE(TakeErrorDescription().empty());
+  }
+}
+
 }  // namespace
