@@ -1688,19 +1688,9 @@ struct Parser::Impl {
           if (!standalone) stopDecls = true;
           continue;
         }
-        int idx = int(it->second);
-        if (srcs.empty())
-          mainPos = size_t(cur - buf);
-        else
-          srcs.back().p = cur;
-        for (const Src& s : srcs)
-          if (s.ent == idx) fail(Error::EntityRecursion);
-        if (srcs.size() >= 64) fail(Error::EntityRecursion);
-        Entity& e = entities[size_t(idx)];
-        countExpansion(e.len);
-        srcs.push_back(Src{e.text.data(), e.text.data() + e.len, idx, 0});
-        cur = srcs.back().p;
-        lim = srcs.back().end;
+        // No element is open in the internal subset, so the entity's frame
+        // depth is 0 here as pushEntity records it.
+        pushEntity(int(it->second), cur);
         continue;
       }
       if (c != '<') fail(Error::Syntax);
