@@ -317,25 +317,12 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
     if (i >= n || o + 4 > cap) break;
     unsigned c = src[i];
     if (c < 0x80) {
-      if (c >= 0x20 || c == 0x09) {
-        out[o++] = char(c);
-        lastCR_ = false;
-      } else if (c == 0x0A) {
-        if (!lastCR_) out[o++] = '\n';
-        lastCR_ = false;
-      } else if (c == 0x0D) {
-        out[o++] = '\n';
-        lastCR_ = true;
-      } else if (c == 0) {
+      if (!putAscii(c, out, o)) {
         *written = o;
-        if (restIsZerosIn(src, i, n)) {
+        if (c == 0 && restIsZerosIn(src, i, n)) {
           done_ = true;
           return n;
         }
-        fail(Error::InvalidChar);
-        return i;
-      } else {
-        *written = o;
         fail(Error::InvalidChar);
         return i;
       }
@@ -502,25 +489,12 @@ size_t Decoder::decodeUtf16(char* out, size_t cap) {
       uint32_t u = be ? (uint32_t(s[i]) << 8 | s[i + 1])
                       : (uint32_t(s[i + 1]) << 8 | s[i]);
       if (u < 0x80) {
-        if (u >= 0x20 || u == 0x09) {
-          out[o++] = char(u);
-          lastCR_ = false;
-        } else if (u == 0x0A) {
-          if (!lastCR_) out[o++] = '\n';
-          lastCR_ = false;
-        } else if (u == 0x0D) {
-          out[o++] = '\n';
-          lastCR_ = true;
-        } else if (u == 0) {
+        if (!putAscii(u, out, o)) {
           rawPos_ = i;
-          if (restIsZeros(i)) {
+          if (u == 0 && restIsZeros(i)) {
             done_ = true;
             return o;
           }
-          fail(Error::InvalidChar);
-          return o;
-        } else {
-          rawPos_ = i;
           fail(Error::InvalidChar);
           return o;
         }

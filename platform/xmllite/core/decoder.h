@@ -45,6 +45,23 @@ class Decoder {
                     char* out, size_t cap, size_t* written);
   bool restIsZeros(size_t from);
   bool restIsZerosIn(const unsigned char* src, size_t i, size_t n);
+  // One ASCII character with line ends normalised (CR LF and CR become LF);
+  // false for a control character XML does not allow (NUL included).
+  bool putAscii(unsigned c, char* out, size_t& o) {
+    if (c >= 0x20 || c == 0x09) {
+      out[o++] = char(c);
+      lastCR_ = false;
+    } else if (c == 0x0A) {
+      if (!lastCR_) out[o++] = '\n';
+      lastCR_ = false;
+    } else if (c == 0x0D) {
+      out[o++] = '\n';
+      lastCR_ = true;
+    } else {
+      return false;
+    }
+    return true;
+  }
   void fail(Error e) { if (err_ == Error::None) err_ = e; done_ = true; }
 
   ReadFn fn_ = nullptr;
