@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "block_registry.h"
 #include "twxml/handles.h"
 #include "twxml/kernel.h"
 #include "twxml/platform/xmllite.h"

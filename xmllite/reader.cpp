@@ -12,8 +12,12 @@ constexpr uint32_t kEndElement = XmlNodeType_EndElement;
 }  // namespace
 
 bool XmlLiteReaderValid(const _XmlLiteReaderS* handle) {
-  return handle != nullptr && SafeChkBufF(handle, sizeof(_XmlLiteReaderS)) == 0 &&
-         handle->magic == kXmlLiteReaderMagic;
+  // The registry vouches for an open record without touching it, whatever
+  // the allocator has written into a closed one since.
+  return handle != nullptr &&
+         twxml::kernel::IsLiveBlock(handle, sizeof(_XmlLiteReaderS),
+                                    twxml::kernel::BlockKind::ReaderHandle) &&
+         SafeChkBufF(handle, sizeof(_XmlLiteReaderS)) == 0 && handle->magic == kXmlLiteReaderMagic;
 }
 
 _XmlLiteReaderS* XmlLiteNewReaderH(IStream* stream) {
@@ -31,6 +35,7 @@ _XmlLiteReaderS* XmlLiteNewReaderH(IStream* stream) {
   // A stream the reader cannot use shows up as a failed first step.
   handle->reader->SetInput(stream);
   handle->magic = kXmlLiteReaderMagic;
+  twxml::kernel::MarkBlock(handle, twxml::kernel::BlockKind::ReaderHandle);
   handle->lookAheadType = XmlNodeType_None;
   handle->emptyElementPending = 0;
   return handle;

@@ -7,8 +7,10 @@
 namespace {
 
 bool WriterValid(const _XmlLiteWriterS* handle) {
-  return handle != nullptr && SafeChkBufF(handle, sizeof(_XmlLiteWriterS)) == 0 &&
-         handle->magic == kXmlLiteWriterMagic;
+  return handle != nullptr &&
+         twxml::kernel::IsLiveBlock(handle, sizeof(_XmlLiteWriterS),
+                                    twxml::kernel::BlockKind::WriterHandle) &&
+         SafeChkBufF(handle, sizeof(_XmlLiteWriterS)) == 0 && handle->magic == kXmlLiteWriterMagic;
 }
 
 int WriteResult(HRESULT hr) { return hr == S_OK ? TWXML_OK : TWXML_E_ENGINE; }
@@ -48,6 +50,7 @@ _XmlLiteWriterS* XmlLiteNewWriterH(IStream* stream, StringBuilder* builder, bool
 
   handle->textBuilder = builder;
   handle->magic = kXmlLiteWriterMagic;
+  twxml::kernel::MarkBlock(handle, twxml::kernel::BlockKind::WriterHandle);
   handle->documentEnded = 0;
   handle->writer->WriteStartDocument(XmlStandalone_Omit);
   return handle;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sys/mman.h>
@@ -21,6 +22,15 @@ TEST(Memory, AllocFreeAndExhaustion) {
   EXPECT_EQ(0, MemFreeF(p));
   EXPECT_EQ(0, MemFreeF(nullptr));
   EXPECT_EQ(nullptr, MemAllocP(~size_t(0) / 2));  // exhausted: null, no fault
+  // Only live kernel blocks are freed: twice, or someone else's, is refused.
+  void* foreign = std::malloc(16);
+  EXPECT_EQ(44, MemFreeF(foreign));
+  std::free(foreign);
+  char stack[16];
+  EXPECT_EQ(44, MemFreeF(stack));
+  p = MemAllocP(32);
+  EXPECT_EQ(0, MemFreeF(p));
+  EXPECT_EQ(44, MemFreeF(p));
 }
 
 TEST(SafeChk, LiveMemoryFromEveryKindOfStorageAndThread) {

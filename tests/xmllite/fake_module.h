@@ -3,8 +3,8 @@
 // can be tested call by call.
 #pragma once
 
-// Reading a freed handle record is only defined behaviour to the library's
-// validity test, not to the address sanitizer: those cases are left out there.
+// Set in AddressSanitizer builds, whose leak checker needs telling about
+// memory the C library keeps for good.
 #if defined(__SANITIZE_ADDRESS__)
 #define TWXML_TEST_ASAN 1
 #elif defined(__has_feature)

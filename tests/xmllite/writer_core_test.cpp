@@ -70,31 +70,4 @@ TEST(WriterCore, TheDocumentEndsOnceAndRefusalsAre255) {
   fake::Uninstall();
 }
 
-TEST(WriterCore, BadHandles) {
-  fake::Install();
-  _XmlLiteReaderS* reader = XmlLiteCreateMemReaderH("<a/>");
-  ASSERT_NE(nullptr, reader);
-  alignas(16) unsigned char garbage[64] = {0x52, 0x72};  // magic bytes swapped
-  std::vector<_XmlLiteWriterS*> bad = {nullptr, reinterpret_cast<_XmlLiteWriterS*>(garbage),
-                                       reinterpret_cast<_XmlLiteWriterS*>(reader)};
-#if !TWXML_TEST_ASAN
-  _XmlLiteWriterS* closed = Make();
-  ASSERT_NE(nullptr, closed);
-  EXPECT_EQ(0, XmlLiteCloseWriterF(closed));
-  bad.push_back(closed);
-#endif
-  for (_XmlLiteWriterS* b : bad) {
-    EXPECT_EQ(0, XmlLiteIsWriterHndValidB(b));
-    EXPECT_EQ(44, XmlLiteWriteStartElemF(b, nullptr, "a", nullptr));
-    EXPECT_EQ(44, XmlLiteWriteAttrF(b, nullptr, "a", nullptr, "v"));
-    EXPECT_EQ(44, XmlLiteWriteValueF(b, "v"));
-    EXPECT_EQ(44, XmlLiteWriteEndElemF(b));
-    EXPECT_EQ("(none)", TakeMem(b, 44));
-    EXPECT_EQ(44, XmlLiteCloseWriterF(b));
-  }
-  EXPECT_EQ(1, XmlLiteIsReaderHndValidB(reader));
-  EXPECT_EQ(0, XmlLiteCloseReaderF(reader));
-  fake::Uninstall();
-}
-
 }  // namespace
