@@ -145,8 +145,9 @@ thread_local LastCodeset t_codeset __attribute__((tls_model("initial-exec"))) = 
 
 // Compares a word per step. Reading a little past cs's terminator stays
 // within its page (checked first), so it cannot fault; the bytes past it are
-// masked out. The address checker would still call that out of bounds.
-__attribute__((no_sanitize("address"))) inline bool SameAsLastCodeset(const char* cs) {
+// masked out. The address and thread checkers would still call that out of
+// bounds.
+__attribute__((no_sanitize("address", "thread"))) inline bool SameAsLastCodeset(const char* cs) {
   const uint32_t words = t_codeset.words;
   if (words == 0) return false;
   constexpr uintptr_t kPage = 4096;  // the smallest page size there is
