@@ -1,6 +1,7 @@
 // Module entry, the factory, and the out-of-line parts of the exported
 // abstract classes.
 #include <dlfcn.h>
+#include <new>
 
 #include "module_entry.h"
 #include "twxml/document.h"
@@ -36,7 +37,8 @@ StringBuilderException& StringBuilderException::operator=(const StringBuilderExc
 }
 
 extern "C" TWXML_API KxXMLParser* XmlGetParserP(void) {
-  KxXMLParserImpl* parser = new KxXMLParserImpl();
+  KxXMLParserImpl* parser = new (std::nothrow) KxXMLParserImpl();
+  if (parser == nullptr) return nullptr;
   if (!parser->IsValidB()) {
     delete static_cast<KxXMLParser*>(parser);
     return nullptr;

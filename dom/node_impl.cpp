@@ -2,6 +2,7 @@
 // BSTRs and as narrow text, the walk over element children, attributes.
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "dom_support.h"
 #include "twxml/document.h"
@@ -136,7 +137,7 @@ KxXMLNode* KxXMLNodeImpl::GetNextChildNodePo(KxXMLNode* previous) {
   if (const KxXMLNodeImpl* impl = dynamic_cast<KxXMLNodeImpl*>(previous)) previousNode = impl->domNode;
   Ref<IXMLDOMNode> found(GetNextChildNodepo(previousNode, NODE_ELEMENT));
   if (!found) return nullptr;
-  return new KxXMLNodeImpl(found.get());
+  return new (std::nothrow) KxXMLNodeImpl(found.get());
 }
 
 // ---- Names and values as narrow text -------------------------------------

@@ -1,6 +1,7 @@
 // KxXMLParserImpl: the document object over one DOM document. Loading,
 // saving, the root element, node construction and the XML declaration.
 #include <cstring>
+#include <new>
 
 #include "dom_support.h"
 #include "persist_stream.h"
@@ -117,7 +118,7 @@ KxXMLNode* KxXMLParserImpl::GetRootElementP() {
   if (FAILED(domDocument->get_documentElement(element.out())) || !element) return nullptr;
   Ref<IXMLDOMNode> node;
   if (FAILED(element->QueryInterface(IID_IXMLDOMNode, node.outVoid())) || !node) return nullptr;
-  return new KxXMLNodeImpl(node.get());
+  return new (std::nothrow) KxXMLNodeImpl(node.get());
 }
 
 int KxXMLParserImpl::PutRootElementF(KxXMLNode* element) {
@@ -157,8 +158,9 @@ KxXMLNode* KxXMLParserImpl::CreateElementP(int nodeType, WCHAR* name, WCHAR* nam
   Ref<IXMLDOMNode> created;
   if (FAILED(domDocument->createNode(type, cleanName, uri, created.out())) || !created)
     return nullptr;
-  KxXMLNodeImpl* node = new KxXMLNodeImpl(created.get());
+  KxXMLNodeImpl* node = new (std::nothrow) KxXMLNodeImpl(created.get());
   created.reset();
+  if (node == nullptr) return nullptr;
 
   // An unprefixed element created with a namespace URI of the caller's own
   // (the empty one included) makes that URI the one later unprefixed
@@ -189,9 +191,9 @@ KxXMLNode* CreateCharacterNode(IXMLDOMDocument* document, DOMNodeType type, WCHA
   Ref<IXMLDOMNode> created;
   if (FAILED(document->createNode(MakeI4(type), nullptr, nullptr, created.out())) || !created)
     return nullptr;
-  KxXMLNode* node = new KxXMLNodeImpl(created.get());
+  KxXMLNode* node = new (std::nothrow) KxXMLNodeImpl(created.get());
   created.reset();
-  if (node->PutValueF(text) != 0) {
+  if (node == nullptr || node->PutValueF(text) != 0) {
     delete node;
     return nullptr;
   }

@@ -113,7 +113,7 @@ HRESULT DomDocument::InterfaceSupportsErrorInfo(REFIID iid) {
   return iid == IID_IXMLDOMDocument || iid == IID_IXMLDOMNode ? S_OK : S_FALSE;
 }
 
-HRESULT DomDocument::get_documentElement(IXMLDOMElement** element) {
+HRESULT DomDocument::get_documentElement(IXMLDOMElement** element) try {
   Store* s = handle_.store;
   uint32_t e = 0;
   for (uint32_t c = s->firstChild(kDocIndex); c; c = s->nextSibling(c)) {
@@ -123,9 +123,9 @@ HRESULT DomDocument::get_documentElement(IXMLDOMElement** element) {
     }
   }
   return WrapAs(s, e, IID_IXMLDOMElement, reinterpret_cast<void**>(element));
-}
+} TWDOM_NO_THROW
 
-HRESULT DomDocument::putref_documentElement(IXMLDOMElement* element) {
+HRESULT DomDocument::putref_documentElement(IXMLDOMElement* element) try {
   Store* s = handle_.store;
   if (!element) return Fail(E_INVALIDARG, u"The document element is missing.");
   NodeHandle* h = HandleOf(element);
@@ -148,10 +148,10 @@ HRESULT DomDocument::putref_documentElement(IXMLDOMElement* element) {
     s->link(kDocIndex, e, 0);
   }
   return S_OK;
-}
+} TWDOM_NO_THROW
 
 HRESULT DomDocument::create(int kind, const char16_t* name, size_t nameLen, const char16_t* ns, size_t nsLen,
-                            const char16_t* data, size_t dataLen, uint32_t* out) {
+                            const char16_t* data, size_t dataLen, uint32_t* out) try {
   Store* s = handle_.store;
   *out = 0;
   std::u16string_view q(name ? name : u"", name ? nameLen : 0);
@@ -210,63 +210,63 @@ HRESULT DomDocument::create(int kind, const char16_t* name, size_t nameLen, cons
   }
   *out = i;
   return S_OK;
-}
+} TWDOM_NO_THROW
 
-HRESULT DomDocument::createElement(BSTR tagName, IXMLDOMElement** element) {
+HRESULT DomDocument::createElement(BSTR tagName, IXMLDOMElement** element) try {
   if (!element) return E_POINTER;
   *element = nullptr;
   uint32_t i = 0;
   HRESULT hr = create(NODE_ELEMENT, tagName, Len16(tagName), nullptr, 0, nullptr, 0, &i);
   if (FAILED(hr)) return hr;
   return WrapAs(handle_.store, i, IID_IXMLDOMElement, reinterpret_cast<void**>(element));
-}
+} TWDOM_NO_THROW
 
-HRESULT DomDocument::createTextNode(BSTR data, IXMLDOMText** text) {
+HRESULT DomDocument::createTextNode(BSTR data, IXMLDOMText** text) try {
   if (!text) return E_POINTER;
   *text = nullptr;
   uint32_t i = 0;
   HRESULT hr = create(NODE_TEXT, nullptr, 0, nullptr, 0, data, Len16(data), &i);
   if (FAILED(hr)) return hr;
   return WrapAs(handle_.store, i, IID_IXMLDOMText, reinterpret_cast<void**>(text));
-}
+} TWDOM_NO_THROW
 
-HRESULT DomDocument::createComment(BSTR data, IXMLDOMComment** comment) {
+HRESULT DomDocument::createComment(BSTR data, IXMLDOMComment** comment) try {
   if (!comment) return E_POINTER;
   *comment = nullptr;
   uint32_t i = 0;
   HRESULT hr = create(NODE_COMMENT, nullptr, 0, nullptr, 0, data, Len16(data), &i);
   if (FAILED(hr)) return hr;
   return WrapAs(handle_.store, i, IID_IXMLDOMComment, reinterpret_cast<void**>(comment));
-}
+} TWDOM_NO_THROW
 
-HRESULT DomDocument::createCDATASection(BSTR data, IXMLDOMCDATASection** cdata) {
+HRESULT DomDocument::createCDATASection(BSTR data, IXMLDOMCDATASection** cdata) try {
   if (!cdata) return E_POINTER;
   *cdata = nullptr;
   uint32_t i = 0;
   HRESULT hr = create(NODE_CDATA_SECTION, nullptr, 0, nullptr, 0, data, Len16(data), &i);
   if (FAILED(hr)) return hr;
   return WrapAs(handle_.store, i, IID_IXMLDOMCDATASection, reinterpret_cast<void**>(cdata));
-}
+} TWDOM_NO_THROW
 
-HRESULT DomDocument::createProcessingInstruction(BSTR target, BSTR data, IXMLDOMProcessingInstruction** pi) {
+HRESULT DomDocument::createProcessingInstruction(BSTR target, BSTR data, IXMLDOMProcessingInstruction** pi) try {
   if (!pi) return E_POINTER;
   *pi = nullptr;
   uint32_t i = 0;
   HRESULT hr = create(NODE_PROCESSING_INSTRUCTION, target, Len16(target), nullptr, 0, data, Len16(data), &i);
   if (FAILED(hr)) return hr;
   return WrapAs(handle_.store, i, IID_IXMLDOMProcessingInstruction, reinterpret_cast<void**>(pi));
-}
+} TWDOM_NO_THROW
 
-HRESULT DomDocument::createAttribute(BSTR name, IXMLDOMAttribute** attribute) {
+HRESULT DomDocument::createAttribute(BSTR name, IXMLDOMAttribute** attribute) try {
   if (!attribute) return E_POINTER;
   *attribute = nullptr;
   uint32_t i = 0;
   HRESULT hr = create(NODE_ATTRIBUTE, name, Len16(name), nullptr, 0, nullptr, 0, &i);
   if (FAILED(hr)) return hr;
   return WrapAs(handle_.store, i, IID_IXMLDOMAttribute, reinterpret_cast<void**>(attribute));
-}
+} TWDOM_NO_THROW
 
-HRESULT DomDocument::createNode(VARIANT type, BSTR name, BSTR namespaceUri, IXMLDOMNode** node) {
+HRESULT DomDocument::createNode(VARIANT type, BSTR name, BSTR namespaceUri, IXMLDOMNode** node) try {
   if (!node) return E_POINTER;
   *node = nullptr;
   int kind = 0;
@@ -275,42 +275,29 @@ HRESULT DomDocument::createNode(VARIANT type, BSTR name, BSTR namespaceUri, IXML
   HRESULT hr = create(kind, name, Len16(name), namespaceUri, Len16(namespaceUri), nullptr, 0, &i);
   if (FAILED(hr)) return hr;
   return WrapAs(handle_.store, i, IID_IXMLDOMNode, reinterpret_cast<void**>(node));
-}
+} TWDOM_NO_THROW
 
-HRESULT DomDocument::loadFrom(IUnknown* input, VARIANT_BOOL* success) {
+HRESULT DomDocument::loadFrom(IUnknown* input, VARIANT_BOOL* success) try {
   HRESULT hr = LoadDocument(handle_.store, input, nullptr);
   if (success) *success = SUCCEEDED(hr) ? VARIANT_TRUE : VARIANT_FALSE;
   return SUCCEEDED(hr) ? S_OK : S_FALSE;
-}
+} TWDOM_NO_THROW
 
-HRESULT DomDocument::load(VARIANT source, VARIANT_BOOL* success) {
+HRESULT DomDocument::load(VARIANT source, VARIANT_BOOL* success) try {
   if (success) *success = VARIANT_FALSE;
   Store* s = handle_.store;
   IUnknown* unk = (source.vt == VT_UNKNOWN || source.vt == VT_DISPATCH) ? source.punkVal : nullptr;
   if (!unk) return Fail(E_INVALIDARG, u"Load needs a stream or a persistable object.");
-  IStream* stream = nullptr;
-  ISequentialStream* seq = nullptr;
-  IPersistStream* persist = nullptr;
-  if (SUCCEEDED(unk->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream))) && stream) {
-    HRESULT hr = loadFrom(stream, success);
-    stream->Release();
-    return hr;
-  }
-  if (SUCCEEDED(unk->QueryInterface(IID_ISequentialStream, reinterpret_cast<void**>(&seq))) && seq) {
-    HRESULT hr = loadFrom(seq, success);
-    seq->Release();
-    return hr;
-  }
-  if (SUCCEEDED(unk->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&persist))) && persist) {
-    MemoryStream* ms = new (std::nothrow) MemoryStream();
-    if (!ms) {
-      persist->Release();
-      return Fail(E_OUTOFMEMORY, u"Out of memory.");
-    }
-    HRESULT hr = persist->Save(ms, TRUE);
-    persist->Release();
+  Held<IStream> stream;
+  if (SUCCEEDED(unk->QueryInterface(IID_IStream, stream.out())) && stream) return loadFrom(stream.get(), success);
+  Held<ISequentialStream> seq;
+  if (SUCCEEDED(unk->QueryInterface(IID_ISequentialStream, seq.out())) && seq) return loadFrom(seq.get(), success);
+  Held<IPersistStream> persist;
+  if (SUCCEEDED(unk->QueryInterface(IID_IPersistStream, persist.out())) && persist) {
+    Held<MemoryStream> ms(new (std::nothrow) MemoryStream());
+    if (!ms) return Fail(E_OUTOFMEMORY, u"Out of memory.");
+    HRESULT hr = persist->Save(ms.get(), TRUE);
     if (FAILED(hr)) {
-      ms->Release();
       ResetContent(s);
       s->parseError = ParseErrorState();
       s->parseError.code = hr;
@@ -320,12 +307,10 @@ HRESULT DomDocument::load(VARIANT source, VARIANT_BOOL* success) {
     LARGE_INTEGER zero;
     zero.QuadPart = 0;
     ms->Seek(zero, STREAM_SEEK_SET, nullptr);
-    hr = loadFrom(ms, success);
-    ms->Release();
-    return hr;
+    return loadFrom(ms.get(), success);
   }
   return Fail(E_INVALIDARG, u"Load needs a stream or a persistable object.");
-}
+} TWDOM_NO_THROW
 
 HRESULT DomDocument::loadXML(BSTR xml, VARIANT_BOOL* success) {
   if (success) *success = VARIANT_FALSE;
@@ -371,51 +356,42 @@ HRESULT DomDocument::loadXML(BSTR xml, VARIANT_BOOL* success) {
   return SUCCEEDED(hr) ? S_OK : S_FALSE;
 }
 
-HRESULT DomDocument::save(VARIANT destination) {
+HRESULT DomDocument::save(VARIANT destination) try {
   IUnknown* unk = (destination.vt == VT_UNKNOWN || destination.vt == VT_DISPATCH) ? destination.punkVal : nullptr;
   if (!unk) return Fail(E_INVALIDARG, u"Save needs a stream or a persistable object.");
-  IStream* stream = nullptr;
-  if (SUCCEEDED(unk->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream))) && stream) {
-    StreamSink sink(stream);
-    HRESULT hr = SaveDocument(handle_.store, sink);
-    stream->Release();
-    return hr;
+  Held<IStream> stream;
+  if (SUCCEEDED(unk->QueryInterface(IID_IStream, stream.out())) && stream) {
+    StreamSink sink(stream.get());
+    return SaveDocument(handle_.store, sink);
   }
-  IPersistStream* persist = nullptr;
-  if (SUCCEEDED(unk->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&persist))) && persist) {
-    MemoryStream* ms = new (std::nothrow) MemoryStream();
-    if (!ms) {
-      persist->Release();
-      return Fail(E_OUTOFMEMORY, u"Out of memory.");
-    }
-    StreamSink sink(ms);
+  Held<IPersistStream> persist;
+  if (SUCCEEDED(unk->QueryInterface(IID_IPersistStream, persist.out())) && persist) {
+    Held<MemoryStream> ms(new (std::nothrow) MemoryStream());
+    if (!ms) return Fail(E_OUTOFMEMORY, u"Out of memory.");
+    StreamSink sink(ms.get());
     HRESULT hr = SaveDocument(handle_.store, sink);
     if (SUCCEEDED(hr)) {
       LARGE_INTEGER zero;
       zero.QuadPart = 0;
       ms->Seek(zero, STREAM_SEEK_SET, nullptr);
-      hr = persist->Load(ms);
+      hr = persist->Load(ms.get());
       if (FAILED(hr)) hr = Fail(hr, u"The destination object refused the document's bytes.");
     }
-    persist->Release();
-    ms->Release();
     return hr;
   }
-  ISequentialStream* seq = nullptr;
-  if (SUCCEEDED(unk->QueryInterface(IID_ISequentialStream, reinterpret_cast<void**>(&seq))) && seq) {
-    StreamSink sink(seq);
-    HRESULT hr = SaveDocument(handle_.store, sink);
-    seq->Release();
-    return hr;
+  Held<ISequentialStream> seq;
+  if (SUCCEEDED(unk->QueryInterface(IID_ISequentialStream, seq.out())) && seq) {
+    StreamSink sink(seq.get());
+    return SaveDocument(handle_.store, sink);
   }
   return Fail(E_INVALIDARG, u"Save needs a stream or a persistable object.");
-}
+} TWDOM_NO_THROW
 
-HRESULT DomDocument::get_parseError(IXMLDOMParseError** error) {
+HRESULT DomDocument::get_parseError(IXMLDOMParseError** error) try {
   if (!error) return E_POINTER;
   *error = new (std::nothrow) DomParseError(handle_.store->parseError);
   return *error ? S_OK : E_OUTOFMEMORY;
-}
+} TWDOM_NO_THROW
 
 HRESULT DomDocument::get_async(VARIANT_BOOL* async) {
   if (!async) return E_POINTER;

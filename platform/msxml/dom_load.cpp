@@ -95,7 +95,7 @@ std::u16string ReasonFor(HRESULT hr) {
 namespace xc = twxml::xmlcore;
 
 /* The parser's failure classes as the reader's result codes. */
-HRESULT MapError(xc::Error e, HRESULT streamHr) {
+HRESULT MapError(xc::Error e, HRESULT streamHr) try {
   switch (e) {
     case xc::Error::None: return S_OK;
     case xc::Error::Syntax: return WC_E_SYNTAX;
@@ -116,7 +116,7 @@ HRESULT MapError(xc::Error e, HRESULT streamHr) {
     case xc::Error::NoInput: return E_UNEXPECTED;
   }
   return E_FAIL;
-}
+} TWDOM_NO_THROW
 
 /* Byte source over a caller's stream; remembers why a read failed. */
 struct Source {

@@ -28,10 +28,10 @@ const char16_t* KindName(Kind k) {
 
 bool IsCharacterKind(Kind k) { return k == kText || k == kCData || k == kComment || k == kPI || k == kAttribute; }
 
-HRESULT OutBstr(BSTR* out, const char16_t* s, size_t n) {
+HRESULT OutBstr(BSTR* out, const char16_t* s, size_t n) try {
   *out = SysAllocStringLen(s, UINT(n));
   return *out ? S_OK : E_OUTOFMEMORY;
-}
+} TWDOM_NO_THROW
 
 /* The document's declaration record (first child, a PI named xml), or 0. */
 uint32_t DeclOf(Store* s) {
@@ -50,25 +50,25 @@ uint32_t DocumentElementOf(Store* s) {
 }
 
 /* The record behind a node argument, checked to belong to this store. */
-HRESULT ArgNode(Store* s, IXMLDOMNode* node, uint32_t* out) {
+HRESULT ArgNode(Store* s, IXMLDOMNode* node, uint32_t* out) try {
   if (!node) return Fail(E_INVALIDARG, u"A node argument is missing.");
   NodeHandle* h = HandleOf(node);
   if (!h) return Fail(E_INVALIDARG, u"The node was not made by this document model.");
   if (h->store != s) return Fail(E_INVALIDARG, u"The node belongs to another document.");
   *out = h->index;
   return S_OK;
-}
+} TWDOM_NO_THROW
 
 }  // namespace
 
-HRESULT Fail(HRESULT hr, const char16_t* description) {
+HRESULT Fail(HRESULT hr, const char16_t* description) try {
   IErrorInfo* info = nullptr;
   if (SUCCEEDED(TwCreateErrorInfo(IID_IXMLDOMDocument, u"DOMDocument", description, &info)) && info) {
     SetErrorInfo(0, info);
     info->Release();
   }
   return hr;
-}
+} TWDOM_NO_THROW
 
 NodeHandle* HandleOf(IUnknown* unknown) {
   if (!unknown) return nullptr;
@@ -95,7 +95,7 @@ IXMLDOMNode* Wrap(Store* store, uint32_t i) {
   return n ? n->asNode() : nullptr;
 }
 
-HRESULT WrapAs(Store* store, uint32_t i, REFIID iid, void** out) {
+HRESULT WrapAs(Store* store, uint32_t i, REFIID iid, void** out) try {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (!i) return S_FALSE;
@@ -108,13 +108,13 @@ HRESULT WrapAs(Store* store, uint32_t i, REFIID iid, void** out) {
   HRESULT hr = n->QueryInterface(iid, out);
   n->Release();
   return hr;
-}
+} TWDOM_NO_THROW
 
 /* ---- shared node operations --------------------------------------------- */
 
 namespace ops {
 
-HRESULT nodeName(Store* s, uint32_t i, BSTR* out) {
+HRESULT nodeName(Store* s, uint32_t i, BSTR* out) try {
   if (!out) return E_POINTER;
   switch (s->node(i).kind()) {
     case kElement:
@@ -129,9 +129,9 @@ HRESULT nodeName(Store* s, uint32_t i, BSTR* out) {
     case kFragment: return OutBstr(out, u"#document-fragment", 18);
   }
   return E_FAIL;
-}
+} TWDOM_NO_THROW
 
-HRESULT nodeValue(Store* s, uint32_t i, VARIANT* out) {
+HRESULT nodeValue(Store* s, uint32_t i, VARIANT* out) try {
   if (!out) return E_POINTER;
   VariantInit(out);
   if (!IsCharacterKind(s->node(i).kind())) {
@@ -143,9 +143,9 @@ HRESULT nodeValue(Store* s, uint32_t i, VARIANT* out) {
   out->vt = VT_BSTR;
   out->bstrVal = b;
   return S_OK;
-}
+} TWDOM_NO_THROW
 
-HRESULT setCharacterData(Store* s, uint32_t i, const char16_t* t, size_t n) {
+HRESULT setCharacterData(Store* s, uint32_t i, const char16_t* t, size_t n) try {
   Kind k = s->node(i).kind();
   if (!t) n = 0;
   if (!IsXmlText(t, n)) return Fail(E_INVALIDARG, u"The text holds a character that XML cannot carry.");
@@ -159,9 +159,9 @@ HRESULT setCharacterData(Store* s, uint32_t i, const char16_t* t, size_t n) {
   if (!s->setText(i, t, n)) return Fail(E_OUTOFMEMORY, u"Out of memory.");
   s->touch();
   return S_OK;
-}
+} TWDOM_NO_THROW
 
-HRESULT putNodeValue(Store* s, uint32_t i, VARIANT v) {
+HRESULT putNodeValue(Store* s, uint32_t i, VARIANT v) try {
   if (!IsCharacterKind(s->node(i).kind())) {
     return Fail(E_FAIL, u"This node type has no value to set.");
   }
@@ -172,7 +172,7 @@ HRESULT putNodeValue(Store* s, uint32_t i, VARIANT v) {
   hr = setCharacterData(s, i, t.bstrVal, Len16(t.bstrVal));
   VariantClear(&t);
   return hr;
-}
+} TWDOM_NO_THROW
 
 HRESULT nodeType(Store* s, uint32_t i, DOMNodeType* out) {
   if (!out) return E_POINTER;
@@ -180,45 +180,45 @@ HRESULT nodeType(Store* s, uint32_t i, DOMNodeType* out) {
   return S_OK;
 }
 
-HRESULT parentNode(Store* s, uint32_t i, IXMLDOMNode** out) {
+HRESULT parentNode(Store* s, uint32_t i, IXMLDOMNode** out) try {
   if (!out) return E_POINTER;
   *out = nullptr;
   const NodeRec& r = s->node(i);
   if (r.kind() == kAttribute || !r.parent || s->node(r.parent).kind() == kFragment) return S_FALSE;
   return WrapAs(s, r.parent, IID_IXMLDOMNode, reinterpret_cast<void**>(out));
-}
+} TWDOM_NO_THROW
 
-HRESULT childNodes(Store* s, uint32_t i, IXMLDOMNodeList** out) {
+HRESULT childNodes(Store* s, uint32_t i, IXMLDOMNodeList** out) try {
   if (!out) return E_POINTER;
   *out = new (std::nothrow) DomNodeList(s, i);
   return *out ? S_OK : E_OUTOFMEMORY;
-}
+} TWDOM_NO_THROW
 
-HRESULT firstChild(Store* s, uint32_t i, IXMLDOMNode** out) {
+HRESULT firstChild(Store* s, uint32_t i, IXMLDOMNode** out) try {
   return WrapAs(s, s->firstChild(i), IID_IXMLDOMNode, reinterpret_cast<void**>(out));
-}
+} TWDOM_NO_THROW
 
-HRESULT lastChild(Store* s, uint32_t i, IXMLDOMNode** out) {
+HRESULT lastChild(Store* s, uint32_t i, IXMLDOMNode** out) try {
   return WrapAs(s, s->lastChild(i), IID_IXMLDOMNode, reinterpret_cast<void**>(out));
-}
+} TWDOM_NO_THROW
 
-HRESULT previousSibling(Store* s, uint32_t i, IXMLDOMNode** out) {
+HRESULT previousSibling(Store* s, uint32_t i, IXMLDOMNode** out) try {
   uint32_t p = s->node(i).kind() == kAttribute ? 0 : s->prevSibling(i);
   return WrapAs(s, p, IID_IXMLDOMNode, reinterpret_cast<void**>(out));
-}
+} TWDOM_NO_THROW
 
-HRESULT nextSibling(Store* s, uint32_t i, IXMLDOMNode** out) {
+HRESULT nextSibling(Store* s, uint32_t i, IXMLDOMNode** out) try {
   uint32_t n = s->node(i).kind() == kAttribute ? 0 : s->nextSibling(i);
   return WrapAs(s, n, IID_IXMLDOMNode, reinterpret_cast<void**>(out));
-}
+} TWDOM_NO_THROW
 
-HRESULT attributes(Store* s, uint32_t i, IXMLDOMNamedNodeMap** out) {
+HRESULT attributes(Store* s, uint32_t i, IXMLDOMNamedNodeMap** out) try {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (s->node(i).kind() != kElement) return S_FALSE;
   *out = DomNamedNodeMap::Make(s, i);
   return *out ? S_OK : E_OUTOFMEMORY;
-}
+} TWDOM_NO_THROW
 
 /* Checks and performs the insertion of c into p before ref (0 = append). */
 static HRESULT InsertCore(Store* s, uint32_t p, uint32_t c, uint32_t ref) {
@@ -260,7 +260,7 @@ static HRESULT InsertCore(Store* s, uint32_t p, uint32_t c, uint32_t ref) {
   return S_OK;
 }
 
-HRESULT insertBefore(Store* s, uint32_t i, IXMLDOMNode* child, VARIANT ref, IXMLDOMNode** out) {
+HRESULT insertBefore(Store* s, uint32_t i, IXMLDOMNode* child, VARIANT ref, IXMLDOMNode** out) try {
   if (out) *out = nullptr;
   uint32_t c = 0;
   HRESULT hr = ArgNode(s, child, &c);
@@ -282,15 +282,15 @@ HRESULT insertBefore(Store* s, uint32_t i, IXMLDOMNode* child, VARIANT ref, IXML
     child->AddRef();
   }
   return S_OK;
-}
+} TWDOM_NO_THROW
 
-HRESULT appendChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode** out) {
+HRESULT appendChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode** out) try {
   VARIANT none;
   VariantInit(&none);
   return insertBefore(s, i, child, none, out);
-}
+} TWDOM_NO_THROW
 
-HRESULT removeChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode** out) {
+HRESULT removeChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode** out) try {
   if (out) *out = nullptr;
   uint32_t c = 0;
   HRESULT hr = ArgNode(s, child, &c);
@@ -304,9 +304,9 @@ HRESULT removeChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode** out)
     child->AddRef();
   }
   return S_OK;
-}
+} TWDOM_NO_THROW
 
-HRESULT replaceChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode* old, IXMLDOMNode** out) {
+HRESULT replaceChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode* old, IXMLDOMNode** out) try {
   if (out) *out = nullptr;
   uint32_t c = 0, o = 0;
   HRESULT hr = ArgNode(s, child, &c);
@@ -334,7 +334,7 @@ HRESULT replaceChild(Store* s, uint32_t i, IXMLDOMNode* child, IXMLDOMNode* old,
     old->AddRef();
   }
   return S_OK;
-}
+} TWDOM_NO_THROW
 
 HRESULT hasChildNodes(Store* s, uint32_t i, VARIANT_BOOL* out) {
   if (!out) return E_POINTER;
@@ -343,29 +343,29 @@ HRESULT hasChildNodes(Store* s, uint32_t i, VARIANT_BOOL* out) {
   return has ? S_OK : S_FALSE;
 }
 
-HRESULT ownerDocument(Store* s, uint32_t i, IXMLDOMDocument** out) {
+HRESULT ownerDocument(Store* s, uint32_t i, IXMLDOMDocument** out) try {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (i == kDocIndex) return S_FALSE;
   return WrapAs(s, kDocIndex, IID_IXMLDOMDocument, reinterpret_cast<void**>(out));
-}
+} TWDOM_NO_THROW
 
-HRESULT cloneNode(Store* s, uint32_t i, VARIANT_BOOL deep, IXMLDOMNode** out) {
+HRESULT cloneNode(Store* s, uint32_t i, VARIANT_BOOL deep, IXMLDOMNode** out) try {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (i == kDocIndex) return Fail(E_NOTIMPL, u"Cloning a whole document is not supported.");
   uint32_t c = s->clone(i, deep != VARIANT_FALSE);
   if (!c) return Fail(E_OUTOFMEMORY, u"Out of memory.");
   return WrapAs(s, c, IID_IXMLDOMNode, reinterpret_cast<void**>(out));
-}
+} TWDOM_NO_THROW
 
-HRESULT nodeTypeString(Store* s, uint32_t i, BSTR* out) {
+HRESULT nodeTypeString(Store* s, uint32_t i, BSTR* out) try {
   if (!out) return E_POINTER;
   const char16_t* n = KindName(s->node(i).kind());
   return OutBstr(out, n, Len16(n));
-}
+} TWDOM_NO_THROW
 
-HRESULT text(Store* s, uint32_t i, BSTR* out) {
+HRESULT text(Store* s, uint32_t i, BSTR* out) try {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (!s->node(i).hasChildren()) {
@@ -387,9 +387,9 @@ HRESULT text(Store* s, uint32_t i, BSTR* out) {
     k = s->nextSibling(k);
   }
   return OutBstr(out, acc.data(), acc.size());
-}
+} TWDOM_NO_THROW
 
-HRESULT putText(Store* s, uint32_t i, BSTR t) {
+HRESULT putText(Store* s, uint32_t i, BSTR t) try {
   const NodeRec& r = s->node(i);
   size_t n = Len16(t);
   if (!r.hasChildren()) return setCharacterData(s, i, t, n);
@@ -403,37 +403,37 @@ HRESULT putText(Store* s, uint32_t i, BSTR t) {
   while (uint32_t c = s->firstChild(i)) s->unlink(c);
   if (tn) s->link(i, tn, 0);
   return S_OK;
-}
+} TWDOM_NO_THROW
 
-HRESULT xml(Store* s, uint32_t i, BSTR* out) {
+HRESULT xml(Store* s, uint32_t i, BSTR* out) try {
   if (!out) return E_POINTER;
   *out = nullptr;
   std::u16string acc;
   HRESULT hr = SerializeToUtf16(s, i, acc);
   if (FAILED(hr)) return hr;
   return OutBstr(out, acc.data(), acc.size());
-}
+} TWDOM_NO_THROW
 
 static bool HasName(Store* s, uint32_t i) {
   Kind k = s->node(i).kind();
   return k == kElement || k == kAttribute;
 }
 
-HRESULT namespaceURI(Store* s, uint32_t i, BSTR* out) {
+HRESULT namespaceURI(Store* s, uint32_t i, BSTR* out) try {
   if (!out) return E_POINTER;
   if (!HasName(s, i)) return OutBstr(out, u"", 0);
   const std::u16string& u = s->ns16(s->name(s->node(i).name()).ns);
   return OutBstr(out, u.data(), u.size());
-}
+} TWDOM_NO_THROW
 
-HRESULT prefix(Store* s, uint32_t i, BSTR* out) {
+HRESULT prefix(Store* s, uint32_t i, BSTR* out) try {
   if (!out) return E_POINTER;
   if (!HasName(s, i)) return OutBstr(out, u"", 0);
   const NameEntry& e = s->name(s->node(i).name());
   return OutBstr(out, e.qname16.data(), e.prefixLen16);
-}
+} TWDOM_NO_THROW
 
-HRESULT baseName(Store* s, uint32_t i, BSTR* out) {
+HRESULT baseName(Store* s, uint32_t i, BSTR* out) try {
   if (!out) return E_POINTER;
   Kind k = s->node(i).kind();
   if (k == kPI) {
@@ -444,7 +444,7 @@ HRESULT baseName(Store* s, uint32_t i, BSTR* out) {
   const NameEntry& e = s->name(s->node(i).name());
   size_t skip = e.prefixLen16 ? e.prefixLen16 + 1 : 0;
   return OutBstr(out, e.qname16.data() + skip, e.qname16.size() - skip);
-}
+} TWDOM_NO_THROW
 
 }  // namespace ops
 
@@ -526,7 +526,7 @@ HRESULT DomNode::InterfaceSupportsErrorInfo(REFIID iid) {
 
 HRESULT DomNode::get_tagName(BSTR* name) { return ops::nodeName(handle_.store, handle_.index, name); }
 
-HRESULT DomNode::getAttribute(BSTR name, VARIANT* value) {
+HRESULT DomNode::getAttribute(BSTR name, VARIANT* value) try {
   if (!value) return E_POINTER;
   VariantInit(value);
   value->vt = VT_NULL;
@@ -539,9 +539,9 @@ HRESULT DomNode::getAttribute(BSTR name, VARIANT* value) {
   value->vt = VT_BSTR;
   value->bstrVal = b;
   return S_OK;
-}
+} TWDOM_NO_THROW
 
-HRESULT DomNode::setAttribute(BSTR name, VARIANT value) {
+HRESULT DomNode::setAttribute(BSTR name, VARIANT value) try {
   Store* s = handle_.store;
   uint32_t e = handle_.index;
   size_t n = Len16(name);
@@ -578,22 +578,22 @@ HRESULT DomNode::setAttribute(BSTR name, VARIANT value) {
   if (FAILED(hr)) return hr;
   if (added) s->linkAttr(e, a);
   return S_OK;
-}
+} TWDOM_NO_THROW
 
-HRESULT DomNode::removeAttribute(BSTR name) {
+HRESULT DomNode::removeAttribute(BSTR name) try {
   Store* s = handle_.store;
   uint32_t a = s->findAttr(handle_.index, std::u16string_view(name ? name : u"", Len16(name)));
   if (!a) return S_FALSE;
   s->unlink(a);
   return S_OK;
-}
+} TWDOM_NO_THROW
 
-HRESULT DomNode::getAttributeNode(BSTR name, IXMLDOMAttribute** attribute) {
+HRESULT DomNode::getAttributeNode(BSTR name, IXMLDOMAttribute** attribute) try {
   if (!attribute) return E_POINTER;
   Store* s = handle_.store;
   uint32_t a = s->findAttr(handle_.index, std::u16string_view(name ? name : u"", Len16(name)));
   return WrapAs(s, a, IID_IXMLDOMAttribute, reinterpret_cast<void**>(attribute));
-}
+} TWDOM_NO_THROW
 
 HRESULT DomNode::get_name(BSTR* name) { return ops::nodeName(handle_.store, handle_.index, name); }
 
@@ -601,11 +601,11 @@ HRESULT DomNode::get_value(VARIANT* value) { return ops::nodeValue(handle_.store
 
 HRESULT DomNode::put_value(VARIANT value) { return ops::putNodeValue(handle_.store, handle_.index, value); }
 
-HRESULT DomNode::get_data(BSTR* data) {
+HRESULT DomNode::get_data(BSTR* data) try {
   if (!data) return E_POINTER;
   *data = handle_.store->textBstr(handle_.index);
   return *data ? S_OK : E_OUTOFMEMORY;
-}
+} TWDOM_NO_THROW
 
 HRESULT DomNode::put_data(BSTR data) { return ops::setCharacterData(handle_.store, handle_.index, data, Len16(data)); }
 
@@ -617,13 +617,13 @@ HRESULT DomNode::get_length(LONG* length) {
   return S_OK;
 }
 
-HRESULT DomNode::appendData(BSTR data) {
+HRESULT DomNode::appendData(BSTR data) try {
   Store* s = handle_.store;
   std::u16string all;
   s->appendText16(handle_.index, all);
   all.append(data ? data : u"", Len16(data));
   return ops::setCharacterData(s, handle_.index, all.data(), all.size());
-}
+} TWDOM_NO_THROW
 
 HRESULT DomNode::get_target(BSTR* target) { return ops::nodeName(handle_.store, handle_.index, target); }
 
@@ -675,9 +675,9 @@ uint32_t DomNodeList::at(LONG index) {
   return c;
 }
 
-HRESULT DomNodeList::get_item(LONG index, IXMLDOMNode** node) {
+HRESULT DomNodeList::get_item(LONG index, IXMLDOMNode** node) try {
   return WrapAs(store_, at(index), IID_IXMLDOMNode, reinterpret_cast<void**>(node));
-}
+} TWDOM_NO_THROW
 
 HRESULT DomNodeList::get_length(LONG* length) {
   if (!length) return E_POINTER;
@@ -687,11 +687,11 @@ HRESULT DomNodeList::get_length(LONG* length) {
   return S_OK;
 }
 
-HRESULT DomNodeList::nextNode(IXMLDOMNode** node) {
+HRESULT DomNodeList::nextNode(IXMLDOMNode** node) try {
   HRESULT hr = WrapAs(store_, at(iterIndex_), IID_IXMLDOMNode, reinterpret_cast<void**>(node));
   if (hr == S_OK) ++iterIndex_;
   return hr;
-}
+} TWDOM_NO_THROW
 
 HRESULT DomNodeList::reset() {
   iterIndex_ = 0;
@@ -741,12 +741,12 @@ HRESULT DomNamedNodeMap::InterfaceSupportsErrorInfo(REFIID iid) {
   return iid == IID_IXMLDOMNamedNodeMap ? S_OK : S_FALSE;
 }
 
-HRESULT DomNamedNodeMap::getNamedItem(BSTR name, IXMLDOMNode** node) {
+HRESULT DomNamedNodeMap::getNamedItem(BSTR name, IXMLDOMNode** node) try {
   uint32_t a = store_->findAttr(element_, std::u16string_view(name ? name : u"", Len16(name)));
   return WrapAs(store_, a, IID_IXMLDOMNode, reinterpret_cast<void**>(node));
-}
+} TWDOM_NO_THROW
 
-HRESULT DomNamedNodeMap::setNamedItem(IXMLDOMNode* node, IXMLDOMNode** outNode) {
+HRESULT DomNamedNodeMap::setNamedItem(IXMLDOMNode* node, IXMLDOMNode** outNode) try {
   if (outNode) *outNode = nullptr;
   uint32_t a = 0;
   HRESULT hr = ArgNode(store_, node, &a);
@@ -765,23 +765,23 @@ HRESULT DomNamedNodeMap::setNamedItem(IXMLDOMNode* node, IXMLDOMNode** outNode) 
     node->AddRef();
   }
   return S_OK;
-}
+} TWDOM_NO_THROW
 
-HRESULT DomNamedNodeMap::removeNamedItem(BSTR name, IXMLDOMNode** outNode) {
+HRESULT DomNamedNodeMap::removeNamedItem(BSTR name, IXMLDOMNode** outNode) try {
   if (outNode) *outNode = nullptr;
   uint32_t a = store_->findAttr(element_, std::u16string_view(name ? name : u"", Len16(name)));
   if (!a) return S_FALSE;
   HRESULT hr = outNode ? WrapAs(store_, a, IID_IXMLDOMNode, reinterpret_cast<void**>(outNode)) : S_OK;
   store_->unlink(a);
   return hr;
-}
+} TWDOM_NO_THROW
 
-HRESULT DomNamedNodeMap::get_item(LONG index, IXMLDOMNode** node) {
+HRESULT DomNamedNodeMap::get_item(LONG index, IXMLDOMNode** node) try {
   uint32_t a = store_->firstAttr(element_);
   for (LONG k = 0; a && k < index; ++k) a = store_->nextSibling(a);
   if (index < 0) a = 0;
   return WrapAs(store_, a, IID_IXMLDOMNode, reinterpret_cast<void**>(node));
-}
+} TWDOM_NO_THROW
 
 HRESULT DomNamedNodeMap::get_length(LONG* length) {
   if (!length) return E_POINTER;
@@ -840,10 +840,10 @@ HRESULT DomParseError::get_filepos(LONG* offset) {
   *offset = state_.filepos;
   return S_OK;
 }
-HRESULT DomParseError::get_srcText(BSTR* text) {
+HRESULT DomParseError::get_srcText(BSTR* text) try {
   if (!text) return E_POINTER;
   return OutBstr(text, state_.srcText.data(), state_.srcText.size());
-}
+} TWDOM_NO_THROW
 
 /* ---- MemoryStream ------------------------------------------------------- */
 

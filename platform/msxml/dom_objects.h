@@ -21,6 +21,32 @@ struct NodeHandle {
   uint32_t index;
 };
 
+/* Closes a method's function-try-block: running out of memory is a result
+   (E_OUTOFMEMORY) of every COM method, never an exception. */
+#define TWDOM_NO_THROW \
+  catch (const std::bad_alloc&) { return E_OUTOFMEMORY; }
+
+/* One counted reference, given back however the scope ends. */
+template <class T>
+class Held {
+ public:
+  Held() = default;
+  explicit Held(T* p) : p_(p) {}
+  ~Held() {
+    if (p_) p_->Release();
+  }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  T* get() const { return p_; }
+  T* operator->() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+  /* Out parameter of a call that hands a reference over. */
+  void** out() { return reinterpret_cast<void**>(&p_); }
+
+ private:
+  T* p_ = nullptr;
+};
+
 /* Sets the thread's error information and returns hr. */
 HRESULT Fail(HRESULT hr, const char16_t* description);
 /* The node handle behind an interface pointer, or null when it is not ours. */

@@ -617,14 +617,14 @@ bool FindDeclEncoding(std::u16string_view text, size_t* valueStart, size_t* valu
 }
 
 HRESULT SaveDocument(Store* s, ByteSink& sink) {
-  std::u16string encoding;
-  uint32_t f = s->firstChild(kDocIndex);
-  if (f && s->node(f).kind() == kPI && s->name(s->node(f).name()).isXmlDecl) {
-    std::u16string data;
-    s->appendText16(f, data);
-    ParseXmlDecl(data, &encoding);
-  }
   try {
+    std::u16string encoding;
+    uint32_t f = s->firstChild(kDocIndex);
+    if (f && s->node(f).kind() == kPI && s->name(s->node(f).name()).isXmlDecl) {
+      std::u16string data;
+      s->appendText16(f, data);
+      ParseXmlDecl(data, &encoding);
+    }
     Encoder enc;
     HRESULT hr = enc.openBytes(&sink, encoding);
     if (FAILED(hr)) return hr;

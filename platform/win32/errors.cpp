@@ -1,7 +1,7 @@
 // Per-thread last-error slot and the errno -> error number mapping.
 #include <cerrno>
 #include <cstring>
-#include <string>
+#include <climits>
 #include <sys/stat.h>
 
 #include "internal.h"
@@ -16,13 +16,18 @@ constexpr DWORD kErrorIoDevice = 1117;
 // directory on the way is "path not found".
 bool ParentExists(const char* path) {
   if (path == nullptr) return true;
-  std::string p(path);
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  const size_t slash = p.rfind('/');
-  if (slash == std::string::npos) return true;  // relative name in the current directory
-  std::string parent = slash == 0 ? std::string("/") : p.substr(0, slash);
+  size_t n = std::strlen(path);
+  while (n > 1 && path[n - 1] == '/') --n;
+  size_t slash = n;
+  while (slash > 0 && path[slash - 1] != '/') --slash;
+  if (slash == 0) return true;  // relative name in the current directory
+  char parent[PATH_MAX];
+  const size_t len = slash == 1 ? 1 : slash - 1;
+  if (len >= sizeof parent) return false;  // too long to be a folder here
+  std::memcpy(parent, path, len);
+  parent[len] = 0;
   struct stat st;
-  return ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return ::stat(parent, &st) == 0 && S_ISDIR(st.st_mode);
 }
 }  // namespace
 

@@ -152,10 +152,15 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, void* /*security*
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
   }
-  {
+  try {
     HandleTable& t = Table();
     std::lock_guard<std::mutex> guard(t.mutex);
     t.live.insert(rec);
+  } catch (const std::bad_alloc&) {
+    delete rec;
+    ::close(fd);  // and with it the share lock
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return INVALID_HANDLE_VALUE;
   }
   // As the platform does: opening an existing file with CREATE_ALWAYS or
   // OPEN_ALWAYS succeeds and says so in the last error.

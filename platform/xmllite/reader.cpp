@@ -160,7 +160,12 @@ class XmlReader final : public IXmlReader {
       failed_ = E_NOINTERFACE;
       return E_NOINTERFACE;
     }
-    parser_.reset(&XmlReader::pull, this);
+    try {
+      parser_.reset(&XmlReader::pull, this);
+    } catch (const std::bad_alloc&) {
+      failed_ = E_OUTOFMEMORY;
+      return failed_;
+    }
     state_ = XmlReadState_Interactive;
     return S_OK;
   }
@@ -270,9 +275,13 @@ class XmlReader final : public IXmlReader {
   HRESULT MoveToAttributeByName(LPCWSTR localName, LPCWSTR namespaceUri) override {
     if (FAILED(failed_)) return failed_;
     if (!localName) return E_INVALIDARG;
-    toUtf8(localName, &qLocal_);
     bool anyNs = !namespaceUri || !*namespaceUri;
-    if (!anyNs) toUtf8(namespaceUri, &qNs_);
+    try {
+      toUtf8(localName, &qLocal_);
+      if (!anyNs) toUtf8(namespaceUri, &qNs_);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
     uint32_t n = parser_.attributeCount();
     for (uint32_t i = 0; i < n; ++i) {
       const twxml::xmlcore::Attribute& a = parser_.attribute(i);
@@ -324,7 +333,11 @@ class XmlReader final : public IXmlReader {
     if (!buffer && chunkSize) return E_INVALIDARG;
     if (!chunkValid_) {
       Str v = attr_ >= 0 ? cur().value : parser_.value();
-      chunk_.resize(size_t(v.n) + 1);
+      try {
+        chunk_.resize(size_t(v.n) + 1);
+      } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+      }
       size_t n = twxml::xmlcore::utf8ToUtf16(v.p, v.n, chunk_.data());
       chunk_.resize(n + 1);
       chunk_[n] = 0;
@@ -423,7 +436,11 @@ class XmlReader final : public IXmlReader {
     chunkValid_ = false;
     chunkPos_ = 0;
     arena_.rewind();
-    parser_.reset(nullptr, nullptr);
+    try {
+      parser_.reset(nullptr, nullptr);  // lets go of what the last input left
+    } catch (const std::bad_alloc&) {
+      // Without input the parser is never asked for a node.
+    }
   }
 
   const twxml::xmlcore::Attribute& cur() const { return parser_.attribute(uint32_t(attr_)); }
@@ -504,8 +521,12 @@ class XmlReader final : public IXmlReader {
 HRESULT TwCreateXmlReaderInProc(REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  XmlReader* r = new (std::nothrow) XmlReader();
-  if (!r) return E_OUTOFMEMORY;
+  XmlReader* r = nullptr;
+  try {
+    r = new XmlReader();
+  } catch (const std::bad_alloc&) {  // the reader or its parser
+    return E_OUTOFMEMORY;
+  }
   HRESULT hr = r->QueryInterface(iid, out);
   r->Release();
   return hr;

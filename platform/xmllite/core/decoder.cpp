@@ -60,7 +60,7 @@ void Decoder::reset(ReadFn fn, void* ctx) {
   iconv_ = nullptr;
   fn_ = fn;
   ctx_ = ctx;
-  if (raw_.size() < kRawChunk) raw_.resize(kRawChunk);
+  if (fn != nullptr && raw_.size() < kRawChunk) raw_.resize(kRawChunk);
   rawPos_ = rawEnd_ = 0;
   rawEof_ = false;
   sniffed_ = false;

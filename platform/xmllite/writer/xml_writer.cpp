@@ -31,8 +31,8 @@ constexpr size_t kSlack = 64;
 
 // Length of zero-terminated UTF-16 text. The vector loop reads whole aligned
 // 16-byte blocks (never across a page), which may lie partly outside the
-// string: the address sanitizer is told so.
-__attribute__((no_sanitize("address"))) size_t len16(const char16_t* s) {
+// string: the address and thread sanitizers are told so.
+__attribute__((no_sanitize("address", "thread"))) size_t len16(const char16_t* s) {
   if (!s) return 0;
 #ifdef __SSE2__
   const uintptr_t addr = reinterpret_cast<uintptr_t>(s);
@@ -301,12 +301,15 @@ HRESULT XmlWriter::SetOutput(IUnknown* output) {
     void* impl = nullptr;
     if (SUCCEEDED(output->QueryInterface(IID_TwXmlWriterOutputImpl, &impl)) && impl) {
       auto* o = static_cast<XmlWriterOutput*>(static_cast<IUnknown*>(impl));
+      struct Hold {  // given back however open() ends
+        XmlWriterOutput* o;
+        ~Hold() { o->Release(); }
+      } hold{o};
       HRESULT hr = sink_.open(o->spec());
       if (SUCCEEDED(hr)) {
         stream_ = o->stream();
         stream_->AddRef();
       }
-      o->Release();
       setupClasses();
       return hr;
     }
