@@ -1163,7 +1163,10 @@ HRESULT XmlWriter::WriteWhitespace(LPCWSTR whitespace) {
     if (!allWhitespace(ws.data(), ws.size())) return WR_E_NONWHITESPACE;
     if (ended_) return WR_E_INVALIDACTION;
     if (stack_.empty()) resolveAuto();
-    return writeTextLike(ws.data(), ws.size(), Esc::Verbatim, !stack_.empty());
+    // Inside an element the white space is character data: a carriage
+    // return goes as a reference, or it would be read back as a line feed.
+    return writeTextLike(ws.data(), ws.size(), stack_.empty() ? Esc::Verbatim : Esc::Text,
+                         !stack_.empty());
   });
 }
 
@@ -1180,21 +1183,32 @@ HRESULT XmlWriter::WriteCData(LPCWSTR text) {
     HRESULT hr;
     if (FAILED(hr = checkContentAllowed())) return hr;
     const u16view t = view(text);
-    const size_t worst = 16 + t.size() * kMaxPerUnit;
+    // Each unit may also cost a section break (below).
+    const size_t worst = 16 + t.size() * (kMaxPerUnit + 17);
     if (worst > kBufferSize && FAILED(hr = checkChars(t.data(), t.size(), true))) return hr;
     bool chunked;
     hr = beginCall(worst, &chunked);
     if (SUCCEEDED(hr) && tagOpen_) hr = closeStartTag();
     if (SUCCEEDED(hr)) hr = putAscii("<![CDATA[");
     // "]]>" cannot stand inside a section: end it after "]]" and open the
-    // next one before ">".
+    // next one before ">". A carriage return would be read back as a line
+    // feed: it stands between two sections as a character reference.
     size_t i = 0;
     while (SUCCEEDED(hr)) {
-      size_t j = t.find(u"]]>", i);
+      const size_t j = t.find_first_of(u"]\r", i);
       if (j == u16view::npos) break;
-      hr = putText<Esc::Verbatim>(t.data() + i, j + 2 - i);
-      if (SUCCEEDED(hr)) hr = putAscii("]]><![CDATA[");
-      i = j + 2;
+      if (t[j] == u'\r') {
+        hr = putText<Esc::Verbatim>(t.data() + i, j - i);
+        if (SUCCEEDED(hr)) hr = putAscii("]]>&#xD;<![CDATA[");
+        i = j + 1;
+      } else if (t.substr(j, 3) == u"]]>") {
+        hr = putText<Esc::Verbatim>(t.data() + i, j + 2 - i);
+        if (SUCCEEDED(hr)) hr = putAscii("]]><![CDATA[");
+        i = j + 2;
+      } else {
+        hr = putText<Esc::Verbatim>(t.data() + i, j + 1 - i);
+        i = j + 1;
+      }
     }
     if (SUCCEEDED(hr)) hr = putText<Esc::Verbatim>(t.data() + i, t.size() - i);
     if (SUCCEEDED(hr)) hr = putAscii("]]>");
