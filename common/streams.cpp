@@ -5,6 +5,7 @@
 #include <new>
 
 #include "twxml/kernel.h"
+#include "twxml/platform/win32_internal.h"
 
 // ---- KxStream base --------------------------------------------------------
 
