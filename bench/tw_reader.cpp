@@ -2,6 +2,7 @@
 #include "engines.h"
 #include "mem_istream.h"
 #include "twxml/platform/xmllite.h"
+#include "twxml/platform/xmllite_internal.h"
 
 namespace twbench {
 

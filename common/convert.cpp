@@ -7,6 +7,7 @@
 #endif
 
 #include "twxml/kernel.h"
+#include "twxml/platform/win32_internal.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "twxml/kernel.h"
+#include "twxml/platform/win32_internal.h"
 
 // ---- KxStream base --------------------------------------------------------
 
@@ -96,15 +97,13 @@ class MemStream final : public KxStream {
       uint64_t grown = capacity_ < 256 ? 256 : static_cast<uint64_t>(capacity_) * 2;
       if (grown < need) grown = need;
       if (grown > UINT_MAX) grown = UINT_MAX;
-      char* bigger;
-      if (owns_) {
-        bigger = static_cast<char*>(std::realloc(data_, static_cast<size_t>(grown)));
-      } else {
-        // The caller's bytes are never resized or freed: move to our own block.
-        bigger = static_cast<char*>(MemAllocP(static_cast<size_t>(grown)));
-        if (bigger && size_) std::memcpy(bigger, data_, size_);
-      }
+      // A new kernel block (realloc would move the block out of the kernel's
+      // registry, and MemFreeF would then refuse it); the caller's bytes are
+      // never resized or freed.
+      char* bigger = static_cast<char*>(MemAllocP(static_cast<size_t>(grown)));
       if (bigger == nullptr) return TWXML_E_ALLOC;
+      if (size_) std::memcpy(bigger, data_, size_);
+      if (owns_) MemFreeF(data_);
       data_ = bigger;
       owns_ = true;
       capacity_ = static_cast<unsigned int>(grown);

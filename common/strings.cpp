@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "twxml/kernel.h"
+#include "twxml/platform/win32_internal.h"
 
 namespace {
 

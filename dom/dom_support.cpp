@@ -1,4 +1,5 @@
 #include "dom_support.h"
+#include "twxml/platform/win32_internal.h"
 
 namespace twxml_dom {
 

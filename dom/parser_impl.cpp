@@ -7,6 +7,7 @@
 #include "persist_stream.h"
 #include "twxml/document.h"
 #include "twxml/kernel.h"
+#include "twxml/platform/win32_internal.h"
 
 using twxml_dom::BstrText;
 using twxml_dom::LocalBuffer;

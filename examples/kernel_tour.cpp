@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
   text.Append(head, static_cast<unsigned>(std::strlen(head)));
   for (int i = 1; i <= 3; ++i) {
     char line[96];
-    sprintf_s(line, sizeof line, "  <book id=\"b%d\"><title>Volume %d</title></book>\n", i, i);
+    std::snprintf(line, sizeof line, "  <book id=\"b%d\"><title>Volume %d</title></book>\n", i, i);
     text.Append(line, static_cast<unsigned>(std::strlen(line)));
   }
   text.Append("</catalog>\n", 11);

@@ -11,7 +11,7 @@ twxml_ensure_packages() {
   done
   ((${#missing[@]})) || return 0
   if [[ $(id -u) == 0 ]]; then
-    echo "== installing: ${missing[*]}"
+    echo "== installing the Debian packages the build and the tests need: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}"

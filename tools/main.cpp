@@ -174,6 +174,10 @@ int main(int argc, char** argv) {
     std::fputs(UsageText(""), stdout);
     return kExitOk;
   }
+  if (command == "--version") {
+    std::printf("twxml %s\n", TWXML_VERSION_STRING);
+    return kExitOk;
+  }
   if (command == "help") {
     const char* text = UsageText(args.empty() ? "" : args.front());
     if (text == nullptr) return UsageError("help", "unknown command '" + args.front() + "'");

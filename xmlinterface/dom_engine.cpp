@@ -6,6 +6,7 @@
 #include "scratch.h"
 #include "twxml/kernel.h"
 #include "twxml/platform/com.h"
+#include "twxml/platform/win32_internal.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "twxml/document.h"
 #include "twxml/handles.h"
 #include "twxml/kernel.h"
+#include "twxml/platform/win32_internal.h"
 #include "twxml/xmlinterface.h"
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include "scratch.h"
 #include "twxml/kernel.h"
+#include "twxml/platform/win32_internal.h"
 #include "twxml/xmlinterface.h"
 
 using twxml_detail::Scratch;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "lite_internal.h"
+#include "twxml/platform/com_internal.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "lite_internal.h"
+#include "twxml/platform/win32_internal.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lite_internal.h"
+#include "twxml/platform/xmllite_internal.h"
 #include "twxml/twxml.h"
 
 namespace {

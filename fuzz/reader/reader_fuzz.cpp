@@ -13,6 +13,7 @@
 #include "mem_istream.h"
 #include "seeds.h"
 #include "twxml/platform/xmllite.h"
+#include "twxml/platform/xmllite_internal.h"
 
 namespace {
 

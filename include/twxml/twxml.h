@@ -1,6 +1,7 @@
 // twxml: XML access library. One include for every exported name.
 #pragma once
 
+#include "twxml/version.h"
 #include "twxml/platform/win32.h"
 #include "twxml/platform/com.h"
 #include "twxml/platform/msxml.h"

@@ -1,7 +1,7 @@
 // The exception raised when a component-object call fails.
 #include <cstdio>
 
-#include "twxml/platform/com.h"
+#include "twxml/platform/com_internal.h"
 
 namespace {
 

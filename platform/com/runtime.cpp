@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "twxml/platform/com.h"
+#include "twxml/platform/com_internal.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dom_store.h"
+#include "twxml/platform/com_internal.h"
 
 namespace twdom {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dom_objects.h"
+#include "twxml/platform/com_internal.h"
 #include "twxml/platform/xmllite.h"
 
 namespace twdom {

@@ -1,7 +1,7 @@
 // Helpers shared by the operating-system stand-in's source files.
 #pragma once
 
-#include "twxml/platform/win32.h"
+#include "twxml/platform/win32_internal.h"
 
 namespace tw::win32 {
 

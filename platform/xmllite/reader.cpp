@@ -10,6 +10,7 @@
 
 #include "core/xmlcore.h"
 #include "twxml/platform/xmllite.h"
+#include "twxml/platform/xmllite_internal.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "twxml/kernel.h"
+#include "twxml/platform/win32_internal.h"
 
 namespace fs = std::filesystem;
 

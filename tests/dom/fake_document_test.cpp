@@ -12,6 +12,7 @@
 
 #include "fakes.h"
 #include "module_entry.h"
+#include "twxml/platform/com_internal.h"
 
 using namespace dom_test;
 

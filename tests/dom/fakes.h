@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "twxml/platform/com_internal.h"
 #include "twxml/twxml.h"
 
 namespace dom_test {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "fakes.h"
+#include "twxml/platform/win32_internal.h"
 
 using namespace dom_test;
 

@@ -11,6 +11,7 @@
 #include <new>
 #include <sstream>
 #include <type_traits>
+#include "twxml/platform/win32_internal.h"
 
 namespace fake {
 

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "lite_internal.h"
+#include "twxml/platform/com_internal.h"
 
 namespace {
 

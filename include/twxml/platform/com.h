@@ -1,8 +1,10 @@
 // Component-object and automation stand-in: result codes, interface
 // identifiers, the base interfaces, byte streams, error information, the
-// per-thread apartment count, the class table behind CoCreateInstance,
-// length-prefixed strings (BSTR), tagged values (VARIANT) and the COM error
-// exception. Interfaces are plain C++ abstract classes, one table each.
+// per-thread apartment count, CoCreateInstance, length-prefixed strings
+// (BSTR), tagged values (VARIANT) and the COM error exception. Interfaces are
+// plain C++ abstract classes, one table each. Result codes and identifiers
+// are typed constants, not macros. What only the library uses (the class
+// table, task memory, setting error information) is in an internal header.
 #pragma once
 
 #include <cstring>
@@ -19,49 +21,43 @@ typedef short VARIANT_BOOL;
 typedef uint16_t VARTYPE;
 typedef LONG SCODE;
 
-#define VARIANT_TRUE ((VARIANT_BOOL)-1)
-#define VARIANT_FALSE ((VARIANT_BOOL)0)
+inline constexpr VARIANT_BOOL VARIANT_TRUE = -1;
+inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 
-#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
-#define FAILED(hr) (((HRESULT)(hr)) < 0)
-#define TW_HR(x) ((HRESULT)(uint32_t)(x))
+inline constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+inline constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 
-#define S_OK ((HRESULT)0)
-#define S_FALSE ((HRESULT)1)
-#define E_NOTIMPL TW_HR(0x80004001u)
-#define E_NOINTERFACE TW_HR(0x80004002u)
-#define E_POINTER TW_HR(0x80004003u)
-#define E_ABORT TW_HR(0x80004004u)
-#define E_FAIL TW_HR(0x80004005u)
-#define E_UNEXPECTED TW_HR(0x8000FFFFu)
-#define E_ACCESSDENIED TW_HR(0x80070005u)
-#define E_HANDLE TW_HR(0x80070006u)
-#define E_OUTOFMEMORY TW_HR(0x8007000Eu)
-#define E_INVALIDARG TW_HR(0x80070057u)
-#define STG_E_INVALIDFUNCTION TW_HR(0x80030001u)
-#define STG_E_FILENOTFOUND TW_HR(0x80030002u)
-#define STG_E_PATHNOTFOUND TW_HR(0x80030003u)
-#define STG_E_ACCESSDENIED TW_HR(0x80030005u)
-#define STG_E_INVALIDHANDLE TW_HR(0x80030006u)
-#define STG_E_INSUFFICIENTMEMORY TW_HR(0x80030008u)
-#define STG_E_INVALIDPOINTER TW_HR(0x80030009u)
-#define STG_E_WRITEFAULT TW_HR(0x8003001Du)
-#define STG_E_READFAULT TW_HR(0x8003001Eu)
-#define STG_E_INVALIDPARAMETER TW_HR(0x80030057u)
-#define STG_E_MEDIUMFULL TW_HR(0x80030070u)
-#define STG_E_INVALIDFLAG TW_HR(0x800300FFu)
-#define CO_E_NOTINITIALIZED TW_HR(0x800401F0u)
-#define REGDB_E_CLASSNOTREG TW_HR(0x80040154u)
-#define CLASS_E_NOAGGREGATION TW_HR(0x80040110u)
-#define RPC_E_CHANGED_MODE TW_HR(0x80010106u)
-#define DISP_E_TYPEMISMATCH TW_HR(0x80020005u)
-#define DISP_E_BADVARTYPE TW_HR(0x80020008u)
-#define DISP_E_OVERFLOW TW_HR(0x8002000Au)
-
-/* A Win32 error number as a result code: codes above 0 get the 0x8007 facility. */
-inline HRESULT HRESULT_FROM_WIN32(DWORD code) {
-  return (HRESULT)code <= 0 ? (HRESULT)code : TW_HR((code & 0x0000FFFFu) | 0x80070000u);
-}
+inline constexpr HRESULT S_OK = 0;
+inline constexpr HRESULT S_FALSE = 1;
+inline constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
+inline constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
+inline constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003u);
+inline constexpr HRESULT E_ABORT = static_cast<HRESULT>(0x80004004u);
+inline constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+inline constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
+inline constexpr HRESULT E_ACCESSDENIED = static_cast<HRESULT>(0x80070005u);
+inline constexpr HRESULT E_HANDLE = static_cast<HRESULT>(0x80070006u);
+inline constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
+inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
+inline constexpr HRESULT STG_E_INVALIDFUNCTION = static_cast<HRESULT>(0x80030001u);
+inline constexpr HRESULT STG_E_FILENOTFOUND = static_cast<HRESULT>(0x80030002u);
+inline constexpr HRESULT STG_E_PATHNOTFOUND = static_cast<HRESULT>(0x80030003u);
+inline constexpr HRESULT STG_E_ACCESSDENIED = static_cast<HRESULT>(0x80030005u);
+inline constexpr HRESULT STG_E_INVALIDHANDLE = static_cast<HRESULT>(0x80030006u);
+inline constexpr HRESULT STG_E_INSUFFICIENTMEMORY = static_cast<HRESULT>(0x80030008u);
+inline constexpr HRESULT STG_E_INVALIDPOINTER = static_cast<HRESULT>(0x80030009u);
+inline constexpr HRESULT STG_E_WRITEFAULT = static_cast<HRESULT>(0x8003001Du);
+inline constexpr HRESULT STG_E_READFAULT = static_cast<HRESULT>(0x8003001Eu);
+inline constexpr HRESULT STG_E_INVALIDPARAMETER = static_cast<HRESULT>(0x80030057u);
+inline constexpr HRESULT STG_E_MEDIUMFULL = static_cast<HRESULT>(0x80030070u);
+inline constexpr HRESULT STG_E_INVALIDFLAG = static_cast<HRESULT>(0x800300FFu);
+inline constexpr HRESULT CO_E_NOTINITIALIZED = static_cast<HRESULT>(0x800401F0u);
+inline constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154u);
+inline constexpr HRESULT CLASS_E_NOAGGREGATION = static_cast<HRESULT>(0x80040110u);
+inline constexpr HRESULT RPC_E_CHANGED_MODE = static_cast<HRESULT>(0x80010106u);
+inline constexpr HRESULT DISP_E_TYPEMISMATCH = static_cast<HRESULT>(0x80020005u);
+inline constexpr HRESULT DISP_E_BADVARTYPE = static_cast<HRESULT>(0x80020008u);
+inline constexpr HRESULT DISP_E_OVERFLOW = static_cast<HRESULT>(0x8002000Au);
 
 struct GUID {
   uint32_t Data1;
@@ -81,18 +77,15 @@ inline bool IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
 inline bool IsEqualIID(REFIID a, REFIID b) { return a == b; }
 inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return a == b; }
 
-#define TW_DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
-  inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
-
-TW_DEFINE_GUID(GUID_NULL, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-TW_DEFINE_GUID(IID_IUnknown, 0x00000000, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
-TW_DEFINE_GUID(IID_ISequentialStream, 0x0c733a30, 0x2a1c, 0x11ce, 0xad, 0xe5, 0x00, 0xaa, 0x00, 0x44, 0x77, 0x3d);
-TW_DEFINE_GUID(IID_IStream, 0x0000000c, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
-TW_DEFINE_GUID(IID_IPersist, 0x0000010c, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
-TW_DEFINE_GUID(IID_IPersistStream, 0x00000109, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
-TW_DEFINE_GUID(IID_IErrorInfo, 0x1cf2b120, 0x547d, 0x101b, 0x8e, 0x65, 0x08, 0x00, 0x2b, 0x2b, 0xd1, 0x19);
-TW_DEFINE_GUID(IID_ISupportErrorInfo, 0xdf0b3d60, 0x548f, 0x101b, 0x8e, 0x65, 0x08, 0x00, 0x2b, 0x2b, 0xd1, 0x19);
-TW_DEFINE_GUID(IID_IMalloc, 0x00000002, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
+inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+inline constexpr GUID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr GUID IID_ISequentialStream = {0x0c733a30, 0x2a1c, 0x11ce, {0xad, 0xe5, 0x00, 0xaa, 0x00, 0x44, 0x77, 0x3d}};
+inline constexpr GUID IID_IStream = {0x0000000c, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr GUID IID_IPersist = {0x0000010c, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr GUID IID_IPersistStream = {0x00000109, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr GUID IID_IErrorInfo = {0x1cf2b120, 0x547d, 0x101b, {0x8e, 0x65, 0x08, 0x00, 0x2b, 0x2b, 0xd1, 0x19}};
+inline constexpr GUID IID_ISupportErrorInfo = {0xdf0b3d60, 0x548f, 0x101b, {0x8e, 0x65, 0x08, 0x00, 0x2b, 0x2b, 0xd1, 0x19}};
+inline constexpr GUID IID_IMalloc = {0x00000002, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 /* ---- Base interfaces ---------------------------------------------------- */
 
@@ -185,9 +178,6 @@ enum COINIT {
 };
 enum CLSCTX { CLSCTX_INPROC_SERVER = 0x1, CLSCTX_INPROC_HANDLER = 0x2, CLSCTX_ALL = 0x17 };
 
-/* Makes a new instance of a registered class: (outer, iid, out) as CoCreateInstance. */
-typedef HRESULT (*TwClassFactoryFn)(IUnknown* outer, REFIID iid, void** out);
-
 extern "C" {
 /* The apartment count is kept per thread: each successful CoInitialize(Ex)
    (S_OK, or S_FALSE when already initialized) needs one CoUninitialize. */
@@ -198,19 +188,11 @@ TWXML_API void CoUninitialize(void);
    REGDB_E_CLASSNOTREG for a class nobody registered. */
 TWXML_API HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid,
                                    void** out);
-/* Platform modules register their classes here (at load time). */
-TWXML_API HRESULT TwRegisterClass(REFCLSID clsid, TwClassFactoryFn factory);
-TWXML_API void* CoTaskMemAlloc(size_t size);
-TWXML_API void CoTaskMemFree(void* block);
 
-/* Error information: one slot per thread. SetErrorInfo takes a reference;
+/* Error information: one slot per thread, filled by a failing call.
    GetErrorInfo hands the slot's object over (the slot is emptied) and answers
    S_FALSE when there is none. */
-TWXML_API HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* info);
 TWXML_API HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** info);
-/* Makes an error information object (source and description are copied). */
-TWXML_API HRESULT TwCreateErrorInfo(REFGUID guid, LPCOLESTR source, LPCOLESTR description,
-                                    IErrorInfo** out);
 
 /* BSTR: 32-bit byte length in front, UTF-16 text, terminating zero. A null
    BSTR stands for the empty string. */
@@ -272,12 +254,6 @@ struct VARIANT {
   };
 };
 typedef VARIANT VARIANTARG;
-
-#define V_VT(v) ((v)->vt)
-#define V_I4(v) ((v)->lVal)
-#define V_BSTR(v) ((v)->bstrVal)
-#define V_UNKNOWN(v) ((v)->punkVal)
-#define V_BOOL(v) ((v)->boolVal)
 
 extern "C" {
 TWXML_API void VariantInit(VARIANT* v);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "twxml/platform/com.h"
+#include "twxml/platform/com_macros.h"
 
 typedef intptr_t LONG_PTR;
 
@@ -221,7 +222,3 @@ TWXML_API HRESULT CreateXmlWriter(REFIID iid, void** out, IMalloc* malloc);
 TWXML_API HRESULT CreateXmlWriterOutputWithEncodingName(IUnknown* stream, IMalloc* malloc,
                                                         LPCWSTR encodingName, IUnknown** output);
 }
-
-/* The same reader, linked in-process from the parser core (no module load):
-   the document model's loader uses it so it works without the module. */
-HRESULT TwCreateXmlReaderInProc(REFIID iid, void** out);

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "twxml/platform/com.h"
+#include "twxml/platform/com_internal.h"
 
 namespace {
 

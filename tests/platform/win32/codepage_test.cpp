@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "test_locales.h"
-#include "twxml/platform/win32.h"
+#include "twxml/platform/win32_internal.h"
 
 namespace {
 

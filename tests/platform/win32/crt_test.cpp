@@ -6,7 +6,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "twxml/platform/win32.h"
+#include "twxml/platform/win32_internal.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "twxml/platform/win32.h"
+#include "twxml/platform/win32_internal.h"
 
 namespace fs = std::filesystem;
 

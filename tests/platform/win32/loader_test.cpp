@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "twxml/platform/win32.h"
+#include "twxml/platform/win32_internal.h"
 
 namespace {
 

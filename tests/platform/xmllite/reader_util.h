@@ -6,6 +6,7 @@
 
 #include "../../support/mem_istream.h"
 #include "twxml/platform/xmllite.h"
+#include "twxml/platform/xmllite_internal.h"
 
 namespace twxml::test {
 

@@ -19,6 +19,7 @@
 #include "mem_istream.h"
 #include "support/iconv_text.h"
 #include "twxml/platform/xmllite.h"
+#include "twxml/platform/xmllite_internal.h"
 #include "xmlgen.h"
 
 namespace twdiff {
