@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "mem_istream.h"
-#include "twxml/platform/xmllite.h"
+#include "twxml/platform/xmllite_internal.h"
 
 namespace {
 

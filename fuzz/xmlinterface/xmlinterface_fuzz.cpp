@@ -18,6 +18,7 @@
 
 #include "lite_engine.h"
 #include "lite_internal.h"
+#include "twxml/platform/xmllite_internal.h"
 #include "twxml/twxml.h"
 
 namespace {
