@@ -301,7 +301,7 @@ HRESULT DomDocument::load(VARIANT source, VARIANT_BOOL* success) try {
       ResetContent(s);
       s->parseError = ParseErrorState();
       s->parseError.code = hr;
-      s->parseError.reason = u"The source object could not provide the document's bytes.";
+      s->parseError.reason = ToUtf16(ReasonFor(hr));
       return S_FALSE;
     }
     LARGE_INTEGER zero;

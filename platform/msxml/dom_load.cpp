@@ -1,122 +1,20 @@
 // The loader: drives the in-process parser core (the one parser of the tree,
 // the same one under the pull reader) and builds records as nodes arrive,
 // UTF-8 straight into the store, with an explicit parent stack (no recursion
-// by depth). Failures carry the reader's result codes.
+// by depth). Failures carry the reader's result codes and the parser's
+// messages, so a load fails in the same words as a read.
 #include <vector>
 
 #include "dom_objects.h"
 #include "twxml/platform/xmllite.h"
+#include "core_result.h"
 #include "xmlcore.h"
 
 namespace twdom {
 
 namespace {
 
-struct Reason {
-  HRESULT code;
-  const char16_t* text;
-};
-
-const Reason kReasons[] = {
-    {MX_E_INPUTEND, u"Unexpected end of input."},
-    {MX_E_ENCODING, u"The document's encoding is not recognised."},
-    {MX_E_ENCODINGSWITCH, u"Switching from the detected encoding to the declared one is not supported."},
-    {MX_E_ENCODINGSIGNATURE, u"The encoding signature (byte order mark) is not recognised."},
-    {WC_E_WHITESPACE, u"White space was expected."},
-    {WC_E_SEMICOLON, u"A semicolon was expected."},
-    {WC_E_GREATERTHAN, u"'>' was expected."},
-    {WC_E_QUOTE, u"A quote was expected."},
-    {WC_E_EQUAL, u"'=' was expected."},
-    {WC_E_LESSTHAN, u"'<' is not allowed in an attribute value."},
-    {WC_E_HEXDIGIT, u"A hexadecimal digit was expected."},
-    {WC_E_DIGIT, u"A decimal digit was expected."},
-    {WC_E_LEFTBRACKET, u"'[' was expected."},
-    {WC_E_LEFTPAREN, u"'(' was expected."},
-    {WC_E_XMLCHARACTER, u"The document holds a character that XML does not allow."},
-    {WC_E_NAMECHARACTER, u"A name holds a character that names do not allow."},
-    {WC_E_SYNTAX, u"Syntax error."},
-    {WC_E_CDSECT, u"Malformed CDATA section."},
-    {WC_E_COMMENT, u"Malformed comment."},
-    {WC_E_CONDSECT, u"Malformed conditional section."},
-    {WC_E_DECLATTLIST, u"Malformed attribute-list declaration."},
-    {WC_E_DECLDOCTYPE, u"Malformed document type declaration."},
-    {WC_E_DECLELEMENT, u"Malformed element declaration."},
-    {WC_E_DECLENTITY, u"Malformed entity declaration."},
-    {WC_E_DECLNOTATION, u"Malformed notation declaration."},
-    {WC_E_NDATA, u"NDATA was expected."},
-    {WC_E_PUBLIC, u"PUBLIC was expected."},
-    {WC_E_SYSTEM, u"SYSTEM was expected."},
-    {WC_E_NAME, u"A name was expected."},
-    {WC_E_ROOTELEMENT, u"An XML document must have exactly one top level element."},
-    {WC_E_ELEMENTMATCH, u"The end tag does not match the start tag."},
-    {WC_E_UNIQUEATTRIBUTE, u"An attribute appears twice on one element."},
-    {WC_E_TEXTXMLDECL, u"Malformed text or XML declaration."},
-    {WC_E_LEADINGXML, u"A processing instruction target matching 'xml' is reserved."},
-    {WC_E_TEXTDECL, u"Malformed text declaration."},
-    {WC_E_XMLDECL, u"Malformed XML declaration."},
-    {WC_E_ENCNAME, u"Malformed encoding name."},
-    {WC_E_PUBLICID, u"Malformed public identifier."},
-    {WC_E_PESINTERNALSUBSET, u"Parameter entity references are not allowed inside markup in the internal subset."},
-    {WC_E_PESBETWEENDECLS, u"Malformed parameter entity reference."},
-    {WC_E_NORECURSION, u"An entity refers to itself."},
-    {WC_E_ENTITYCONTENT, u"Malformed entity replacement text."},
-    {WC_E_UNDECLAREDENTITY, u"Reference to an undeclared entity."},
-    {WC_E_PARSEDENTITY, u"Reference to an unparsed entity."},
-    {WC_E_NOEXTERNALENTITYREF, u"External entity references are not allowed in attribute values."},
-    {WC_E_PI, u"Malformed processing instruction."},
-    {WC_E_SYSTEMID, u"Malformed system identifier."},
-    {WC_E_QUESTIONMARK, u"'?' was expected."},
-    {WC_E_CDSECTEND, u"']]>' is not allowed in text."},
-    {WC_E_MOREDATA, u"Only one top level element is allowed in an XML document."},
-    {WC_E_DTDPROHIBITED, u"A document type declaration is not allowed."},
-    {WC_E_INVALIDXMLSPACE, u"xml:space must be 'default' or 'preserve'."},
-    {NC_E_NAMECOLON, u"A name holds a misplaced colon."},
-    {NC_E_QNAMECHARACTER, u"A qualified name holds a character that names do not allow."},
-    {NC_E_QNAMECOLON, u"A qualified name holds more than one colon."},
-    {NC_E_NAMESPACE, u"Reference to an undeclared namespace prefix."},
-    {NC_E_UNDECLAREDPREFIX, u"Reference to an undeclared namespace prefix."},
-    {NC_E_EMPTYURI, u"A namespace prefix cannot be bound to an empty name."},
-    {NC_E_XMLPREFIXRESERVED, u"The prefix 'xml' is reserved."},
-    {NC_E_XMLNSPREFIXRESERVED, u"The prefix 'xmlns' is reserved."},
-    {NC_E_XMLURIRESERVED, u"The XML namespace name is reserved."},
-    {NC_E_XMLNSURIRESERVED, u"The xmlns namespace name is reserved."},
-    {SC_E_MAXELEMENTDEPTH, u"The document nests elements too deeply."},
-    {SC_E_MAXENTITYEXPANSION, u"Entity expansion exceeds the limit."},
-    {E_OUTOFMEMORY, u"Out of memory."},
-};
-
-std::u16string ReasonFor(HRESULT hr) {
-  for (const Reason& r : kReasons) {
-    if (r.code == hr) return r.text;
-  }
-  return u"The document could not be read.";
-}
-
 namespace xc = twxml::xmlcore;
-
-/* The parser's failure classes as the reader's result codes. */
-HRESULT MapError(xc::Error e, HRESULT streamHr) try {
-  switch (e) {
-    case xc::Error::None: return S_OK;
-    case xc::Error::Syntax: return WC_E_SYNTAX;
-    case xc::Error::InvalidChar: return WC_E_XMLCHARACTER;
-    case xc::Error::Encoding: return MX_E_ENCODINGSIGNATURE;
-    case xc::Error::UnsupportedEncoding: return MX_E_ENCODING;
-    case xc::Error::UnexpectedEnd: return MX_E_INPUTEND;
-    case xc::Error::TagMismatch: return WC_E_ELEMENTMATCH;
-    case xc::Error::DuplicateAttribute: return WC_E_UNIQUEATTRIBUTE;
-    case xc::Error::Namespace: return NC_E_NAMESPACE;
-    case xc::Error::UndeclaredEntity: return WC_E_UNDECLAREDENTITY;
-    case xc::Error::EntityRecursion: return WC_E_NORECURSION;
-    case xc::Error::EntityLimit: return SC_E_MAXENTITYEXPANSION;
-    case xc::Error::DepthLimit: return SC_E_MAXELEMENTDEPTH;
-    case xc::Error::DtdProhibited: return WC_E_DTDPROHIBITED;
-    case xc::Error::Stream: return FAILED(streamHr) ? streamHr : E_FAIL;
-    case xc::Error::OutOfMemory: return E_OUTOFMEMORY;
-    case xc::Error::NoInput: return E_UNEXPECTED;
-  }
-  return E_FAIL;
-} TWDOM_NO_THROW
 
 /* Byte source over a caller's stream; remembers why a read failed. */
 struct Source {
@@ -317,6 +215,21 @@ class Builder {
 
 }  // namespace
 
+/* The message for a failure that did not come from the parser. */
+std::string ReasonFor(HRESULT hr) {
+  xc::Msg m = xc::Msg::None;
+  xc::Error e = xc::Error::NoInput;
+  if (hr == WC_E_ROOTELEMENT) {
+    m = xc::Msg::NoRoot;
+    e = xc::errorOf(m);
+  } else if (hr == E_OUTOFMEMORY) {
+    e = xc::Error::OutOfMemory;
+  } else if (FAILED(hr) && hr != E_NOINTERFACE && hr != E_POINTER) {
+    e = xc::Error::Stream;
+  }
+  return xc::errorText(e, m, {});
+}
+
 void ResetContent(Store* s) {
   if (s->refCount() == 1) {
     s->reset();
@@ -340,6 +253,7 @@ HRESULT LoadDocument(Store* s, IUnknown* input, const std::u16string* declData) 
   }
   Source src{stream};
   uint32_t line = 0, col = 0;
+  std::string reason;
   if (SUCCEEDED(hr)) {
     try {
       xc::Parser parser;
@@ -351,12 +265,11 @@ HRESULT LoadDocument(Store* s, IUnknown* input, const std::u16string* declData) 
       parser.reset(&Source::Pull, &src);
       Builder b(s, parser, s->preserveWhiteSpace);
       hr = b.run(declData);
-      if (hr == S_FALSE) hr = MapError(parser.error(), src.hr);
-      if (FAILED(hr)) {
-        if (parser.error() != xc::Error::None) {
-          line = parser.errorLine();
-          col = parser.errorColumn();
-        }
+      if (hr == S_FALSE) hr = xc::resultOf(parser.error(), src.hr);
+      if (FAILED(hr) && parser.error() != xc::Error::None) {
+        line = parser.errorLine();
+        col = parser.errorColumn();
+        reason = parser.errorMessage();
       }
     } catch (const std::bad_alloc&) {
       hr = E_OUTOFMEMORY;
@@ -368,9 +281,13 @@ HRESULT LoadDocument(Store* s, IUnknown* input, const std::u16string* declData) 
   if (FAILED(hr)) {
     ParseErrorState& pe = s->parseError;
     pe.code = hr;
-    pe.reason = ReasonFor(hr);
     pe.line = LONG(line);
     pe.linepos = LONG(col);
+    try {
+      pe.reason = ToUtf16(reason.empty() ? ReasonFor(hr) : reason);
+    } catch (const std::bad_alloc&) {
+      // Without memory for the words the code still tells.
+    }
     ResetContent(s);
   }
   return hr;

@@ -329,6 +329,10 @@ HRESULT CreateDocument(IUnknown* outer, REFIID iid, void** out);
 /* Empties a document: in place when nothing else references its store,
    otherwise by detaching its children (they live on for their holders). */
 void ResetContent(Store* store);
+/* The load-failure message for a code that did not come from the parser
+   (no document element, out of memory, a failed stream), in the parser's
+   words. */
+std::string ReasonFor(HRESULT hr);
 
 /* Checks the data of an XML declaration (version, then optional encoding and
    standalone pseudo-attributes); stores the encoding name (empty if none). */

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/xmlcore.h"
+#include "core_result.h"
 #include "twxml/platform/xmllite.h"
 #include "twxml/platform/xmllite_internal.h"
 
@@ -99,30 +100,7 @@ class Arena {
   char16_t* end_ = nullptr;
 };
 
-HRESULT mapError(Error e, HRESULT streamHr) {
-  switch (e) {
-    case Error::None: return S_OK;
-    case Error::Syntax: return WC_E_SYNTAX;
-    case Error::InvalidChar: return WC_E_XMLCHARACTER;
-    case Error::Encoding: return MX_E_ENCODINGSIGNATURE;
-    case Error::UnsupportedEncoding: return MX_E_ENCODING;
-    case Error::UnexpectedEnd: return MX_E_INPUTEND;
-    case Error::TagMismatch: return WC_E_ELEMENTMATCH;
-    case Error::DuplicateAttribute: return WC_E_UNIQUEATTRIBUTE;
-    case Error::Namespace: return NC_E_NAMESPACE;
-    case Error::UndeclaredEntity: return WC_E_UNDECLAREDENTITY;
-    case Error::EntityRecursion: return WC_E_NORECURSION;
-    case Error::EntityLimit: return SC_E_MAXENTITYEXPANSION;
-    case Error::DepthLimit: return SC_E_MAXELEMENTDEPTH;
-    case Error::DtdProhibited: return WC_E_DTDPROHIBITED;
-    case Error::Stream: return FAILED(streamHr) ? streamHr : E_FAIL;
-    case Error::OutOfMemory: return E_OUTOFMEMORY;
-    case Error::NoInput: return E_UNEXPECTED;
-  }
-  return E_FAIL;
-}
-
-class XmlReader final : public IXmlReader {
+class XmlReader final : public IXmlReader, public IXmlReaderError {
  public:
   XmlReader() {
     Options& o = parser_.options();
@@ -136,6 +114,11 @@ class XmlReader final : public IXmlReader {
     if (!out) return E_POINTER;
     if (iid == IID_IUnknown || iid == IID_IXmlReader) {
       *out = static_cast<IXmlReader*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (iid == IID_IXmlReaderError) {
+      *out = static_cast<IXmlReaderError*>(this);
       AddRef();
       return S_OK;
     }
@@ -242,7 +225,7 @@ class XmlReader final : public IXmlReader {
       state_ = XmlReadState_EndOfFile;
       return S_FALSE;
     }
-    failed_ = mapError(parser_.error(), streamHr_);
+    failed_ = twxml::xmlcore::resultOf(parser_.error(), streamHr_);
     return failed_;
   }
 
@@ -277,23 +260,20 @@ class XmlReader final : public IXmlReader {
     if (FAILED(failed_)) return failed_;
     if (!localName) return E_INVALIDARG;
     bool anyNs = !namespaceUri || !*namespaceUri;
+    int i;
     try {
       toUtf8(localName, &qLocal_);
       if (!anyNs) toUtf8(namespaceUri, &qNs_);
+      std::string_view ns(qNs_);
+      i = parser_.findAttribute(qLocal_, anyNs ? nullptr : &ns);  // may build its index
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }
-    uint32_t n = parser_.attributeCount();
-    for (uint32_t i = 0; i < n; ++i) {
-      const twxml::xmlcore::Attribute& a = parser_.attribute(i);
-      if (a.local.view() != qLocal_) continue;
-      if (anyNs ? a.ns.n != 0 : a.ns.view() != qNs_) continue;
-      attr_ = int(i);
-      chunkPos_ = 0;
-      chunkValid_ = false;
-      return S_OK;
-    }
-    return S_FALSE;
+    if (i < 0) return S_FALSE;
+    attr_ = i;
+    chunkPos_ = 0;
+    chunkValid_ = false;
+    return S_OK;
   }
 
   HRESULT MoveToElement() override {
@@ -410,6 +390,24 @@ class XmlReader final : public IXmlReader {
 
   BOOL IsEOF() override { return state_ == XmlReadState_EndOfFile ? TRUE : FALSE; }
 
+  // IXmlReaderError
+  HRESULT GetLastError(UINT* line, UINT* column, LPCWSTR* message) override {
+    if (line) *line = 0;
+    if (column) *column = 0;
+    if (message) *message = kEmpty;
+    if (!FAILED(failed_)) return S_FALSE;
+    Error e = parser_.error();
+    std::string text = e != Error::None ? parser_.errorMessage()
+                                         : twxml::xmlcore::errorText(Error::NoInput, {}, {});
+    errText_.resize(text.size() + 1);
+    errText_.resize(twxml::xmlcore::utf8ToUtf16(text.data(), text.size(), errText_.data()));
+    errText_.push_back(0);
+    if (line && e != Error::None) *line = parser_.errorLine();
+    if (column && e != Error::None) *column = parser_.errorColumn();
+    if (message) *message = errText_.data();
+    return S_OK;
+  }
+
  private:
   using Options = twxml::xmlcore::Options;
 
@@ -515,6 +513,7 @@ class XmlReader final : public IXmlReader {
   size_t chunkPos_ = 0;
   bool chunkValid_ = false;
   std::string qLocal_, qNs_;
+  std::vector<char16_t> errText_;
 };
 
 }  // namespace

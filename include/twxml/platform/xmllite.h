@@ -140,6 +140,7 @@ enum XmlStandalone { XmlStandalone_Omit = 0, XmlStandalone_Yes = 1, XmlStandalon
 TW_DEFINE_GUID(IID_IXmlReader, 0x6a1f3e20, 0x5b7c, 0x4e21, 0x9d, 0x31, 0x74, 0x77, 0x78, 0x6d, 0x6c, 0x01);
 TW_DEFINE_GUID(IID_IXmlWriter, 0x6a1f3e21, 0x5b7c, 0x4e21, 0x9d, 0x31, 0x74, 0x77, 0x78, 0x6d, 0x6c, 0x01);
 TW_DEFINE_GUID(IID_IXmlWriterOutput, 0x6a1f3e22, 0x5b7c, 0x4e21, 0x9d, 0x31, 0x74, 0x77, 0x78, 0x6d, 0x6c, 0x01);
+TW_DEFINE_GUID(IID_IXmlReaderError, 0x6a1f3e23, 0x5b7c, 0x4e21, 0x9d, 0x31, 0x74, 0x77, 0x78, 0x6d, 0x6c, 0x01);
 
 struct IXmlReader : IUnknown {
   /* input: an IStream, or any IUnknown answering ISequentialStream/IStream; null detaches. */
@@ -170,6 +171,15 @@ struct IXmlReader : IUnknown {
   virtual HRESULT GetAttributeCount(UINT* count) = 0;
   virtual HRESULT GetDepth(UINT* depth) = 0;
   virtual BOOL IsEOF() = 0;
+};
+
+/* Extension, asked of a reader with QueryInterface(IID_IXmlReaderError):
+   why and where its Read failed. */
+struct IXmlReaderError : IUnknown {
+  /* S_OK with the 1-based line and column and the message (UTF-16, valid
+     until the reader gets new input or goes) once Read has failed; S_FALSE
+     with 0, 0 and an empty message while nothing has failed. */
+  virtual HRESULT GetLastError(UINT* line, UINT* column, LPCWSTR* message) = 0;
 };
 
 struct IXmlWriter : IUnknown {

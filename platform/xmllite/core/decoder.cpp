@@ -1,5 +1,7 @@
 #include "decoder.h"
 
+#include "parse_limits.h"
+
 #include <iconv.h>
 
 #if defined(__SSE2__)
@@ -69,6 +71,7 @@ void Decoder::reset(ReadFn fn, void* ctx) {
   lastCR_ = false;
   kind_ = Kind::Utf8;
   err_ = Error::None;
+  msg_ = Msg::None;
   encName_.clear();
   convPos_ = convEnd_ = 0;
 }
@@ -99,11 +102,12 @@ bool Decoder::fillRaw() {
   return true;
 }
 
-// The rest of the input, from raw offset `from`, holds only zero bytes.
-bool Decoder::restIsZeros(size_t from) {
+// The rest of the input, from raw offset `from`, holds only zero bytes, and
+// not too many: endless zeros (a device, a sparse file) are refused soon.
+bool Decoder::restIsZeros(size_t from, size_t seen) {
   for (;;) {
     for (size_t i = from; i < rawEnd_; ++i)
-      if (raw_[i] != 0) return false;
+      if (raw_[i] != 0 || ++seen > limits::kMaxTrailingZeros) return false;
     rawPos_ = rawEnd_;
     from = 0;
     if (!fillRaw()) return err_ == Error::None;
@@ -111,13 +115,33 @@ bool Decoder::restIsZeros(size_t from) {
 }
 
 bool Decoder::restIsZerosIn(const unsigned char* src, size_t i, size_t n) {
+  if (n - i > limits::kMaxTrailingZeros) n = i + limits::kMaxTrailingZeros + 1;
   for (size_t k = i; k < n; ++k)
     if (src[k] != 0) return false;
   if (kind_ == Kind::Iconv) {
     convPos_ = convEnd_ = 0;
-    return restIsZeros(rawPos_);
+    return restIsZeros(rawPos_, n - i);
   }
-  return restIsZeros(rawEnd_);
+  return restIsZeros(rawEnd_, n - i);
+}
+
+bool Decoder::readsMarkupAsAscii(void* cd) {
+  // '+' included: UTF-7 reads "+ADw-" as '<'.
+  static const char kMarkup[] =
+      "<?xml version=\"1.0\" encoding='x'?>\t\n<a:b c=\"&#38;\"/><!--x--><![CDATA[y]]>+"
+      "_-.#;%()[]|,*0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  char in[sizeof kMarkup];
+  std::memcpy(in, kMarkup, sizeof kMarkup);
+  char out[4 * sizeof kMarkup];
+  char* ip = in;
+  char* op = out;
+  size_t il = sizeof kMarkup - 1, ol = sizeof out;
+  iconv_t c = static_cast<iconv_t>(cd);
+  bool ok = iconv(c, &ip, &il, &op, &ol) != size_t(-1) && il == 0 &&
+            iconv(c, nullptr, nullptr, &op, &ol) != size_t(-1);
+  iconv(c, nullptr, nullptr, nullptr, nullptr);
+  return ok && size_t(op - out) == sizeof kMarkup - 1 &&
+         std::memcmp(out, kMarkup, sizeof kMarkup - 1) == 0;
 }
 
 bool Decoder::sniff() {
@@ -167,7 +191,7 @@ bool Decoder::sniff() {
     encName_ = wideName;
     iconv_t cd = iconv_open("UTF-8", wideName);
     if (cd == iconv_t(-1)) {
-      fail(Error::UnsupportedEncoding);
+      fail(Error::UnsupportedEncoding, Msg::UnsupportedEncoding);
       return false;
     }
     iconv_ = cd;
@@ -189,7 +213,12 @@ bool Decoder::sniff() {
     // <?xml-stylesheet ...?>, not the declaration: its data names no encoding.
     if (n >= 6 && b[5] != ' ' && b[5] != '\t' && b[5] != '\n' && b[5] != '\r') break;
     const void* end = n > 5 ? std::memchr(b, '>', n) : nullptr;
-    if (end || rawEof_ || n > 4096) {
+    size_t declLen = end ? size_t(static_cast<const unsigned char*>(end) - b) + 1 : n;
+    if (declLen > limits::kMaxDeclaration) {
+      fail(Error::UnsupportedEncoding, Msg::DeclarationTooLong);
+      return false;
+    }
+    if (end || rawEof_) {
       size_t lim = end ? size_t(static_cast<const unsigned char*>(end) - b) : n;
       std::string decl(reinterpret_cast<const char*>(b), lim);
       size_t at = decl.find("encoding");
@@ -206,6 +235,10 @@ bool Decoder::sniff() {
       if (at >= decl.size() || (decl[at] != '"' && decl[at] != '\'')) break;
       size_t close = decl.find(decl[at], at + 1);
       if (close == std::string::npos) break;
+      if (close - at - 1 > limits::kMaxEncodingName) {
+        fail(Error::UnsupportedEncoding, Msg::EncodingNameTooLong);
+        return false;
+      }
       encName_ = decl.substr(at + 1, close - at - 1);
       break;
     }
@@ -226,23 +259,28 @@ bool Decoder::sniff() {
       ieq(encName_, "UCS-2") || ieq(encName_, "UTF-32") ||
       ieq(encName_, "ISO-10646-UCS-4") || ieq(encName_, "UCS-4")) {
     // Declared wide (or contradicting a UTF-8 mark) but laid out as bytes.
-    fail(Error::Encoding);
+    fail(Error::Encoding, Msg::EncodingMismatch);
     return false;
   }
   for (char c : encName_) {
     if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
           (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' ||
           c == ':')) {
-      fail(Error::UnsupportedEncoding);
+      fail(Error::UnsupportedEncoding, Msg::UnsupportedEncoding);
       return false;
     }
   }
   iconv_t cd = iconv_open("UTF-8", encName_.c_str());
   if (cd == iconv_t(-1)) {
-    fail(Error::UnsupportedEncoding);
+    fail(Error::UnsupportedEncoding, Msg::UnsupportedEncoding);
     return false;
   }
   iconv_ = cd;
+  if (!readsMarkupAsAscii(cd)) {
+    // Markup that is not byte for byte hides from byte-level filters.
+    fail(Error::UnsupportedEncoding, Msg::EncodingRefused);
+    return false;
+  }
   kind_ = Kind::Iconv;
   return true;
 }
@@ -323,7 +361,7 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
           done_ = true;
           return n;
         }
-        fail(Error::InvalidChar);
+        fail(Error::InvalidChar, c == 0 ? Msg::NulByte : Msg::None);
         return i;
       }
       ++i;
@@ -332,7 +370,7 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
     lastCR_ = false;
     if (ascii) {
       *written = o;
-      fail(Error::Encoding);
+      fail(Error::Encoding, badBytes());
       return i;
     }
     // Runs of well-formed two- and three-byte characters, the common case
@@ -373,7 +411,7 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
       cp = c & 0x07;
     } else {
       *written = o;
-      fail(Error::Encoding);
+      fail(Error::Encoding, badBytes());
       return i;
     }
     if (i + len > n) {
@@ -383,7 +421,7 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
         if ((src[i + k] & 0xC0) != 0x80) ok = false;
       if (final || !ok) {
         *written = o;
-        fail(Error::Encoding);
+        fail(Error::Encoding, badBytes());
         return i;
       }
       break;
@@ -392,7 +430,7 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
       unsigned cc = src[i + k];
       if ((cc & 0xC0) != 0x80) {
         *written = o;
-        fail(Error::Encoding);
+        fail(Error::Encoding, badBytes());
         return i;
       }
       cp = (cp << 6) | (cc & 0x3F);
@@ -400,7 +438,7 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
     if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
         (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))) {
       *written = o;
-      fail(Error::Encoding);
+      fail(Error::Encoding, badBytes());
       return i;
     }
     if (cp == 0xFFFE || cp == 0xFFFF) {
@@ -448,7 +486,7 @@ size_t Decoder::decodeUtf8(char* out, size_t cap) {
     rawEnd_ = left;
     if (written) return written;
     if (rawEof_ && left) {
-      fail(Error::Encoding);
+      fail(Error::Encoding, badBytes());
       return 0;
     }
   }
@@ -467,7 +505,7 @@ size_t Decoder::decodeUtf8(char* out, size_t cap) {
     if (written || done_) return written;
     // Only an incomplete character was left: read more.
     if (rawEof_) {
-      fail(Error::Encoding);
+      fail(Error::Encoding, badBytes());
       return 0;
     }
     if (!fillRaw() && err_ != Error::None) return 0;
@@ -495,7 +533,7 @@ size_t Decoder::decodeUtf16(char* out, size_t cap) {
             done_ = true;
             return o;
           }
-          fail(Error::InvalidChar);
+          fail(Error::InvalidChar, u == 0 ? Msg::NulByte : Msg::None);
           return o;
         }
         i += 2;
@@ -506,7 +544,7 @@ size_t Decoder::decodeUtf16(char* out, size_t cap) {
         if (i + 4 > rawEnd_) {
           if (rawEof_) {
             rawPos_ = i;
-            fail(Error::Encoding);
+            fail(Error::Encoding, badBytes());
             return o;
           }
           break;
@@ -515,7 +553,7 @@ size_t Decoder::decodeUtf16(char* out, size_t cap) {
                         : (uint32_t(s[i + 3]) << 8 | s[i + 2]);
         if (l < 0xDC00 || l > 0xDFFF) {
           rawPos_ = i;
-          fail(Error::Encoding);
+          fail(Error::Encoding, badBytes());
           return o;
         }
         uint32_t cp = 0x10000 + ((u - 0xD800) << 10) + (l - 0xDC00);
@@ -525,7 +563,7 @@ size_t Decoder::decodeUtf16(char* out, size_t cap) {
       }
       if (u >= 0xDC00 && u <= 0xDFFF) {
         rawPos_ = i;
-        fail(Error::Encoding);
+        fail(Error::Encoding, badBytes());
         return o;
       }
       if (u == 0xFFFE || u == 0xFFFF) {
@@ -540,7 +578,7 @@ size_t Decoder::decodeUtf16(char* out, size_t cap) {
     if (o) return o;
     if (rawEof_) {
       if (rawEnd_ - rawPos_ == 1 && raw_[rawPos_] != 0) {
-        fail(Error::Encoding);
+        fail(Error::Encoding, badBytes());
         return 0;
       }
       if (rawEnd_ - rawPos_ >= 2) continue;  // a pending surrogate pair
@@ -575,7 +613,7 @@ size_t Decoder::decodeIconv(char* out, size_t cap) {
     }
     if (rawPos_ == rawEnd_) {
       if (convEnd_ > 0) {
-        fail(Error::Encoding);
+        fail(Error::Encoding, badBytes());
         return 0;
       }
       done_ = true;
@@ -593,7 +631,7 @@ size_t Decoder::decodeIconv(char* out, size_t cap) {
     if (r == size_t(-1)) {
       if (e == EILSEQ) {
         if (produced == 0 && convPos_ == convEnd_) {
-          fail(Error::Encoding);
+          fail(Error::Encoding, badBytes());
           return 0;
         }
         // Deliver what converted first; the next round fails.
@@ -601,7 +639,7 @@ size_t Decoder::decodeIconv(char* out, size_t cap) {
       }
       if (e == EINVAL) {
         if (rawEof_ && produced == 0) {
-          fail(Error::Encoding);
+          fail(Error::Encoding, badBytes());
           return 0;
         }
         if (produced == 0) {
@@ -611,7 +649,7 @@ size_t Decoder::decodeIconv(char* out, size_t cap) {
         continue;
       }
       if (e == E2BIG) continue;
-      fail(Error::Encoding);
+      fail(Error::Encoding, badBytes());
       return 0;
     }
   }

@@ -26,6 +26,7 @@ class Decoder {
   size_t decode(char* out, size_t cap);
 
   Error error() const { return err_; }
+  Msg message() const { return msg_; }
   bool finished() const { return done_; }
   // True when the input had a byte order mark or a UTF-16/32 layout, so
   // an encoding declaration may not contradict it.
@@ -43,8 +44,18 @@ class Decoder {
   // Returns bytes consumed from src; *written gets bytes produced.
   size_t filterUtf8(const unsigned char* src, size_t n, bool final,
                     char* out, size_t cap, size_t* written);
-  bool restIsZeros(size_t from);
+  // Whether the input ends in zero bytes from here (a bounded number of
+  // them: see limits::kMaxTrailingZeros); seen counts those already passed.
+  bool restIsZeros(size_t from, size_t seen = 0);
   bool restIsZerosIn(const unsigned char* src, size_t i, size_t n);
+  // Whether the named encoding reads markup byte for byte (cd: to UTF-8).
+  static bool readsMarkupAsAscii(void* cd);
+  // The failure for bytes the current encoding does not allow.
+  Msg badBytes() const {
+    return kind_ == Kind::Utf8 ? Msg::InvalidUtf8
+           : kind_ == Kind::Utf16LE || kind_ == Kind::Utf16BE ? Msg::InvalidUtf16
+                                                               : Msg::InvalidBytes;
+  }
   // One ASCII character with line ends normalised (CR LF and CR become LF);
   // false for a control character XML does not allow (NUL included).
   bool putAscii(unsigned c, char* out, size_t& o) {
@@ -62,7 +73,13 @@ class Decoder {
     }
     return true;
   }
-  void fail(Error e) { if (err_ == Error::None) err_ = e; done_ = true; }
+  void fail(Error e, Msg m = Msg::None) {
+    if (err_ == Error::None) {
+      err_ = e;
+      msg_ = m;
+    }
+    done_ = true;
+  }
 
   ReadFn fn_ = nullptr;
   void* ctx_ = nullptr;
@@ -75,6 +92,7 @@ class Decoder {
   bool lastCR_ = false;
   Kind kind_ = Kind::Utf8;
   Error err_ = Error::None;
+  Msg msg_ = Msg::None;
   std::string encName_;
   void* iconv_ = nullptr;  // iconv_t
   std::vector<char> conv_;  // iconv output awaiting the UTF-8 filter

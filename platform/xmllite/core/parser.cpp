@@ -18,6 +18,8 @@
 
 #include "chars.h"
 #include "decoder.h"
+#include "parse_limits.h"
+#include "ns_index.h"
 #include "xmlcore.h"
 
 namespace twxml::xmlcore {
@@ -26,7 +28,6 @@ namespace {
 
 constexpr size_t kPad = 16;  // zero bytes kept after every source's data
 constexpr size_t kChunk = 64 * 1024;
-constexpr size_t kMaxToken = size_t(1) << 30;
 constexpr size_t kKeepBytes = size_t(4) << 20;  // kept after a large node
 constexpr char kXmlNs[] = "http://www.w3.org/XML/1998/namespace";
 constexpr char kXmlnsNs[] = "http://www.w3.org/2000/xmlns/";
@@ -36,6 +37,7 @@ constexpr uint32_t kXmlnsNsLen = sizeof(kXmlnsNs) - 1;
 struct NeedMore {};
 struct Fail {
   Error e;
+  Msg m = Msg::None;
 };
 
 [[noreturn]] void fail(Error e) { throw Fail{e}; }
@@ -52,6 +54,7 @@ struct AttDecl {
   std::string name;
   bool cdata = true;
   bool hasDefault = false;
+  uint32_t refs = 0;  // entity expansions that building the default took
   std::string def;
 };
 
@@ -68,10 +71,6 @@ struct Frame {
   uint32_t uriOff, uriLen;
 };
 
-struct Binding {
-  uint32_t pOff, pLen, uOff, uLen;
-};
-
 struct RawAttr {
   const char* name;
   uint32_t nameLen;
@@ -84,7 +83,7 @@ struct RawAttr {
   bool cdata;
   bool inScratch;
   uint32_t vOff, vLen;
-  uint32_t uriOff, uriLen;
+  uint32_t uriOff, uriLen, uriHash;
   uint64_t off;
 };
 
@@ -139,29 +138,6 @@ inline const char* scanAttr(const char* p, char q) {
 #endif
 
 }  // namespace
-
-const char* errorMessage(Error e) {
-  switch (e) {
-    case Error::None: return "no error";
-    case Error::Syntax: return "syntax error";
-    case Error::InvalidChar: return "invalid character";
-    case Error::Encoding: return "invalid byte sequence for the document encoding";
-    case Error::UnsupportedEncoding: return "unsupported encoding";
-    case Error::UnexpectedEnd: return "unexpected end of input";
-    case Error::TagMismatch: return "end tag does not match start tag";
-    case Error::DuplicateAttribute: return "duplicate attribute";
-    case Error::Namespace: return "namespace error";
-    case Error::UndeclaredEntity: return "undeclared entity";
-    case Error::EntityRecursion: return "recursive entity reference";
-    case Error::EntityLimit: return "entity expansion limit exceeded";
-    case Error::DepthLimit: return "maximum element depth exceeded";
-    case Error::DtdProhibited: return "DTD is prohibited";
-    case Error::Stream: return "input stream failed";
-    case Error::OutOfMemory: return "out of memory";
-    case Error::NoInput: return "no input";
-  }
-  return "error";
-}
 
 size_t utf8ToUtf16(const char* s, size_t n, char16_t* out) {
 #if defined(__SSE2__)
@@ -276,11 +252,13 @@ struct Parser::Impl {
   State state = State::Start;
   Error err = Error::None;
   uint32_t errLine = 0, errCol = 0;
+  std::string errDetail;  // what the failing message names
+  std::string errText;
 
   // Document structure.
   std::vector<Frame> frames;
   std::string names;
-  std::vector<Binding> bindings;
+  NsScope bindings;
   std::string nsArena;
   bool pendingPop = false;
   bool seenDoctype = false;
@@ -313,7 +291,9 @@ struct Parser::Impl {
   }
   std::string scratch;
   std::string text;
-  std::vector<uint32_t> hash;
+  std::vector<uint32_t> hash;  // duplicate check, then the look-up index
+  bool indexed = false;         // hash indexes the current element's attributes
+  uint64_t probes = 0;          // see Parser::lookupProbes
   std::vector<std::pair<const char*, const char*>> normStack;
   std::vector<int> normEnts;
 
@@ -336,7 +316,8 @@ struct Parser::Impl {
     if (!eof) throw NeedMore{};
     if (dec.error() != Error::None) {
       failOff = base + len;
-      fail(dec.error());
+      errDetail = dec.encodingName();
+      throw Fail{dec.error(), dec.message()};
     }
     return false;
   }
@@ -346,6 +327,12 @@ struct Parser::Impl {
   [[noreturn]] void failAt(Error e, const char* p) {
     errAt = p;
     fail(e);
+  }
+  // A failure with its own message; detail is what the message names.
+  [[noreturn]] void failMsg(Msg m, std::string_view detail = {}, const char* at = nullptr) {
+    if (at) errAt = at;
+    errDetail.assign(detail);
+    throw Fail{errorOf(m), m};
   }
   uint64_t failOff = UINT64_MAX;
   bool avail(size_t k) {
@@ -366,7 +353,7 @@ struct Parser::Impl {
     }
     // One token (a text run, a tag, the internal subset) must fit in the
     // 32-bit lengths handed out.
-    if (len > kMaxToken) fail(Error::OutOfMemory);
+    if (len > opt.maxTokenBytes) failMsg(Msg::TokenTooLarge);
     size_t want = std::max(kChunk, len);
     if (cap > kKeepBytes && cap > 4 * (len + want + kPad)) {
       // A huge token has passed: give the buffer back down to size.
@@ -446,10 +433,10 @@ struct Parser::Impl {
       mainPos = size_t(resume - buf);
     else
       srcs.back().p = resume;
-    for (const Src& s : srcs)
-      if (s.ent == idx) fail(Error::EntityRecursion);
-    if (srcs.size() >= 64) fail(Error::EntityRecursion);
     Entity& e = entities[size_t(idx)];
+    for (const Src& s : srcs)
+      if (s.ent == idx) failMsg(Msg::EntityRecursion, e.name);
+    if (srcs.size() >= 64) fail(Error::EntityRecursion);
     countExpansion(e.len);
     srcs.push_back(Src{e.text.data(), e.text.data() + e.len, idx,
                        uint32_t(frames.size())});
@@ -472,9 +459,15 @@ struct Parser::Impl {
   void countExpansion(uint32_t bytes) {
     ++expansions;
     expandedBytes += bytes;
+    if (overBudget()) fail(Error::EntityLimit);
+  }
+  // The amplification budget: references expanded, and the bytes they (and
+  // defaulted attributes) produce against the input read so far.
+  bool overBudget() const {
     uint64_t maxN = opt.maxEntityExpansion;
-    if (maxN && (expansions > maxN || expandedBytes > maxN * 256))
-      fail(Error::EntityLimit);
+    return maxN && (expansions > maxN ||
+                    expandedBytes > maxN * limits::kBytesPerExpansion +
+                                        limits::kInputFactor * curOffset());
   }
 
   // Undeclared entity references are fatal unless declarations might sit
@@ -493,6 +486,7 @@ struct Parser::Impl {
   }
   template <bool kColon>
   const char* scanNameT(const char* p, const char** colon) {
+    const char* const s = p;
     uint8_t c = uint8_t(*p);
     if constexpr (kColon) {
       if (c == ':') *colon = p;
@@ -527,13 +521,17 @@ struct Parser::Impl {
           }
         }
         if (c == 0 && p == lim && moreOrEnd()) continue;
-        return p;
+        return nameEnd(s, p);
       }
       int l;
       uint32_t cp = decodeUtf8(p, &l);
-      if (!isNameCp(cp)) return p;
+      if (!isNameCp(cp)) return nameEnd(s, p);
       p += l;
     }
+  }
+  const char* nameEnd(const char* s, const char* e) {
+    if (size_t(e - s) > limits::kMaxName) failMsg(Msg::NameTooLong, {}, s);
+    return e;
   }
 
   const char* scanNmtoken(const char* p) {
@@ -622,7 +620,7 @@ struct Parser::Impl {
       failAt(Error::Syntax, p);
     }
     if (!any) failAt(Error::Syntax, p);
-    if (!isXmlChar(v)) failAt(Error::InvalidChar, at);
+    if (!isXmlChar(v)) failMsg(Msg::CharRef, {}, at);
     char tmp[4];
     out.append(tmp, size_t(encodeUtf8(v, tmp)));
     return p + 1;
@@ -699,14 +697,14 @@ struct Parser::Impl {
           }
           int idx = findGE(n, nl);
           if (idx < 0) {
-            if (undeclaredIsError()) fail(Error::UndeclaredEntity);
+            if (undeclaredIsError()) failMsg(Msg::UndefinedEntity, std::string_view(n, nl));
             p = after;
             continue;
           }
           Entity& ent = entities[size_t(idx)];
           if (ent.external || ent.unparsed) fail(Error::Syntax);
           for (int o : normEnts)
-            if (o == idx) fail(Error::EntityRecursion);
+            if (o == idx) failMsg(Msg::EntityRecursion, ent.name);
           if (normEnts.size() >= 64) fail(Error::EntityRecursion);
           countExpansion(ent.len);
           normStack.emplace_back(after, e);
@@ -764,7 +762,7 @@ struct Parser::Impl {
       pendingPop = false;
       const Frame& f = frames.back();
       names.resize(f.nameOff);
-      bindings.resize(f.nsMark);
+      bindings.popTo(f.nsMark);
       nsArena.resize(f.nsArenaMark);
       frames.pop_back();
     }
@@ -776,6 +774,7 @@ struct Parser::Impl {
     empty = false;
     raw.clear();
     nattr = 0;
+    indexed = false;
     // Memory taken by one huge node goes back once it is passed.
     if (scratch.capacity() > kKeepBytes) std::string().swap(scratch);
     if (text.capacity() > kKeepBytes) std::string().swap(text);
@@ -819,7 +818,7 @@ struct Parser::Impl {
           setError(Error::OutOfMemory);
           return -1;
         } catch (Fail& f) {
-          setError(f.e);
+          setError(f.e, f.m);
           return -1;
         }
         if (srcs.empty()) {
@@ -831,7 +830,7 @@ struct Parser::Impl {
           lim = srcs.back().end;
         }
       } catch (Fail& f) {
-        setError(f.e);
+        setError(f.e, f.m);
         return -1;
       } catch (std::bad_alloc&) {
         setError(Error::OutOfMemory);
@@ -840,8 +839,10 @@ struct Parser::Impl {
     }
   }
 
-  void setError(Error e) {
+  void setError(Error e, Msg m = Msg::None) {
     bounded = false;
+    errText = errorText(e, m, errDetail);
+    errDetail.clear();
     uint64_t off = failOff != UINT64_MAX ? failOff : curOffset();
     if (failOff == UINT64_MAX && errAt && srcs.empty() && errAt >= buf && errAt <= buf + len)
       off = base + uint64_t(errAt - buf);
@@ -865,7 +866,7 @@ struct Parser::Impl {
       }
       moreOrEnd();
       if (state == State::Content) fail(Error::UnexpectedEnd);
-      if (state != State::Epilog) fail(Error::UnexpectedEnd);
+      if (state != State::Epilog) failMsg(Msg::NoRoot);
       return -1;
     }
     nodeOff = curOffset();
@@ -900,7 +901,7 @@ struct Parser::Impl {
           ++p;
           continue;
         }
-        if (p[1] == ']' && p[2] == '>') failAt(Error::Syntax, p);
+        if (p[1] == ']' && p[2] == '>') failMsg(Msg::CDataEndInText, {}, p);
         ++p;
         continue;
       }
@@ -918,7 +919,7 @@ struct Parser::Impl {
         continue;
       }
       // '&'
-      if (topLevel) failAt(Error::Syntax, p);
+      if (topLevel) failMsg(Msg::TextOutsideRoot, {}, p);
       text.append(start, size_t(p - start));
       inBuf = true;
       availAt(p, 2);
@@ -938,7 +939,7 @@ struct Parser::Impl {
       }
       int idx = findGE(n, nl);
       if (idx < 0) {
-        if (undeclaredIsError()) failAt(Error::UndeclaredEntity, p);
+        if (undeclaredIsError()) failMsg(Msg::UndefinedEntity, std::string_view(n, nl), p);
         p = start = after;
         continue;
       }
@@ -972,7 +973,7 @@ struct Parser::Impl {
       }
     }
     if (topLevel) {
-      if (!ws) fail(Error::Syntax);
+      if (!ws) failMsg(Msg::TextOutsideRoot);
       if (state == State::Start) state = State::Prolog;
     }
     type = ws ? NodeType::Whitespace : NodeType::Text;
@@ -1007,7 +1008,7 @@ struct Parser::Impl {
         p = d + 1;
         continue;
       }
-      if (d[2] != '>') fail(Error::Syntax);
+      if (d[2] != '>') failMsg(Msg::CommentDashes, {}, d);
       return d;
     }
   }
@@ -1100,6 +1101,11 @@ struct Parser::Impl {
   }
 
   int parseXmlDecl() {
+    // The decoder refuses long declarations of byte encodings; the same
+    // limit holds for the wide ones it does not read.
+    if (avail(limits::kMaxDeclaration) &&
+        !memmem(cur, limits::kMaxDeclaration, "?>", 2))
+      failMsg(Msg::DeclarationTooLong);
     const char* p = cur + 5;
     struct Pseudo {
       const char* n;
@@ -1148,8 +1154,9 @@ struct Parser::Impl {
           if (v[i] < '0' || v[i] > '9') fail(Error::Syntax);
       } else if (which == 2) {
         if (v.empty()) fail(Error::Syntax);
+        if (v.size() > limits::kMaxEncodingName) failMsg(Msg::EncodingNameTooLong);
         if (dec.wideInput() && !wideName(v, dec.encodingName()))
-          fail(Error::Encoding);
+          failMsg(Msg::EncodingMismatch, v);
         char c0 = v[0];
         if (!((c0 >= 'a' && c0 <= 'z') || (c0 >= 'A' && c0 <= 'Z')))
           fail(Error::Syntax);
@@ -1183,7 +1190,7 @@ struct Parser::Impl {
 
   // --------------------------------------------------------- start tags
   int parseStartTag() {
-    if (state == State::Epilog) fail(Error::Syntax);
+    if (state == State::Epilog) failMsg(Msg::TwoRoots);
     const char* n = cur + 1;
     const char* ncolon = nullptr;
     const char* ne = scanQName(n, &ncolon);
@@ -1215,7 +1222,10 @@ struct Parser::Impl {
       if (*r != '=') failAt(*r == 0 ? Error::UnexpectedEnd : Error::Syntax, r);
       r = skipWs(r + 1);
       char quote = *r;
-      if (quote != '"' && quote != '\'') failAt(*r == 0 ? Error::UnexpectedEnd : Error::Syntax, r);
+      if (quote != '"' && quote != '\'') {
+        if (*r == 0) failAt(Error::UnexpectedEnd, r);
+        failMsg(Msg::UnquotedValue, {}, r);
+      }
       const char* vs = r + 1;
       const char* ve = vs;
       bool special = false;
@@ -1274,6 +1284,11 @@ struct Parser::Impl {
             }
           }
           if (!found && d.hasDefault) {
+            // Each use brings the default's text again, as its references
+            // would: it counts against the same budget.
+            expansions += d.refs;
+            expandedBytes += d.def.size();
+            if (overBudget()) failMsg(Msg::DefaultsTooLarge);
             RawAttr ra{};
             ra.name = d.name.data();
             ra.nameLen = uint32_t(d.name.size());
@@ -1320,6 +1335,8 @@ struct Parser::Impl {
       bool isXmlnsUri = uri == std::string_view(kXmlnsNs, kXmlnsNsLen);
       Binding b;
       b.pOff = uint32_t(nsArena.size());
+      b.pHash = hashBytes(an + 6, pref ? ra.nameLen - 6 : 0);
+      b.uHash = hashBytes(v, vl);
       if (pref) {
         std::string_view px(an + 6, ra.nameLen - 6);
         if (px == "xmlns") fail(Error::Namespace);
@@ -1338,24 +1355,26 @@ struct Parser::Impl {
       b.uOff = uint32_t(nsArena.size());
       nsArena.append(uri);
       b.uLen = vl;
-      bindings.push_back(b);
+      bindings.push(b);
     }
     // Element namespace.
     f.uriOff = 0;
     f.uriLen = 0;
-    resolve(n, colon, false, &f.uriOff, &f.uriLen);
+    uint32_t elHash;
+    resolve(n, colon, false, &f.uriOff, &f.uriLen, &elHash);
     frames.push_back(f);
     // Attribute namespaces.
     for (RawAttr& ra : raw) {
-      ra.uriOff = ra.uriLen = 0;
+      ra.uriOff = ra.uriLen = ra.uriHash = 0;
       if (ra.colon == 0) {
         if (ra.nameLen == 5 && std::memcmp(ra.name, "xmlns", 5) == 0) {
           ra.uriOff = kXmlnsOff;
           ra.uriLen = kXmlnsNsLen;
+          ra.uriHash = kXmlnsHash;
         }
         continue;
       }
-      resolve(ra.name, ra.colon, true, &ra.uriOff, &ra.uriLen);
+      resolve(ra.name, ra.colon, true, &ra.uriOff, &ra.uriLen, &ra.uriHash);
     }
     checkDuplicates();
     // Node.
@@ -1389,6 +1408,8 @@ struct Parser::Impl {
 
   static constexpr uint32_t kXmlOff = 0;
   static constexpr uint32_t kXmlnsOff = kXmlNsLen;
+  const uint32_t kXmlHash = hashBytes(kXmlNs, kXmlNsLen);
+  const uint32_t kXmlnsHash = hashBytes(kXmlnsNs, kXmlnsNsLen);
 
   void fillElementNames(const Frame& f) {
     const char* n = names.data() + f.nameOff;
@@ -1403,31 +1424,33 @@ struct Parser::Impl {
     ns = f.uriLen ? Str{nsArena.data() + f.uriOff, f.uriLen} : Str{};
   }
 
+  // The namespace of a name with its prefix ending at colon (0: none):
+  // offset, length and hash of its URI (all 0 for no namespace).
   void resolve(const char* n, uint32_t colon, bool attr, uint32_t* off,
-               uint32_t* l) {
+               uint32_t* l, uint32_t* h) {
     std::string_view px(n, colon);
+    *h = 0;
     if (colon == 0) {
       if (attr) return;
     } else if (px == "xml") {
       *off = kXmlOff;
       *l = kXmlNsLen;
+      *h = kXmlHash;
       return;
     } else if (px == "xmlns") {
       if (!attr) fail(Error::Namespace);
       *off = kXmlnsOff;
       *l = kXmlnsNsLen;
+      *h = kXmlnsHash;
       return;
     }
-    for (size_t i = bindings.size(); i-- > 0;) {
-      const Binding& b = bindings[i];
-      if (b.pLen == colon &&
-          std::memcmp(nsArena.data() + b.pOff, n, colon) == 0) {
-        *off = b.uOff;
-        *l = b.uLen;
-        return;
-      }
+    if (const Binding* b = bindings.find(n, colon, hashBytes(n, colon), nsArena.data(), probes)) {
+      *off = b->uOff;
+      *l = b->uLen;
+      *h = b->uHash;
+      return;
     }
-    if (colon) fail(Error::Namespace);
+    if (colon) failMsg(Msg::UndeclaredPrefix, px);
   }
 
   bool sameAttr(const RawAttr& a, const RawAttr& b) const {
@@ -1443,39 +1466,73 @@ struct Parser::Impl {
                        a.uriLen) == 0;
   }
 
+  [[noreturn]] void duplicate(const RawAttr& a, const RawAttr& b) {
+    const RawAttr& later = a.off >= b.off ? a : b;
+    failOff = later.off;
+    failMsg(Msg::DuplicateAttribute, std::string_view(later.name, later.nameLen));
+  }
+
+  // Expanded-name hash: local name and namespace URI (equal qualified names
+  // have equal local names and URIs, so both tests of sameAttr agree).
+  static uint32_t expandedHash(const RawAttr& a) {
+    uint32_t ll = a.nameLen - (a.colon ? a.colon + 1 : 0);
+    return hashBytes(a.name + a.nameLen - ll, ll) ^ (a.uriHash * 0x9E3779B1u);
+  }
+
   void checkDuplicates() {
     size_t n = raw.size();
     if (n < 2) return;
     if (n <= 12) {
       for (size_t i = 1; i < n; ++i)
         for (size_t j = 0; j < i; ++j)
-          if (sameAttr(raw[i], raw[j])) {
-            failOff = raw[i].off;
-            fail(Error::DuplicateAttribute);
-          }
+          if (sameAttr(raw[i], raw[j])) duplicate(raw[i], raw[j]);
       return;
     }
-    // Hash on local name: both checks compare equal local names only.
     size_t sz = 1;
     while (sz < n * 2) sz <<= 1;
     hash.assign(sz, UINT32_MAX);
     for (size_t i = 0; i < n; ++i) {
       const RawAttr& a = raw[i];
-      uint32_t ll = a.nameLen - (a.colon ? a.colon + 1 : 0);
-      const char* lp = a.name + a.nameLen - ll;
-      uint64_t h = 1469598103934665603ULL;
-      for (uint32_t k = 0; k < ll; ++k) h = (h ^ uint8_t(lp[k])) * 1099511628211ULL;
-      size_t slot = size_t(h) & (sz - 1);
+      size_t slot = expandedHash(a) & (sz - 1);
       while (hash[slot] != UINT32_MAX) {
+        ++probes;
         const RawAttr& b = raw[hash[slot]];
-        if (sameAttr(a, b)) {
-          failOff = std::max(a.off, b.off);
-          fail(Error::DuplicateAttribute);
-        }
+        if (sameAttr(a, b)) duplicate(a, b);
         slot = (slot + 1) & (sz - 1);
       }
       hash[slot] = uint32_t(i);
     }
+  }
+
+  // Attribute look-up by expanded name on the current element; the index
+  // (into hash) is built on the first look-up of a wide element.
+  int findAttribute(std::string_view local, const std::string_view* nsp) {
+    std::string_view ns = nsp ? *nsp : std::string_view();
+    auto matches = [&](uint32_t i) {
+      ++probes;
+      return attrs[i].local.view() == local && attrs[i].ns.view() == ns;
+    };
+    if (type != NodeType::Element || nattr <= 8 || raw.size() != nattr) {
+      for (uint32_t i = 0; i < nattr; ++i)
+        if (matches(i)) return int(i);
+      return -1;
+    }
+    size_t sz = 1;
+    while (sz < size_t(nattr) * 2) sz <<= 1;
+    if (!indexed) {
+      hash.assign(sz, UINT32_MAX);
+      for (uint32_t i = 0; i < nattr; ++i) {
+        size_t slot = expandedHash(raw[i]) & (sz - 1);
+        while (hash[slot] != UINT32_MAX) slot = (slot + 1) & (sz - 1);
+        hash[slot] = i;
+      }
+      indexed = true;
+    }
+    uint32_t h = hashBytes(local.data(), local.size()) ^
+                 ((ns.empty() ? 0u : hashBytes(ns.data(), ns.size())) * 0x9E3779B1u);
+    for (size_t slot = h & (sz - 1); hash[slot] != UINT32_MAX; slot = (slot + 1) & (sz - 1))
+      if (matches(hash[slot])) return int(hash[slot]);
+    return -1;
   }
 
   // ----------------------------------------------------------- end tags
@@ -1486,10 +1543,9 @@ struct Parser::Impl {
     if (*p != '>') fail(*p == 0 ? Error::UnexpectedEnd : Error::Syntax);
     if (frames.empty()) fail(Error::Syntax);
     const Frame& f = frames.back();
-    if (f.nameLen != uint32_t(ne - n)) failAt(Error::TagMismatch, n);
     const char* open = names.data() + f.nameOff;
-    for (uint32_t i = 0; i < f.nameLen; ++i)
-      if (open[i] != n[i]) failAt(Error::TagMismatch, n);
+    if (f.nameLen != uint32_t(ne - n) || std::memcmp(open, n, f.nameLen) != 0)
+      failMsg(Msg::TagMismatch, std::string_view(open, f.nameLen), n);
     if (!srcs.empty() && frames.size() <= srcs.back().depth)
       fail(Error::Syntax);
     cur = p + 1;
@@ -1901,7 +1957,9 @@ struct Parser::Impl {
     bounded = false;
     if (stopDecls) return;
     d.hasDefault = true;
+    uint64_t before = expansions;
     normalize(s, e, d.cdata, d.def);
+    d.refs = uint32_t(std::min<uint64_t>(expansions - before, UINT32_MAX));
   }
 
   void enumeration(bool names) {
@@ -2029,6 +2087,9 @@ void Parser::reset(ReadFn fn, void* ctx) {
   m.state = Impl::State::Start;
   m.err = Error::None;
   m.errLine = m.errCol = 0;
+  m.errText.clear();
+  m.errDetail.clear();
+  m.probes = 0;
   m.frames.clear();
   m.names.clear();
   m.bindings.clear();
@@ -2074,5 +2135,10 @@ bool Parser::eof() const { return d->state == Impl::State::Done; }
 Error Parser::error() const { return d->err; }
 uint32_t Parser::errorLine() const { return d->errLine; }
 uint32_t Parser::errorColumn() const { return d->errCol; }
+const std::string& Parser::errorMessage() const { return d->errText; }
+int Parser::findAttribute(std::string_view local, const std::string_view* ns) {
+  return d->findAttribute(local, ns);
+}
+uint64_t Parser::lookupProbes() const { return d->probes; }
 
 }  // namespace twxml::xmlcore

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace twxml::xmlcore {
@@ -44,9 +45,46 @@ enum class Error : uint8_t {
   Stream,          // the byte source failed
   OutOfMemory,
   NoInput,
+  Limit,           // a token or name larger than the parser takes
 };
 
-const char* errorMessage(Error e);
+// What went wrong, finer than the class: each has one line in the message
+// table (messages.cpp) and belongs to one Error class. None stands for the
+// class's own message.
+enum class Msg : uint8_t {
+  None,
+  TwoRoots,
+  TextOutsideRoot,
+  NoRoot,
+  UnquotedValue,
+  CommentDashes,
+  CDataEndInText,
+  UndefinedEntity,
+  DuplicateAttribute,
+  TagMismatch,
+  UndeclaredPrefix,
+  EntityRecursion,
+  DefaultsTooLarge,
+  InvalidUtf8,
+  InvalidUtf16,
+  InvalidBytes,
+  EncodingMismatch,
+  UnsupportedEncoding,
+  EncodingRefused,
+  NulByte,
+  CharRef,
+  TokenTooLarge,
+  NameTooLong,
+  DeclarationTooLong,
+  EncodingNameTooLong,
+  Count
+};
+
+// The class a message belongs to.
+Error errorOf(Msg m);
+// The message text, with detail (a name, an encoding) put in where the
+// message names one; detail is cut to a readable length.
+std::string errorText(Error e, Msg m, std::string_view detail);
 
 // Reads up to n bytes into buf. Returns the count read (0 = end of input)
 // or a negative value when the source failed.
@@ -72,6 +110,9 @@ struct Options {
   bool prohibitDtd = false;
   uint32_t maxElementDepth = 0;            // 0 = unlimited
   uint32_t maxEntityExpansion = 100000;    // 0 = unlimited
+  // Largest token (a text run, a tag, a comment, the internal subset); the
+  // default is limits::kMaxToken, smaller values serve tests.
+  size_t maxTokenBytes = size_t(1) << 30;
 };
 
 class Parser {
@@ -108,6 +149,18 @@ class Parser {
   Error error() const;
   uint32_t errorLine() const;
   uint32_t errorColumn() const;
+  // The failure as text from the message table (empty without failure).
+  const std::string& errorMessage() const;
+
+  // The attribute of the current element with this local name (UTF-8) in
+  // namespace ns (null: in no namespace), or -1. Constant time per call on
+  // wide elements: an index is built on the first look-up.
+  int findAttribute(std::string_view local, const std::string_view* ns);
+
+  // Hash probes and comparisons made by namespace resolution, the
+  // duplicate-attribute check and findAttribute since reset: tests bound
+  // this work on wide documents instead of timing it.
+  uint64_t lookupProbes() const;
 
  private:
   struct Impl;
