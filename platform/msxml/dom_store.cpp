@@ -258,6 +258,8 @@ void Store::reset() {
   r[1].head = kDocument;
   r[1].prev = kDocIndex;
   ++generation_;
+  attrIndexOf_ = 0;
+  std::vector<uint32_t>().swap(attrIndex_);
 }
 
 uint32_t Store::newNode(Kind kind, uint32_t nameId) {
@@ -501,6 +503,7 @@ void Store::link(uint32_t p, uint32_t c, uint32_t ref) {
 }
 
 void Store::linkAttr(uint32_t e, uint32_t a) {
+  if (e == attrIndexOf_) indexAttr(a);
   NodeRec& er = nodes_[e];
   NodeRec& ar = nodes_[a];
   ar.parent = e;
@@ -521,6 +524,7 @@ void Store::linkAttr(uint32_t e, uint32_t a) {
 void Store::unlink(uint32_t i) {
   NodeRec& r = nodes_[i];
   if (!r.parent) return;
+  if (r.parent == attrIndexOf_ && r.kind() == kAttribute) attrIndexOf_ = 0;
   NodeRec& p = nodes_[r.parent];
   uint32_t& first = r.kind() == kAttribute ? p.el.firstAttr : p.el.firstChild;
   if (first == i) {
@@ -547,8 +551,50 @@ bool Store::isAncestorOrSelf(uint32_t a, uint32_t i) const {
   return false;
 }
 
+namespace {
+
+uint32_t HashQName(std::u16string_view q) {
+  uint32_t h = 2166136261u;
+  for (char16_t c : q) h = (h ^ c) * 16777619u;
+  return h;
+}
+
+constexpr uint32_t kIndexFrom = 16;  // attributes searched in place before indexing
+
+}  // namespace
+
+void Store::indexAttr(uint32_t a) const {
+  if (2 * (attrIndexed_ + 1) > attrIndex_.size()) {
+    // Grow and re-insert in list order, so equal names keep their order.
+    attrIndex_.assign(std::max<size_t>(64, attrIndex_.size() * 2), 0);
+    attrIndexed_ = 0;
+    for (uint32_t k = firstAttr(attrIndexOf_); k && k != a; k = nodes_[k].next) indexAttr(k);
+  }
+  size_t mask = attrIndex_.size() - 1;
+  size_t slot = HashQName(names_[nodes_[a].name()].qname16) & mask;
+  while (attrIndex_[slot]) slot = (slot + 1) & mask;
+  attrIndex_[slot] = a;
+  ++attrIndexed_;
+}
+
 uint32_t Store::findAttr(uint32_t e, std::u16string_view qname) const {
-  for (uint32_t a = firstAttr(e); a; a = nodes_[a].next) {
+  if (e != attrIndexOf_ || !e) {
+    uint32_t n = 0;
+    uint32_t a = firstAttr(e);
+    for (; a && n < kIndexFrom; a = nodes_[a].next, ++n) {
+      ++attrProbes_;
+      if (names_[nodes_[a].name()].qname16 == qname) return a;
+    }
+    if (!a) return 0;
+    attrIndexOf_ = e;
+    attrIndex_.clear();
+    attrIndexed_ = 0;
+    for (a = firstAttr(e); a; a = nodes_[a].next) indexAttr(a);
+  }
+  size_t mask = attrIndex_.size() - 1;
+  for (size_t slot = HashQName(qname) & mask; attrIndex_[slot]; slot = (slot + 1) & mask) {
+    ++attrProbes_;
+    uint32_t a = attrIndex_[slot];
     if (names_[nodes_[a].name()].qname16 == qname) return a;
   }
   return 0;

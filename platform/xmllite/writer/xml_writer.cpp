@@ -281,6 +281,7 @@ void XmlWriter::resetDocument() {
   bindings_.clear();
   nsText_.clear();
   attrs_.clear();
+  attrIndex_.clear();
   attrText_.clear();
 }
 
@@ -683,6 +684,7 @@ inline void XmlWriter::popElement() {
   names_.truncate(f.nameOff);
   stack_.pop_back();
   attrs_.clear();
+  attrIndex_.clear();
   attrText_.clear();
 }
 
@@ -890,6 +892,7 @@ HRESULT XmlWriter::startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR names
   if (needDecl) addBinding(decl.prefix, decl.uri);
   if (pin) addBinding(scratchPrefix_, scratch_);
   attrs_.clear();
+  attrIndex_.clear();
   attrText_.clear();
   tagOpen_ = true;
   if (depth == 0) rootStarted_ = true;
@@ -978,11 +981,13 @@ HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespac
     }
   }
 
-  for (const AttrKey& a : attrs_) {
-    if (attrText_.view(a.localOff, a.localLen) == local &&
-        attrText_.view(a.uriOff, a.uriLen) == attrUri)
-      return WR_E_DUPLICATEATTRIBUTE;
-  }
+  const uint32_t keyHash = twxml::writer::AttrIndex::hashOf(local, attrUri);
+  if (attrIndex_.find(keyHash, [&](size_t i) {
+        const AttrKey& a = attrs_[i];
+        return attrText_.view(a.localOff, a.localLen) == local &&
+               attrText_.view(a.uriOff, a.uriLen) == attrUri;
+      }) >= 0)
+    return WR_E_DUPLICATEATTRIBUTE;
   if (attrUri == kXmlNs && local == u"space" && val != u"default" && val != u"preserve")
     return WR_E_INVALIDXMLSPACE;
 
@@ -1010,6 +1015,7 @@ HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespac
   key.prefixLen = static_cast<uint32_t>(use.size());
   key.prefixOff = static_cast<uint32_t>(attrText_.append(use));
   attrs_.push_back(key);
+  attrIndex_.add(keyHash);
   if (needDecl) addBinding(decl.prefix, decl.uri);
   return S_OK;
 }

@@ -38,6 +38,7 @@
 #include <string_view>
 #include <vector>
 
+#include "attr_index.h"
 #include "encoding.h"
 #include "twxml/platform/xmllite.h"
 
@@ -103,6 +104,8 @@ class XmlWriter final : public IXmlWriter {
   ~XmlWriter();
   XmlWriter(const XmlWriter&) = delete;
   XmlWriter& operator=(const XmlWriter&) = delete;
+  // Comparisons the duplicate-attribute check made, for tests that bound its work.
+  uint64_t attrProbes() const { return attrIndex_.probes(); }
 
   HRESULT QueryInterface(REFIID iid, void** out) override;
   ULONG AddRef() override;
@@ -304,6 +307,7 @@ class XmlWriter final : public IXmlWriter {
   std::vector<Binding> bindings_;
   Arena<char16_t> nsText_;
   std::vector<AttrKey> attrs_;
+  twxml::writer::AttrIndex attrIndex_;  // attrs_ by expanded name
   Arena<char16_t> attrText_;
   std::u16string scratch_;
   std::u16string scratchPrefix_;
