@@ -4,6 +4,7 @@
 #include <new>
 
 #include "dom_engine.h"
+#include "last_error.h"
 #include "lite_engine.h"
 #include "twxml/document.h"
 #include "twxml/handles.h"
@@ -23,6 +24,7 @@ constexpr unsigned long kMemWriterCapacity = 32768;
 }  // namespace
 
 int XmlInterface::CreateReaderFromFileF(char* path, XmlInterface** ppOut, bool forceDom) {
+  twxml_detail::ClearLoadError();
   if (ppOut == nullptr) return TWXML_E_NOTFOUND;
   if (path == nullptr || _access(path, 4) != 0) return TWXML_E_NOTFOUND;
   *ppOut = nullptr;
@@ -63,6 +65,7 @@ int XmlInterface::CreateWriterToFileF(char* path, XmlInterface** ppOut, bool ind
 
 int XmlInterface::CreateReaderFromMemF(char* text, unsigned long length, XmlInterface** ppOut,
                                        bool forceDom) {
+  twxml_detail::ClearLoadError();
   if (ppOut == nullptr) return TWXML_E_NOTFOUND;
   *ppOut = nullptr;
   if (UseLite(forceDom)) {
@@ -129,6 +132,7 @@ int XmlInterface::CreateReaderFromStreamf(KxStream* stream, XmlInterface** ppOut
   KxXMLParser* parser = XmlGetParserP();
   if (parser == nullptr) return TWXML_E_NOTFOUND;
   if (parser->LoadFromStreamF(stream) != 0) {
+    twxml_detail::RecordLoadError(parser);
     delete parser;
     return TWXML_E_CREATE;
   }

@@ -84,6 +84,11 @@ class TWXML_API KxXMLParserImpl : public KxXMLParser {
 
   bool IsValidB();
   KxXMLNode* CreateElementP(int nodeType, WCHAR* name, WCHAR* namespaceUri);
+  /* Extension: why and where the last LoadFromStreamF failed. 0 with the
+     1-based line and column and the message (thread code page, cut to size)
+     after a failed load; 30 after a good one or none; 44 without DOM
+     document. Any out pointer may be null. */
+  int GetLoadErrorF(unsigned int* line, unsigned int* column, char* message, unsigned int size);
 
   int LoadFromStreamF(KxStream* stream) override;
   void SaveToStreamV(KxStream* stream) override;
@@ -146,6 +151,10 @@ extern "C" {
 /* A new document object holding a usable DOM document, or null (for
    instance on a thread that has not initialized COM). */
 TWXML_API KxXMLParser* XmlGetParserP(void);
+/* Extension: KxXMLParserImpl::GetLoadErrorF for a document object from
+   XmlGetParserP; 44 for null or another object. */
+TWXML_API int XmlGetLoadErrorF(KxXMLParser* parser, unsigned int* line, unsigned int* column,
+                               char* message, unsigned int size);
 /* Module entry: stores the module handle on process attach; always 1. */
 TWXML_API BOOL DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);
 }

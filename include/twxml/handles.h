@@ -26,6 +26,13 @@ TWXML_API int XmlLiteGetElemNameToBufF(_XmlLiteReaderS* reader, char* buffer, un
 TWXML_API int XmlLiteGetAttrValueToBufF(_XmlLiteReaderS* reader, const char* name, char* buffer,
                                         unsigned int size);
 TWXML_API int XmlLiteGetElemValueToBufF(_XmlLiteReaderS* reader, char* buffer, unsigned int size);
+/* Extension: why and where the reader's document failed. 0 with the 1-based
+   line and column and the message (thread code page, cut to size like the
+   text functions) once a call failed on malformed input or a failing stream;
+   30 while nothing has failed; 44 for a bad handle. Any out pointer may be
+   null; line and column are 0 unless reported. */
+TWXML_API int XmlLiteGetLastErrorF(_XmlLiteReaderS* reader, unsigned int* line,
+                                   unsigned int* column, char* message, unsigned int size);
 
 TWXML_API _XmlLiteWriterS* XmlLiteCreateMemWriterH(int indent, const char* encoding);
 TWXML_API _XmlLiteWriterS* XmlLiteCreateFileWriterH(const char* path, int indent,

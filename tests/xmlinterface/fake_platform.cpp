@@ -306,6 +306,10 @@ int XmlLiteGetAttrValueToBufF(_XmlLiteReaderS* r, const char* name, char* buffer
   auto it = st.attrs.find(fake::Arg(name));
   return s ? s : it == st.attrs.end() ? 30 : fake::CopyOut(it->second, buffer, size);
 }
+int XmlLiteGetLastErrorF(_XmlLiteReaderS*, unsigned int*, unsigned int*, char*, unsigned int) {
+  return 30;
+}
+int XmlGetLoadErrorF(KxXMLParser*, unsigned int*, unsigned int*, char*, unsigned int) { return 30; }
 int XmlLiteGetElemValueToBufF(_XmlLiteReaderS* r, char* buffer, unsigned int size) {
   int s = Answer(r, "XmlLiteGetElemValueToBufF", N(size));
   return s ? s : fake::CopyOut("value", buffer, size);
