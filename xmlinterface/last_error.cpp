@@ -54,12 +54,15 @@ int XmlInterface::GetLastLoadErrorF(unsigned int* line, unsigned int* column, ch
     // Cut to size on a character boundary of a UTF-8 code page; a message
     // of other code pages is ASCII but for names, cut by bytes.
     size_t n = std::strlen(e.message);
+    int status = TWXML_OK;
     if (n >= size) {
       n = size - 1;
       while (n > 0 && (static_cast<unsigned char>(e.message[n]) & 0xC0) == 0x80) --n;
+      status = TWXML_E_NOTFOUND;  // cut, as the text functions answer
     }
     std::memcpy(message, e.message, n);
     message[n] = '\0';
+    return status;
   }
   return TWXML_OK;
 }

@@ -33,6 +33,8 @@ inline std::vector<std::string> seedDocuments() {
   std::string deep;
   for (int i = 0; i < 300; ++i) deep += "<d>";
   seeds.push_back(deep);
+  // Found by fuzzing: a CDATA character the declared encoding cannot hold.
+  seeds.push_back("<?xml version=\"1.0\" encoding=\"Big5\"?><em><![CDATA[\xB8]]></em>");
   return seeds;
 }
 

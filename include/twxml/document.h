@@ -84,10 +84,9 @@ class TWXML_API KxXMLParserImpl : public KxXMLParser {
 
   bool IsValidB();
   KxXMLNode* CreateElementP(int nodeType, WCHAR* name, WCHAR* namespaceUri);
-  /* Extension: why and where the last LoadFromStreamF failed. 0 with the
-     1-based line and column and the message (thread code page, cut to size)
-     after a failed load; 30 after a good one or none; 44 without DOM
-     document. Any out pointer may be null. */
+  /* Extension: why and where the last LoadFromStreamF failed, answered as
+     XmlLiteGetLastErrorF answers for a reader (30 with line 0 after a good
+     load or none); 44 without DOM document. */
   int GetLoadErrorF(unsigned int* line, unsigned int* column, char* message, unsigned int size);
 
   int LoadFromStreamF(KxStream* stream) override;

@@ -26,11 +26,11 @@ TWXML_API int XmlLiteGetElemNameToBufF(_XmlLiteReaderS* reader, char* buffer, un
 TWXML_API int XmlLiteGetAttrValueToBufF(_XmlLiteReaderS* reader, const char* name, char* buffer,
                                         unsigned int size);
 TWXML_API int XmlLiteGetElemValueToBufF(_XmlLiteReaderS* reader, char* buffer, unsigned int size);
-/* Extension: why and where the reader's document failed. 0 with the 1-based
-   line and column and the message (thread code page, cut to size like the
-   text functions) once a call failed on malformed input or a failing stream;
-   30 while nothing has failed; 44 for a bad handle. Any out pointer may be
-   null; line and column are 0 unless reported. */
+/* Extension: why and where the reader's document failed. Once a call failed
+   on malformed input or a failing stream: the 1-based line and column, the
+   message (thread code page) and the status of its copy as for the text
+   functions (0, or 30 when cut to size). While nothing has failed: 30, line
+   and column 0. 44 for a bad handle. Any out pointer may be null. */
 TWXML_API int XmlLiteGetLastErrorF(_XmlLiteReaderS* reader, unsigned int* line,
                                    unsigned int* column, char* message, unsigned int size);
 

@@ -35,11 +35,10 @@ class TWXML_API XmlInterface {
   bool ExtractNameB(char* leading, char* buffer, unsigned int size);
   bool IsThisNameB(char* leading, char* name);
 
-  /* Extension: why and where the object's reading failed. 0 with the 1-based
-     line and column and the message (thread code page, cut to size) once a
-     read failed on malformed input; 30 while nothing failed (always for
-     writers, and for the document engine, whose document loaded whole).
-     Any out pointer may be null. */
+  /* Extension: why and where the object's reading failed, answered as
+     XmlLiteGetLastErrorF answers (30 with line 0 while nothing failed:
+     always for writers and for the document engine, whose document loaded
+     whole before the object was made). */
   int GetLastErrorF(unsigned int* line, unsigned int* column, char* message, unsigned int size);
   /* Extension: the same for the calling thread's last reader factory call,
      when the document engine's load failed there (no object to ask); 30

@@ -520,7 +520,9 @@ struct Parser::Impl {
             continue;
           }
         }
-        if (c == 0 && p == lim && moreOrEnd()) continue;
+        // A name running past the data at hand is checked before more is
+        // read, so an endless one is refused once past the limit.
+        if (c == 0 && p == lim && (nameEnd(s, p), moreOrEnd())) continue;
         return nameEnd(s, p);
       }
       int l;
@@ -888,6 +890,7 @@ struct Parser::Impl {
 
   // --------------------------------------------------------------- text
   int parseText() {
+    const char* const tokenStart = cur;
     const char* p = cur;
     const char* start = p;
     bool inBuf = false;
@@ -973,7 +976,7 @@ struct Parser::Impl {
       }
     }
     if (topLevel) {
-      if (!ws) failMsg(Msg::TextOutsideRoot);
+      if (!ws) failMsg(Msg::TextOutsideRoot, {}, srcs.empty() ? tokenStart : nullptr);
       if (state == State::Start) state = State::Prolog;
     }
     type = ws ? NodeType::Whitespace : NodeType::Text;
@@ -1361,6 +1364,7 @@ struct Parser::Impl {
     f.uriOff = 0;
     f.uriLen = 0;
     uint32_t elHash;
+    resolveAt = nodeOff + 1;
     resolve(n, colon, false, &f.uriOff, &f.uriLen, &elHash);
     frames.push_back(f);
     // Attribute namespaces.
@@ -1374,6 +1378,7 @@ struct Parser::Impl {
         }
         continue;
       }
+      resolveAt = ra.off;
       resolve(ra.name, ra.colon, true, &ra.uriOff, &ra.uriLen, &ra.uriHash);
     }
     checkDuplicates();
@@ -1450,8 +1455,12 @@ struct Parser::Impl {
       *h = b->uHash;
       return;
     }
-    if (colon) failMsg(Msg::UndeclaredPrefix, px);
+    if (colon) {
+      failOff = resolveAt;
+      failMsg(Msg::UndeclaredPrefix, px);
+    }
   }
+  uint64_t resolveAt = 0;  // stream offset of the name being resolved
 
   bool sameAttr(const RawAttr& a, const RawAttr& b) const {
     if (a.nameLen == b.nameLen && std::memcmp(a.name, b.name, a.nameLen) == 0)

@@ -6,6 +6,7 @@
 
 #include "support/iconv_text.h"
 #include "test_support.h"
+#include "xml_writer.h"
 
 namespace twxml::xmlwriter::test {
 namespace {
@@ -432,6 +433,21 @@ TEST(XmlWriter, LargeCallsStreamInPiecesAndAreCheckedFirst) {
   const size_t head = 3 + 1000 * (3 + 1000 + 4);
   EXPECT_EQ(out.size(), head + (200000 + 3) + (9 + 200000 + 3) + 4);
   EXPECT_EQ(out.substr(head + 150000, 4), "&lt;");
+}
+
+TEST(XmlWriter, WideStartTagTakesLinearWork) {
+  // 100,000 attributes, then one repeated: the duplicate check probes a
+  // bounded number of entries per attribute, not all earlier ones.
+  WriterFixture w;
+  ASSERT_EQ(w->WriteStartElement(nullptr, u"r", nullptr), S_OK);
+  const int n = 100000;
+  for (int i = 0; i < n; ++i) {
+    std::u16string name = u"a";
+    for (char c : std::to_string(i)) name += char16_t(c);
+    ASSERT_EQ(w->WriteAttributeString(nullptr, name.c_str(), nullptr, u"v"), S_OK);
+  }
+  EXPECT_EQ(w->WriteAttributeString(nullptr, u"a4242", nullptr, u"v"), WR_E_DUPLICATEATTRIBUTE);
+  EXPECT_LT(static_cast<XmlWriter*>(w.get())->attrProbes(), uint64_t(4) * n);
 }
 
 TEST(XmlWriter, StreamFailingPartWayIsReportedAndSticks) {
