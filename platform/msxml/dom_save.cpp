@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dom_objects.h"
+#include "markup_sample.h"
 #include "twxml/platform/com_internal.h"
 #include "twxml/platform/xmllite.h"
 
@@ -124,25 +125,11 @@ class Encoder {
   std::string& buffer() { return buf_; }
 
   bool markupIsAscii() {
-    static const char kMarkup[] =
-        "<?xml version=\"1.0\" encoding='x'?>\t\r\n<a:b c=\"&#38;\"/><!--x--><![CDATA[y]]>"
-        "_-.#;0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    char in[sizeof kMarkup];
-    std::memcpy(in, kMarkup, sizeof kMarkup);
-    char out[4 * sizeof kMarkup];
-    char* ip = in;
-    char* op = out;
-    size_t il = sizeof kMarkup - 1, ol = sizeof out;
-    iconv(probe_, nullptr, nullptr, nullptr, nullptr);
-    bool ok = iconv(probe_, &ip, &il, &op, &ol) != size_t(-1) && il == 0 &&
-              iconv(probe_, nullptr, nullptr, &op, &ol) != size_t(-1);
-    iconv(probe_, nullptr, nullptr, nullptr, nullptr);
-    if (!ok) return false;
+    std::string out;
+    if (!twxml::xmlcore::convertMarkupSample(probe_, &out)) return false;
     // Wide encodings (UTF-16BE, UTF-32, ...) put zero bytes beside the ASCII
     // ones; the reader recognises those by their first bytes.
-    if (std::memchr(out, 0, size_t(op - out))) return true;
-    return size_t(op - out) == sizeof kMarkup - 1 &&
-           std::memcmp(out, kMarkup, sizeof kMarkup - 1) == 0;
+    return out.find('\0') != std::string::npos || twxml::xmlcore::isMarkupSample(out);
   }
 
   HRESULT flush(bool final) {

@@ -1,5 +1,6 @@
 #include "decoder.h"
 
+#include "markup_sample.h"
 #include "parse_limits.h"
 
 #include <iconv.h>
@@ -126,22 +127,8 @@ bool Decoder::restIsZerosIn(const unsigned char* src, size_t i, size_t n) {
 }
 
 bool Decoder::readsMarkupAsAscii(void* cd) {
-  // '+' included: UTF-7 reads "+ADw-" as '<'.
-  static const char kMarkup[] =
-      "<?xml version=\"1.0\" encoding='x'?>\t\n<a:b c=\"&#38;\"/><!--x--><![CDATA[y]]>+"
-      "_-.#;%()[]|,*0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-  char in[sizeof kMarkup];
-  std::memcpy(in, kMarkup, sizeof kMarkup);
-  char out[4 * sizeof kMarkup];
-  char* ip = in;
-  char* op = out;
-  size_t il = sizeof kMarkup - 1, ol = sizeof out;
-  iconv_t c = static_cast<iconv_t>(cd);
-  bool ok = iconv(c, &ip, &il, &op, &ol) != size_t(-1) && il == 0 &&
-            iconv(c, nullptr, nullptr, &op, &ol) != size_t(-1);
-  iconv(c, nullptr, nullptr, nullptr, nullptr);
-  return ok && size_t(op - out) == sizeof kMarkup - 1 &&
-         std::memcmp(out, kMarkup, sizeof kMarkup - 1) == 0;
+  std::string out;
+  return convertMarkupSample(static_cast<iconv_t>(cd), &out) && isMarkupSample(out);
 }
 
 bool Decoder::sniff() {
