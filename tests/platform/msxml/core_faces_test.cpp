@@ -120,6 +120,25 @@ std::string grownEntities(size_t bytes) {
   return d + "<!ATTLIST i d CDATA '&e" + std::to_string(level) + ";'>";
 }
 
+// The parser core itself over a text in memory.
+struct CoreOver {
+  std::string text;
+  size_t at = 0;
+  twxml::xmlcore::Parser p;
+  explicit CoreOver(std::string t, size_t maxToken = size_t(1) << 30) : text(std::move(t)) {
+    p.options().maxTokenBytes = maxToken;
+    p.reset(
+        [](void* c, void* buf, size_t want) -> long {
+          auto* self = static_cast<CoreOver*>(c);
+          size_t k = std::min(want, self->text.size() - self->at);
+          std::memcpy(buf, self->text.data() + self->at, k);
+          self->at += k;
+          return long(k);
+        },
+        this);
+  }
+};
+
 }  // namespace
 
 TEST_F(DomTest, AmplificationGetsOneVerdictOnBothEngines) {
@@ -173,24 +192,11 @@ TEST_F(DomTest, EdgeVerdictsAndMessagesAreTheSameOnBothEngines) {
 
 TEST(CoreLimits, TokenPastItsLimitIsNamed) {
   // The 1 GiB limit, lowered for the test: the message is the limit's own.
-  namespace xc = twxml::xmlcore;
-  std::string doc = "<r>" + std::string(3 << 20, 't') + "</r>";
-  size_t at = 0;
-  auto pull = [](void* ctx, void* buf, size_t n) -> long {
-    auto* p = static_cast<std::pair<std::string*, size_t*>*>(ctx);
-    size_t k = std::min(n, p->first->size() - *p->second);
-    std::memcpy(buf, p->first->data() + *p->second, k);
-    *p->second += k;
-    return long(k);
-  };
-  std::pair<std::string*, size_t*> ctx{&doc, &at};
-  xc::Parser p;
-  p.options().maxTokenBytes = 1 << 20;
-  p.reset(pull, &ctx);
-  while (p.next() > 0) {
+  CoreOver c("<r>" + std::string(3 << 20, 't') + "</r>", 1 << 20);
+  while (c.p.next() > 0) {
   }
-  EXPECT_EQ(p.error(), xc::Error::Limit);
-  EXPECT_EQ(p.errorMessage(), "text or markup larger than the 1 GiB limit");
+  EXPECT_EQ(c.p.error(), twxml::xmlcore::Error::Limit);
+  EXPECT_EQ(c.p.errorMessage(), "text or markup larger than the 1 GiB limit");
 }
 
 TEST_F(DomTest, WideDocumentsTakeLinearLookupWork) {
@@ -204,19 +210,8 @@ TEST_F(DomTest, WideDocumentsTakeLinearLookupWork) {
   for (int i = 0; i < n; ++i) doc += "<p" + std::to_string(i) + ":c/>";
   doc += "</r>";
 
-  namespace xc = twxml::xmlcore;
-  size_t at = 0;
-  std::pair<std::string*, size_t*> ctx{&doc, &at};
-  xc::Parser p;
-  p.reset(
-      [](void* c, void* buf, size_t want) -> long {
-        auto* q = static_cast<std::pair<std::string*, size_t*>*>(c);
-        size_t k = std::min(want, q->first->size() - *q->second);
-        std::memcpy(buf, q->first->data() + *q->second, k);
-        *q->second += k;
-        return long(k);
-      },
-      &ctx);
+  CoreOver c(doc);
+  twxml::xmlcore::Parser& p = c.p;
   ASSERT_EQ(p.next(), 1);
   ASSERT_EQ(p.attributeCount(), uint32_t(2 * n));
   for (int i = 0; i < n; i += 7) {
@@ -229,7 +224,7 @@ TEST_F(DomTest, WideDocumentsTakeLinearLookupWork) {
   EXPECT_EQ(p.findAttribute("a", nullptr), -1);
   int nodes = 1;
   while (p.next() > 0) ++nodes;
-  EXPECT_EQ(p.error(), xc::Error::None);
+  EXPECT_EQ(p.error(), twxml::xmlcore::Error::None);
   EXPECT_EQ(nodes, n + 2);  // the children are empty elements
   // Resolution, the duplicate check and the look-ups: a few probes per name.
   EXPECT_LT(p.lookupProbes(), uint64_t(10) * n);

@@ -33,10 +33,6 @@ std::string repeat(const std::string& s, size_t n) {
 TEST(XmlReaderHostile, LimitsAndMalformedInput) {
   const size_t depth = 1000000;
   const std::string deep = repeat("<a>", depth) + repeat("</a>", depth);
-  std::string manyAttrs = "<r";
-  for (int i = 0; i < 50000; ++i) manyAttrs += " a" + std::to_string(i) + "='" + std::to_string(i) + "'";
-  std::string nsDup = "<r xmlns:p='u' xmlns:q='u'";
-  for (int i = 0; i < 100; ++i) nsDup += " p:a" + std::to_string(i) + "='1'";
   const struct {
     const char* what;
     std::string doc;
@@ -61,8 +57,6 @@ TEST(XmlReaderHostile, LimitsAndMalformedInput) {
       {"deep and truncated", deep.substr(0, 300000), MX_E_INPUTEND},
       {"deep content-model groups",
        "<!DOCTYPE r [<!ELEMENT r " + std::string(100000, '(') + "a" + std::string(100000, ')') + ">]><r/>", E_FAIL},
-      {"duplicate far apart (hashed check)", manyAttrs + " a17='x'/>", WC_E_UNIQUEATTRIBUTE},
-      {"namespaced duplicate", nsDup + " q:a42='2'/>", WC_E_UNIQUEATTRIBUTE},
       // Bytes invalid in the encoding.
       {"lone continuation byte", "<r>\x80</r>", E_FAIL},
       {"truncated sequence", "<r>\xC3</r>", E_FAIL},
@@ -90,19 +84,6 @@ TEST(XmlReaderHostile, LimitsAndMalformedInput) {
     EXPECT_EQ(c.hr == E_FAIL && FAILED(w.hr) ? E_FAIL : w.hr, c.hr) << std::hex << w.hr;
     EXPECT_EQ(c.nodes ? w.nodes : 0, c.nodes);
   }
-  // Tens of thousands of attributes stay reachable by name.
-  ReaderPtr r;
-  r.input(manyAttrs + "/>");
-  XmlNodeType t;
-  ASSERT_EQ(r->Read(&t), S_OK);
-  UINT n = 0;
-  r->GetAttributeCount(&n);
-  EXPECT_EQ(n, 50000u);
-  EXPECT_EQ(r->MoveToAttributeByName(u"a49999", nullptr), S_OK);
-  const WCHAR* v;
-  r->GetValue(&v, &n);
-  EXPECT_EQ(std::u16string(v, n), u"49999");
-  EXPECT_EQ(r->Read(&t), S_FALSE);
 }
 
 TEST(XmlReaderHostile, TruncatedAtEveryByte) {
