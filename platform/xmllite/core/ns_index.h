@@ -55,10 +55,22 @@ class NsScope {
     list_.resize(mark);
   }
 
-  // The innermost binding of the prefix, or null; probes counts the steps.
-  const Binding* find(const char* p, uint32_t n, uint32_t h, const char* arena,
-                      uint64_t& probes) const {
-    if (list_.empty()) return nullptr;
+  // The innermost binding of the prefix, or null; probes counts the hashed
+  // steps. A few bindings are searched newest first without hashing.
+  const Binding* find(const char* p, uint32_t n, const char* arena, uint64_t& probes) const {
+    if (list_.size() > kLinear) return findHashed(p, n, arena, probes);
+    for (size_t i = list_.size(); i-- > 0;) {
+      const Binding& b = list_[i];
+      if (b.pLen == n && std::memcmp(arena + b.pOff, p, n) == 0) return &b;
+    }
+    return nullptr;
+  }
+
+ private:
+  static constexpr size_t kLinear = 8;
+  __attribute__((noinline)) const Binding* findHashed(const char* p, uint32_t n,
+                                                      const char* arena, uint64_t& probes) const {
+    uint32_t h = hashBytes(p, n);
     for (uint32_t k = buckets_[h & (buckets_.size() - 1)]; k;) {
       ++probes;
       const Binding& b = list_[k - 1];
@@ -67,8 +79,6 @@ class NsScope {
     }
     return nullptr;
   }
-
- private:
   void link(uint32_t i) {
     uint32_t& head = buckets_[list_[i].pHash & (buckets_.size() - 1)];
     list_[i].older = head;

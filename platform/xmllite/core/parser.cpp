@@ -532,8 +532,11 @@ struct Parser::Impl {
     }
   }
   const char* nameEnd(const char* s, const char* e) {
-    if (size_t(e - s) > limits::kMaxName) failMsg(Msg::NameTooLong, {}, s);
+    if (__builtin_expect(size_t(e - s) > limits::kMaxName, 0)) nameTooLong(s);
     return e;
+  }
+  [[noreturn]] __attribute__((noinline)) void nameTooLong(const char* s) {
+    failMsg(Msg::NameTooLong, {}, s);
   }
 
   const char* scanNmtoken(const char* p) {
@@ -1449,7 +1452,7 @@ struct Parser::Impl {
       *h = kXmlnsHash;
       return;
     }
-    if (const Binding* b = bindings.find(n, colon, hashBytes(n, colon), nsArena.data(), probes)) {
+    if (const Binding* b = bindings.find(n, colon, nsArena.data(), probes)) {
       *off = b->uOff;
       *l = b->uLen;
       *h = b->uHash;
