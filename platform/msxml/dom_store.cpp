@@ -566,7 +566,13 @@ constexpr uint32_t kIndexFrom = 16;  // attributes searched in place before inde
 void Store::indexAttr(uint32_t a) const {
   if (2 * (attrIndexed_ + 1) > attrIndex_.size()) {
     // Grow and re-insert in list order, so equal names keep their order.
-    attrIndex_.assign(std::max<size_t>(64, attrIndex_.size() * 2), 0);
+    // Without memory there is no index: look-ups search in place.
+    try {
+      attrIndex_.assign(std::max<size_t>(64, attrIndex_.size() * 2), 0);
+    } catch (const std::bad_alloc&) {
+      attrIndexOf_ = 0;
+      return;
+    }
     attrIndexed_ = 0;
     for (uint32_t k = firstAttr(attrIndexOf_); k && k != a; k = nodes_[k].next) indexAttr(k);
   }
@@ -589,7 +595,14 @@ uint32_t Store::findAttr(uint32_t e, std::u16string_view qname) const {
     attrIndexOf_ = e;
     attrIndex_.clear();
     attrIndexed_ = 0;
-    for (a = firstAttr(e); a; a = nodes_[a].next) indexAttr(a);
+    for (a = firstAttr(e); a && attrIndexOf_ == e; a = nodes_[a].next) indexAttr(a);
+    if (attrIndexOf_ != e) {
+      for (a = firstAttr(e); a; a = nodes_[a].next) {
+        ++attrProbes_;
+        if (names_[nodes_[a].name()].qname16 == qname) return a;
+      }
+      return 0;
+    }
   }
   size_t mask = attrIndex_.size() - 1;
   for (size_t slot = HashQName(qname) & mask; attrIndex_[slot]; slot = (slot + 1) & mask) {

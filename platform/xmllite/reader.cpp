@@ -397,11 +397,15 @@ class XmlReader final : public IXmlReader, public IXmlReaderError {
     if (message) *message = kEmpty;
     if (!FAILED(failed_)) return S_FALSE;
     Error e = parser_.error();
-    std::string text = e != Error::None ? parser_.errorMessage()
-                                         : twxml::xmlcore::errorText(Error::NoInput, {}, {});
-    errText_.resize(text.size() + 1);
-    errText_.resize(twxml::xmlcore::utf8ToUtf16(text.data(), text.size(), errText_.data()));
-    errText_.push_back(0);
+    try {
+      std::string text = e != Error::None ? parser_.errorMessage()
+                                           : twxml::xmlcore::errorText(Error::NoInput, {}, {});
+      errText_.resize(text.size() + 1);
+      errText_.resize(twxml::xmlcore::utf8ToUtf16(text.data(), text.size(), errText_.data()));
+      errText_.push_back(0);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
     if (line && e != Error::None) *line = parser_.errorLine();
     if (column && e != Error::None) *column = parser_.errorColumn();
     if (message) *message = errText_.data();

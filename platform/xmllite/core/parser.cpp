@@ -846,7 +846,11 @@ struct Parser::Impl {
 
   void setError(Error e, Msg m = Msg::None) {
     bounded = false;
-    errText = errorText(e, m, errDetail);
+    try {
+      errText = errorText(e, m, errDetail);
+    } catch (const std::bad_alloc&) {
+      errText.clear();  // the class still tells what failed
+    }
     errDetail.clear();
     uint64_t off = failOff != UINT64_MAX ? failOff : curOffset();
     if (failOff == UINT64_MAX && errAt && srcs.empty() && errAt >= buf && errAt <= buf + len)

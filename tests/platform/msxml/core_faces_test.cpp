@@ -5,6 +5,7 @@
 #include "dom_objects.h"
 #include "dom_test_util.h"
 #include "twxml/platform/xmllite.h"
+#include "twxml/platform/xmllite_internal.h"
 #include "xmlcore.h"
 
 using namespace domtest;
