@@ -239,26 +239,6 @@ ULONG XmlWriter::Release() {
   return left;
 }
 
-template <typename F>
-HRESULT XmlWriter::guarded(F&& f) {
-  try {
-    return f();
-  } catch (const std::bad_alloc&) {
-    // Bookkeeping may be half done: refuse to write on.
-    broken_ = E_OUTOFMEMORY;
-    return E_OUTOFMEMORY;
-  }
-}
-
-// A call that needs an output and a writer not broken by an earlier failure.
-template <typename F>
-HRESULT XmlWriter::readyCall(F&& f) {
-  return guarded([&]() -> HRESULT {
-    HRESULT hr = ready();
-    return FAILED(hr) ? hr : f();
-  });
-}
-
 void XmlWriter::setupClasses() {
   asciiPlain_ = sink_.reprLimit() >= 0x80;
   for (int m = 0; m < 3; ++m) {
@@ -668,8 +648,9 @@ bool XmlWriter::attributeUsesPrefix(u16view prefix, u16view uri) const {
   return false;
 }
 
-void XmlWriter::addBinding(u16view prefix, u16view uri) {
+void XmlWriter::addBinding(u16view prefix, u16view uri, bool pinned) {
   Binding b;
+  b.pinned = pinned;
   b.prefixLen = static_cast<uint32_t>(prefix.size());
   b.prefixOff = static_cast<uint32_t>(nsText_.append(prefix));
   b.uriLen = static_cast<uint32_t>(uri.size());
@@ -890,7 +871,7 @@ HRESULT XmlWriter::startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR names
                          static_cast<uint32_t>(bindings_.size()),
                          static_cast<uint32_t>(nsText_.size()), false, parentMixed});
   if (needDecl) addBinding(decl.prefix, decl.uri);
-  if (pin) addBinding(scratchPrefix_, scratch_);
+  if (pin) addBinding(scratchPrefix_, scratch_, true);
   attrs_.clear();
   attrIndex_.clear();
   attrText_.clear();
@@ -1027,13 +1008,15 @@ HRESULT XmlWriter::declaration(u16view prefix, u16view uri) {
   if (uri == kXmlNs) return WR_E_XMLURIDECLARATION;
   if (uri == kXmlnsNs) return WR_E_XMLNSURIDECLARATION;
   if (!prefix.empty() && uri.empty()) return WR_E_NSPREFIXWITHEMPTYNSURI;
-  if (const Binding* own = ownBinding(prefix))
-    return nsAt(own->uriOff, own->uriLen) == uri ? S_OK : WR_E_NSPREFIXDECLARED;
+  const Binding* own = ownBinding(prefix);
+  if (own && nsAt(own->uriOff, own->uriLen) != uri) return WR_E_NSPREFIXDECLARED;
+  // A copy writes a declaration that its element so far only relied on.
+  if (own && !(copying_ && own->pinned)) return S_OK;
   // An attribute already written with this prefix keeps its namespace.
   if (attributeUsesPrefix(prefix, uri)) return WR_E_NSPREFIXDECLARED;
   u16view cur;
   bool inScope = lookupPrefix(prefix, &cur) ? cur == uri : uri.empty();
-  if (inScope) {
+  if (inScope && !copying_) {
     addBinding(prefix, uri);
     return S_OK;
   }
@@ -1044,7 +1027,7 @@ HRESULT XmlWriter::declaration(u16view prefix, u16view uri) {
   hr = beginCall(worst, &chunked);
   if (SUCCEEDED(hr)) hr = putDecl(Decl{prefix, uri});
   if (FAILED(hr)) return fail(hr);
-  addBinding(prefix, uri);
+  if (!own) addBinding(prefix, uri);
   return S_OK;
 }
 
@@ -1405,10 +1388,6 @@ HRESULT XmlWriter::WriteElementString(LPCWSTR prefix, LPCWSTR localName, LPCWSTR
     return writeEnd(false);
   });
 }
-
-HRESULT XmlWriter::WriteAttributes(IXmlReader*, BOOL) { return E_NOTIMPL; }
-HRESULT XmlWriter::WriteNode(IXmlReader*, BOOL) { return E_NOTIMPL; }
-HRESULT XmlWriter::WriteNodeShallow(IXmlReader*, BOOL) { return E_NOTIMPL; }
 
 HRESULT XmlWriter::Flush() {
   return readyCall([&]() -> HRESULT {

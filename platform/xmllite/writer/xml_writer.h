@@ -27,6 +27,15 @@
 // - WriteWhitespace, WriteRaw and WriteRawChars write their text unescaped
 //   (checked for XML characters only). WriteChars cannot end in the first
 //   half of a surrogate pair.
+// - WriteNodeShallow copies the reader's current node (an element's start
+//   tag with its attributes, and its end when it is empty); WriteNode copies
+//   an element with everything up to its end, then reads on (S_OK on the
+//   next node, S_FALSE at the end; a reader that has not started is copied
+//   whole, with a declaration if its encoding needs one); WriteAttributes copies an element's attributes (or, on an
+//   attribute, that one and the rest) and leaves the reader where it was.
+//   Copied namespace declarations are written as the reader has them, even
+//   when the same binding is in scope; CDATA whose characters the encoding
+//   lacks is split around character references.
 #pragma once
 
 #include <atomic>
@@ -34,6 +43,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -165,6 +175,7 @@ class XmlWriter final : public IXmlWriter {
   // (the element relies on an inherited binding that must not change).
   struct Binding {
     uint32_t prefixOff, prefixLen, uriOff, uriLen;  // in nsText_
+    bool pinned;  // relied on, not written
   };
   // An attribute of the open start tag: its expanded name, for duplicates,
   // and its prefix, which this tag can then no longer bind otherwise.
@@ -196,7 +207,7 @@ class XmlWriter final : public IXmlWriter {
   const Binding* ownBinding(u16view prefix) const;
   bool attributeUsesPrefix(u16view prefix, u16view uri) const;
   u16view nsAt(uint32_t off, uint32_t len) const { return nsText_.view(off, len); }
-  void addBinding(u16view prefix, u16view uri);
+  void addBinding(u16view prefix, u16view uri, bool pinned = false);
   void popElement();
 
   // Output primitives (UTF-8 composition).
@@ -269,6 +280,12 @@ class XmlWriter final : public IXmlWriter {
   HRESULT declaration(u16view prefix, u16view uri);
   void resetDocument();
 
+  // Copies from a reader (node_copy.cpp).
+  HRESULT copyNode(IXmlReader* reader, BOOL writeDefaults, XmlNodeType type);
+  HRESULT copyAttributes(IXmlReader* reader, BOOL writeDefaults);
+  HRESULT copyCData(const char16_t* s, size_t n);
+  bool copying_ = false;  // declarations are written even when in scope
+
   std::atomic<ULONG> refs_{1};
 
   // Per ASCII character and escaping mode: 0 as is, 1 refused, 9 character
@@ -312,5 +329,25 @@ class XmlWriter final : public IXmlWriter {
   std::u16string scratch_;
   std::u16string scratchPrefix_;
 };
+
+template <typename F>
+inline HRESULT XmlWriter::guarded(F&& f) {
+  try {
+    return f();
+  } catch (const std::bad_alloc&) {
+    // Bookkeeping may be half done: refuse to write on.
+    broken_ = E_OUTOFMEMORY;
+    return E_OUTOFMEMORY;
+  }
+}
+
+// A call that needs an output and a writer not broken by an earlier failure.
+template <typename F>
+inline HRESULT XmlWriter::readyCall(F&& f) {
+  return guarded([&]() -> HRESULT {
+    HRESULT hr = ready();
+    return FAILED(hr) ? hr : f();
+  });
+}
 
 }  // namespace twxml::xmlwriter

@@ -1,0 +1,134 @@
+// Copies from the reader: documents copied node by node are canonically
+// equal to their input (libxml2's canonical form, comments included) in
+// every output encoding; the shallow and attribute copies leave the reader
+// where the interface says.
+#include <libxml/c14n.h>
+#include <libxml/parser.h>
+
+#include <string>
+
+#include "../../../platform/xmllite/reader_util.h"
+#include "support/iconv_text.h"
+#include "test_support.h"
+
+namespace twxml::xmlwriter::test {
+namespace {
+
+using twxml::test::ReaderPtr;
+
+// libxml2's canonical form with entities and DTD defaults applied; "!" when
+// it does not parse.
+std::string canonical(const std::string& bytes) {
+  xmlDocPtr doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "doc.xml", nullptr,
+                                XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_NONET |
+                                    XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  if (!doc) return "!";
+  xmlChar* out = nullptr;
+  int n = xmlC14NDocDumpMemory(doc, nullptr, XML_C14N_1_0, nullptr, 1, &out);
+  std::string s = n >= 0 ? std::string(reinterpret_cast<char*>(out), static_cast<size_t>(n)) : "!";
+  xmlFree(out);
+  xmlFreeDoc(doc);
+  return s;
+}
+
+// The whole document through WriteNode on a reader that has not started.
+std::string copy(const std::string& doc, const char16_t* encoding = nullptr, HRESULT want = S_FALSE,
+                 BOOL defaults = TRUE) {
+  ReaderPtr r;
+  r.input(doc);
+  WriterFixture w(encoding);
+  EXPECT_EQ(w->WriteNode(r.r, defaults), want);
+  if (want == S_FALSE) {
+    EXPECT_EQ(w->WriteEndDocument(), S_OK);
+  }
+  return w.text();
+}
+
+const char kEveryKind[] =
+    "<?xml version='1.0' standalone='yes'?>\n"
+    "<!DOCTYPE r [\n<!ENTITY e 'ent&#38;#38;ity'>\n<!ATTLIST r d CDATA 'dflt'>\n]>\n"
+    "<!--before--><?pi data?>\n"
+    "<r xmlns='urn:u' xmlns:p='urn:v' p:a='1' b='&lt;&quot;&#9;&#10;&#13;'>text &e; "
+    "<![CDATA[c<&>\xE2\x9C\x93]]]]><![CDATA[>]]><p:x xmlns=''><y xml:lang='fr'/></p:x>\t"
+    "<z xmlns:p='urn:v' p:q=''>&#13;\xF0\x9F\x98\x80</z><e></e><p:w xmlns:p='urn:w'/></r>\n"
+    "<!--after-->";
+
+TEST(NodeCopy, DocumentsAreCanonicallyEqualInEveryEncoding) {
+  const std::string docs[] = {
+      kEveryKind,
+      "<a>x<b/>z</a>",
+      "<a:b xmlns:a='urn:a' a:c='1' xmlns='urn:d'><c a:d='2'><a:e xmlns:a='urn:other'/></c></a:b>",
+      "<!DOCTYPE d SYSTEM 'nowhere.dtd'><d>\r\n  <i>1</i>\r\n</d>",
+      "<!DOCTYPE d PUBLIC '-//x//y' 'nowhere.dtd' [<!ELEMENT d ANY>]><d>&amp;&lt;&gt;]]&gt;</d>",
+      "\xEF\xBB\xBF<d k='\xC3\xA9\xE4\xB8\xAD'>\xC3\xA9\xE4\xB8\xAD<![CDATA[\xC3\xA9\xE4\xB8\xAD]]></d>",
+  };
+  for (const std::string& doc : docs) {
+    const std::string want = canonical(doc);
+    ASSERT_NE(want, "!") << doc;
+    for (const char16_t* encoding : {static_cast<const char16_t*>(nullptr), u"UTF-16", u"ISO-8859-1",
+                                     u"US-ASCII"}) {
+      SCOPED_TRACE(doc + " in " + (encoding ? twtest::utf8(encoding) : "UTF-8"));
+      EXPECT_EQ(canonical(copy(doc, encoding)), want);
+    }
+  }
+  // Without the canonical eye: markup, declarations and line ends as written.
+  EXPECT_EQ(copy("<a>x<b/>z</a>"), "<a>x<b/>z</a>");
+  EXPECT_EQ(copy("<?xml version='1.0'?>\n<!--c-->\n<a></a>\n<?p?>"),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!--c-->\n<a></a>\n<?p?>");
+  EXPECT_EQ(copy("<x:a xmlns:x='u'><x:b xmlns:x='u' xmlns=''/></x:a>"),
+            "<x:a xmlns:x=\"u\"><x:b xmlns:x=\"u\" xmlns=\"\"/></x:a>");
+  // An encoding that needs a declaration gets one.
+  EXPECT_EQ(copy("<a>&#13;<![CDATA[\xE2\x9C\x93]]></a>", u"ISO-8859-1"),
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>&#xD;&#x2713;</a>");
+  // Defaults from the document type only when asked for.
+  const std::string dtd = "<!DOCTYPE a [<!ATTLIST a d CDATA 'x'>]><a/>";
+  EXPECT_NE(copy(dtd, nullptr, S_FALSE, TRUE).find("<a d=\"x\"/>"), std::string::npos);
+  EXPECT_NE(copy(dtd, nullptr, S_FALSE, FALSE).find("<a/>"), std::string::npos);
+}
+
+TEST(NodeCopy, ReaderPositionsAndFailures) {
+  ReaderPtr r;
+  r.input("<r><a k='1' l='2' m='3'><b/>t</a><c/></r>");
+  WriterFixture w;
+  XmlNodeType t;
+  ASSERT_EQ(r->Read(&t), S_OK);  // r
+  EXPECT_EQ(w->WriteNodeShallow(r.r, TRUE), S_OK);
+  ASSERT_EQ(r->Read(&t), S_OK);  // a
+  // From an attribute: that one and the rest; the reader stays on it.
+  ASSERT_EQ(r->MoveToFirstAttribute(), S_OK);
+  ASSERT_EQ(r->MoveToNextAttribute(), S_OK);
+  EXPECT_EQ(w->WriteStartElement(nullptr, u"copy", nullptr), S_OK);
+  EXPECT_EQ(w->WriteAttributes(r.r, TRUE), S_OK);
+  LPCWSTR name;
+  ASSERT_EQ(r->GetLocalName(&name, nullptr), S_OK);
+  EXPECT_EQ(std::u16string(name), u"l");
+  EXPECT_EQ(w->WriteEndElement(), S_OK);
+  // WriteNode from an attribute copies its element and stops on the next sibling.
+  EXPECT_EQ(w->WriteNode(r.r, TRUE), S_OK);
+  ASSERT_EQ(r->GetNodeType(&t), S_OK);
+  EXPECT_EQ(t, XmlNodeType_Element);
+  EXPECT_EQ(w->WriteNode(r.r, TRUE), S_OK);  // c
+  EXPECT_EQ(w->WriteNode(r.r, TRUE), S_FALSE);  // the end of r, then the end of input
+  EXPECT_EQ(w->WriteNode(r.r, TRUE), S_FALSE);  // nothing more
+  EXPECT_EQ(w.text(), "<r><copy l=\"2\" m=\"3\"/><a k=\"1\" l=\"2\" m=\"3\"><b/>t</a><c/></r>");
+
+  WriterFixture none;
+  EXPECT_EQ(none->WriteNode(nullptr, TRUE), E_INVALIDARG);
+  EXPECT_EQ(none->WriteNodeShallow(nullptr, TRUE), E_INVALIDARG);
+  EXPECT_EQ(none->WriteAttributes(nullptr, TRUE), E_INVALIDARG);
+  // The reader's failure comes back as it is; the writer's too.
+  copy("<r><a></r>", nullptr, WC_E_ELEMENTMATCH);
+  copy("<r><!--\xE2\x9C\x93--></r>", u"ISO-8859-1", WR_E_INVALIDCHARACTER);
+}
+
+TEST(NodeCopy, DeepNestingCostsNoStack) {
+  const size_t depth = 100000;
+  std::string doc;
+  for (size_t i = 0; i < depth; ++i) doc += "<a>";
+  for (size_t i = 0; i < depth; ++i) doc += "</a>";
+  std::string out = copy(doc);
+  EXPECT_EQ(out.size(), 7 * depth);
+}
+
+}  // namespace
+}  // namespace twxml::xmlwriter::test
