@@ -1,16 +1,20 @@
 // twxml bench: read and write speed through XmlInterface.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
-#include <fstream>
+#include <ctime>
 #include <map>
 #include <memory>
-#include <set>
-#include <sstream>
+#include <vector>
 
 #include "cli.h"
+#include "diagnosis.h"
+#include "engines.h"
+#include "files.h"
+#include "twxml/twxml.h"
+#include "walk.h"
 
 namespace twxml_cli {
 
@@ -30,6 +34,7 @@ double CpuNow() {
 }
 
 char* C(const std::string& s) { return const_cast<char*>(s.c_str()); }
+char* OrNull(const std::string& s) { return s.empty() ? nullptr : C(s); }
 
 // A bar on standard error, shown only on a terminal and only once a run has
 // taken more than a second.
@@ -46,11 +51,11 @@ class Progress {
     if (t - start_ < 1.0 || t - last_ < 0.1) return;
     last_ = t;
     drawn_ = true;
-    int width = 40;
-    int filled = static_cast<int>(width * std::min<uint64_t>(done, total_) / total_);
+    const int width = 40;
+    const uint64_t part = std::min<uint64_t>(done, total_);
+    const int filled = static_cast<int>(width * part / total_);
     std::fprintf(stderr, "\r%-6s [%s%s] %3d%%", label_, std::string(filled, '#').c_str(),
-                 std::string(width - filled, ' ').c_str(),
-                 static_cast<int>(100 * std::min<uint64_t>(done, total_) / total_));
+                 std::string(width - filled, ' ').c_str(), static_cast<int>(100 * part / total_));
     std::fflush(stderr);
   }
 
@@ -63,112 +68,154 @@ class Progress {
   bool drawn_ = false;
 };
 
-// What the read job asks for per element name: the attributes seen on it.
-using AttributeTable = std::map<std::string, std::vector<std::string>>;
-
 // The write job: the elements, attributes and text of the document.
 struct Op {
   enum Kind { Start, Attr, Text, End } kind;
-  std::string prefix, local, ns, value;
+  NodeName name;
+  std::string value;
 };
 
-class ReadSink final : public WalkSink {
+bool IsDeclaration(const NodeName& n) {
+  return n.prefix == "xmlns" || (n.prefix.empty() && n.local == "xmlns");
+}
+
+class Recorder final : public NodeSink {
  public:
-  ReadSink(const AttributeTable& table, Progress* progress)
-      : table_(table), progress_(progress), buffer_(new char[kValueBufferSize]) {}
-  bool Enter(XmlInterface& x, int) override {
-    char name[4096];
-    if (!x.GetElemNameToBufB(name, sizeof name)) return false;
-    auto it = table_.find(name);
-    if (it != table_.end()) {
+  bool Start(const NodeName& element) override {
+    ops.push_back({Op::Start, element, ""});
+    ++elements;
+    return true;
+  }
+  bool Attribute(const NodeName& name, const std::string& value) override {
+    ops.push_back({Op::Attr, name, value});
+    return true;
+  }
+  bool Text(const std::string& text) override {
+    if (!ops.empty() && ops.back().kind == Op::Text) {
+      ops.back().value += text;
+    } else {
+      ops.push_back({Op::Text, NodeName(), text});
+    }
+    return true;
+  }
+  bool End() override {
+    ops.push_back({Op::End, NodeName(), ""});
+    return true;
+  }
+  std::vector<Op> ops;
+  uint64_t elements = 0;
+};
+
+// What the read job asks for per element name: the attributes seen on it,
+// named as the engine looks them up (the streaming engine knows local
+// names in no namespace only).
+using AttributeTable = std::map<std::string, std::vector<std::string>>;
+
+AttributeTable TableFor(const std::vector<Op>& ops, bool dom) {
+  AttributeTable table;
+  std::vector<std::string>* asked = nullptr;
+  for (const Op& op : ops) {
+    if (op.kind == Op::Start) asked = &table[dom ? op.name.qname : op.name.local];
+    if (op.kind != Op::Attr || asked == nullptr) continue;
+    if (!dom && (!op.name.prefix.empty() || !op.name.ns.empty())) continue;
+    const std::string& key = dom ? op.name.qname : op.name.local;
+    if (std::find(asked->begin(), asked->end(), key) == asked->end()) asked->push_back(key);
+  }
+  return table;
+}
+
+// A caller buffer that grows until the engine's name fits.
+class NameBuffer {
+ public:
+  const char* Get(XmlInterface& x) {
+    for (;;) {
+      if (x.GetElemNameToBufB(data_.data(), static_cast<unsigned>(data_.size()))) return data_.data();
+      if (data_.size() >= (size_t(1) << 26)) return nullptr;
+      data_.resize(data_.size() * 2);
+    }
+  }
+
+ private:
+  std::vector<char> data_ = std::vector<char>(4096);
+};
+
+struct WalkCount {
+  uint64_t elements = 0;
+  bool stuck = false;  // the engine would not step over the node ahead
+};
+
+// The read job: every element entered, its name, the attributes asked for
+// and its text read, and left again.
+WalkCount ReadJob(XmlInterface& x, const AttributeTable& table, Progress* progress) {
+  WalkCount count;
+  NameBuffer name;
+  std::vector<char> value(1 << 16);
+  unsigned touched = 0;
+  auto enter = [&]() {
+    const char* n = name.Get(x);
+    if (n == nullptr) return false;
+    auto it = table.find(n);
+    if (it != table.end()) {
       for (const std::string& a : it->second) {
-        if (x.GetAttrValueToBufB(C(a), buffer_.get(), kValueBufferSize)) touched_ += buffer_[0];
+        if (x.GetAttrValueToBufB(C(a), value.data(), static_cast<unsigned>(value.size()))) touched += value[0];
       }
     }
-    if ((++elements_ & 1023) == 0 && progress_) progress_->Update(elements_);
+    value[0] = '\0';
+    x.GetElemValueToBufB(value.data(), static_cast<unsigned>(value.size()));
+    touched += value[0];
+    if ((++count.elements & 1023) == 0 && progress) progress->Update(count.elements);
     return true;
+  };
+  if (!x.SelectElemB() || !enter()) {
+    count.stuck = true;
+    return count;
   }
-  bool Value(const char* text, int) override {
-    touched_ += text[0];
-    return true;
-  }
-  bool MoreText(const char* text, int) override { return Value(text, 0); }
-  bool Leave(int) override { return true; }
-  uint64_t elements() const { return elements_; }
-
- private:
-  const AttributeTable& table_;
-  Progress* progress_;
-  std::unique_ptr<char[]> buffer_;
-  uint64_t elements_ = 0;
-  unsigned touched_ = 0;
-};
-
-// Records the write job and the attribute table in one untimed walk.
-class RecordSink final : public WalkSink {
- public:
-  RecordSink(ReaderSession& s, AttributeTable& table, std::vector<Op>& ops)
-      : s_(s), table_(table), ops_(ops), buffer_(new char[kValueBufferSize]) {}
-  bool Enter(XmlInterface& x, int) override {
-    char name[4096];
-    ElemInfo info;
-    if (!x.GetElemNameToBufB(name, sizeof name) || !s_.cursor->Next(&info) ||
-        !SameElement(name, s_.dom, info)) {
-      return false;
-    }
-    ops_.push_back({Op::Start, info.prefix, info.local, info.ns, ""});
-    std::vector<std::string>& asked = table_[name];
-    for (const AttrInfo& a : info.attrs) {
-      if (s_.dom || (a.ns.empty() && a.prefix.empty())) {
-        const std::string& key = s_.dom ? a.qname : a.local;
-        bool known = false;
-        for (const std::string& k : asked) known |= k == key;
-        if (!known) asked.push_back(key);
+  int depth = 1, idle = 0;
+  while (depth > 0) {
+    if (x.SelectElemB()) {
+      ++depth;
+      if (!enter()) break;
+      idle = 0;
+    } else if (x.EndElemB()) {
+      --depth;
+      idle = 0;
+    } else {
+      // On the streaming engine a text after a child element stands in the
+      // way: it is read as a value.
+      value[0] = '\0';
+      x.GetElemValueToBufB(value.data(), static_cast<unsigned>(value.size()));
+      if (value[0] != '\0') {
+        idle = 0;
+      } else if (++idle >= 2) {
+        count.stuck = true;
+        break;
       }
-      ops_.push_back({Op::Attr, a.prefix, a.local, a.ns, AttributeValue(x, s_.dom, a, buffer_.get())});
     }
-    ++elements_;
-    return true;
   }
-  bool Value(const char* text, int) override {
-    if (*text) ops_.push_back({Op::Text, "", "", "", text});
-    return true;
-  }
-  bool MoreText(const char* text, int) override { return Value(text, 0); }
-  bool Leave(int) override {
-    ops_.push_back({Op::End, "", "", "", ""});
-    return true;
-  }
-  uint64_t elements() const { return elements_; }
-
- private:
-  ReaderSession& s_;
-  AttributeTable& table_;
-  std::vector<Op>& ops_;
-  std::unique_ptr<char[]> buffer_;
-  uint64_t elements_ = 0;
-};
-
-char* OrNull(const std::string& s) { return s.empty() ? nullptr : C(s); }
+  if (touched == 1) count.elements += 0;  // keeps the reads from being optimised away
+  return count;
+}
 
 // One write run; the size of the document written, or 0 on failure.
-size_t WriteRun(const std::vector<Op>& ops, bool forceDom, Progress* progress) {
+size_t WriteRun(const std::vector<Op>& ops, bool dom, Progress* progress) {
   XmlInterface* w = nullptr;
-  if (XmlInterface::CreateWriterToMemF(&w, false, forceDom, nullptr) != 0) return 0;
+  if (XmlInterface::CreateWriterToMemF(&w, false, dom, nullptr) != 0) return 0;
   std::unique_ptr<XmlInterface> owned(w);
   static const char kXmlnsUri[] = "http://www.w3.org/2000/xmlns/";
   uint64_t done = 0;
   for (const Op& op : ops) {
+    const NodeName& n = op.name;
     switch (op.kind) {
       case Op::Start:
-        if (!w->WriteStartElemNsB(OrNull(op.prefix), C(op.local), OrNull(op.ns))) return 0;
+        if (!w->WriteStartElemNsB(OrNull(n.prefix), C(n.local), OrNull(n.ns))) return 0;
         if ((++done & 1023) == 0 && progress) progress->Update(done);
         break;
       case Op::Attr:
-        if (op.prefix == "xmlns" || (op.prefix.empty() && op.local == "xmlns")) {
-          w->WriteAttrNsB(OrNull(op.prefix), C(op.local),
-                          forceDom ? nullptr : const_cast<char*>(kXmlnsUri), C(op.value));
-        } else if (!w->WriteAttrNsB(OrNull(op.prefix), C(op.local), OrNull(op.ns), C(op.value))) {
+        // A refused declaration is one the writer has made itself.
+        if (IsDeclaration(n)) {
+          w->WriteAttrNsB(OrNull(n.prefix), C(n.local), dom ? nullptr : const_cast<char*>(kXmlnsUri),
+                          C(op.value));
+        } else if (!w->WriteAttrNsB(OrNull(n.prefix), C(n.local), OrNull(n.ns), C(op.value))) {
           return 0;
         }
         break;
@@ -189,42 +236,88 @@ size_t WriteRun(const std::vector<Op>& ops, bool forceDom, Progress* progress) {
 
 std::string Megabytes(double bytes) {
   char text[32];
-  if (bytes >= 1e6)
+  if (bytes >= 1e6) {
     std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
-  else
+  } else {
     std::snprintf(text, sizeof text, "%.1f KB", bytes / 1e3);
+  }
   return text;
 }
 
-}  // namespace
+XmlInterface* NewInterfaceReader(std::string& text, bool dom) {
+  XmlInterface* x = nullptr;
+  if (XmlInterface::CreateReaderFromMemF(C(text), static_cast<unsigned long>(text.size()), &x, dom) != 0)
+    return nullptr;
+  return x;
+}
 
-int RunBench(const std::vector<std::string>& args) {
-  Arguments a;
-  int status = kExitUsage;
-  if (!ParseArguments("bench", args, {"dom"}, &a, &status)) return status;
-  if (a.operands.size() != 1) return UsageError("bench", "needs exactly one FILE");
-  const std::string& path = a.operands.front();
+// Records the document through whichever engine is there; false after
+// reporting why it cannot be read.
+bool Record(const std::string& name, const std::string& text, Recorder* recorder) {
+  std::string error;
+  Ref<IStream> memory(NewMemoryStream(text));
+  Problem problem;
+  if (StreamingAvailable()) {
+    Ref<IXmlReader> reader = NewReader(&error);
+    if (!reader) {
+      ReportError(name, error);
+      return false;
+    }
+    reader->SetInput(memory.get());
+    if (WalkReader(reader.get(), *recorder, &problem) == WalkResult::kDone) return true;
+  } else {
+    Ref<IXMLDOMDocument> document = NewDomDocument(&error);
+    if (!document) {
+      ReportError(name, error);
+      return false;
+    }
+    HRESULT hr = LoadDom(document.get(), memory.get());
+    if (SUCCEEDED(hr)) return WalkDom(document.get(), *recorder) == WalkResult::kDone;
+    problem = DomProblem(document.get(), hr);
+  }
+  ReportError(name, problem);
+  return false;
+}
 
-  // Untimed: open, record the write job and the attributes asked per element.
-  ReaderSession session;
-  status = OpenSession("bench", path, a.dom, &session);
-  if (status != kExitOk) return status;
-  bool dom = session.dom;
-  AttributeTable table;
-  std::vector<Op> ops;
-  RecordSink recorder(session, table, ops);
-  bool stuck = false;
-  if (!Walk(*session.reader, recorder, &stuck)) return ReportWalkFailure("bench", path, dom, stuck);
-  uint64_t elements = recorder.elements();
-
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  std::string text = content.str();
-
-  std::printf("file     %s (%s, %llu elements)\n", path.c_str(), Megabytes(text.size()).c_str(),
-              static_cast<unsigned long long>(elements));
-  std::printf("engine   %s\n", dom ? "document (DOM)" : "streaming");
+bool BenchOne(const std::string& operand, bool dom) {
+  Input in;
+  std::string error, text;
+  if (!in.Open(operand, &error) || !in.ReadAll(&text, &error)) {
+    ReportError(in.name(), "cannot read: " + error);
+    return false;
+  }
+  // Untimed: the write job and the number of elements, then one walk that
+  // shows the engine can follow the whole document.
+  Recorder recorder;
+  if (!Record(in.name(), text, &recorder)) return false;
+  WalkCount check;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::unique_ptr<XmlInterface> x(NewInterfaceReader(text, dom));
+    if (!x) {
+      ReportError(in.name(), "the XmlInterface reader could not be made");
+      return false;
+    }
+    check = ReadJob(*x, TableFor(recorder.ops, dom), nullptr);
+    if (!check.stuck || dom) break;
+    ReportNote(in.name(),
+               "the streaming engine does not step over a processing instruction, CDATA section or "
+               "document type; measuring the document engine");
+    dom = true;
+  }
+  if (check.elements != recorder.elements) {
+    ReportError(in.name(), "the " + std::string(dom ? "document" : "streaming") + " engine walked " +
+                               std::to_string(check.elements) + " of " +
+                               std::to_string(recorder.elements) +
+                               " elements (it follows at most 65,536 levels)");
+    return false;
+  }
+  const AttributeTable table = TableFor(recorder.ops, dom);
+  const uint64_t elements = recorder.elements;
+  if (!PutStdout("file     " + in.name() + " (" + Megabytes(static_cast<double>(text.size())) + ", " +
+                 std::to_string(elements) + " elements)\nengine   " +
+                 (dom ? "document (DOM)\n" : "streaming\n"))) {
+    return false;
+  }
   std::fflush(stdout);
 
   // Timed read: factory over the text in memory, then the walk.
@@ -233,24 +326,26 @@ int RunBench(const std::vector<std::string>& args) {
   while (runs == 0 || (spent < 1.0 && runs < 100)) {
     Progress progress("read", elements);
     double t0 = Now(), c0 = CpuNow();
-    XmlInterface* x = nullptr;
-    if (XmlInterface::CreateReaderFromMemF(C(text), static_cast<unsigned long>(text.size()), &x,
-                                           a.dom) != 0) {
-      std::fprintf(stderr, "twxml: bench: the reader could not be made\n");
-      return kExitBad;
-    }
-    ReadSink sink(table, &progress);
-    bool ok = Walk(*x, sink, &stuck);
-    delete x;
+    std::unique_ptr<XmlInterface> x(NewInterfaceReader(text, dom));
+    WalkCount count = x ? ReadJob(*x, table, &progress) : WalkCount();
+    x.reset();
     double t = Now() - t0;
     bestCpu = std::min(bestCpu, CpuNow() - c0);
-    if (!ok) return ReportWalkFailure("bench", path, dom, stuck);
+    if (count.elements != elements) {
+      ReportError(in.name(), "a read run walked " + std::to_string(count.elements) + " of " +
+                                 std::to_string(elements) + " elements");
+      return false;
+    }
     best = std::min(best, t);
     spent += t;
     ++runs;
   }
-  std::printf("read     %8.1f MB/s  (%.3f ms per run, best of %d; %.1f MB/s of processor time)\n",
-              text.size() / best / 1e6, best * 1e3, runs, text.size() / bestCpu / 1e6);
+  char line[160];
+  std::snprintf(line, sizeof line,
+                "read     %8.1f MB/s  (%.3f ms per run, best of %d; %.1f MB/s of processor time)\n",
+                static_cast<double>(text.size()) / best / 1e6, best * 1e3, runs,
+                static_cast<double>(text.size()) / bestCpu / 1e6);
+  if (!PutStdout(line)) return false;
   std::fflush(stdout);
 
   // Timed write: the same elements, attributes and text into memory.
@@ -262,20 +357,41 @@ int RunBench(const std::vector<std::string>& args) {
   while (runs == 0 || (spent < 1.0 && runs < 100)) {
     Progress progress("write", elements);
     double t0 = Now(), c0 = CpuNow();
-    written = WriteRun(ops, a.dom, &progress);
+    size_t size = WriteRun(recorder.ops, dom, &progress);
     double t = Now() - t0;
     bestCpu = std::min(bestCpu, CpuNow() - c0);
-    if (written == 0) {
-      std::fprintf(stderr, "twxml: bench: the writer refused the document\n");
-      return kExitBad;
+    if (size == 0 || (written != 0 && size != written)) {
+      ReportError(in.name(), "the writer refused the document");
+      return false;
     }
+    written = size;
     best = std::min(best, t);
     spent += t;
     ++runs;
   }
-  std::printf("write    %8.1f MB/s  (%.3f ms per run, best of %d; %.1f MB/s of processor time; %s written)\n",
-              written / best / 1e6, best * 1e3, runs, written / bestCpu / 1e6, Megabytes(written).c_str());
-  return kExitOk;
+  std::snprintf(line, sizeof line,
+                "write    %8.1f MB/s  (%.3f ms per run, best of %d; %.1f MB/s of processor time; %s "
+                "written)\n",
+                static_cast<double>(written) / best / 1e6, best * 1e3, runs,
+                static_cast<double>(written) / bestCpu / 1e6, Megabytes(static_cast<double>(written)).c_str());
+  return PutStdout(line);
+}
+
+}  // namespace
+
+int RunBench(const std::vector<std::string>& args) {
+  Arguments a;
+  int status = kExitUsage;
+  if (!ParseArguments("bench", args, {"dom"}, &a, &status)) return status;
+  if (a.operands.empty()) return UsageError("bench", "no file given");
+  const bool dom = ChooseDom("bench", a.dom);
+  EnsureCom();  // the document engine may stand in for the streaming one
+  int result = kExitOk;
+  for (const std::string& operand : a.operands) {
+    if (!BenchOne(operand, dom)) result = kExitBad;
+  }
+  if (!FinishStdout()) result = kExitBad;
+  return result;
 }
 
 }  // namespace twxml_cli

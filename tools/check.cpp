@@ -1,75 +1,64 @@
 // twxml check: the first well-formedness error of each file.
-#include <algorithm>
-#include <cstdio>
-
 #include "cli.h"
+#include "diagnosis.h"
+#include "engines.h"
+#include "files.h"
 
 namespace twxml_cli {
 
-bool ParseArguments(const std::string& command, const std::vector<std::string>& args,
-                    const std::vector<std::string>& accepted, Arguments* out, int* status) {
-  auto accepts = [&](const char* name) {
-    return std::find(accepted.begin(), accepted.end(), name) != accepted.end();
-  };
-  bool options = true;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (options && a == "--") {
-      options = false;
-    } else if (options && a == "--dom" && accepts("dom")) {
-      out->dom = true;
-    } else if (options && a == "--indent" && accepts("indent")) {
-      out->indent = true;
-    } else if (options && accepts("encoding") &&
-               (a == "--encoding" || a.rfind("--encoding=", 0) == 0)) {
-      if (a == "--encoding") {
-        if (i + 1 >= args.size()) {
-          *status = UsageError(command, "option '--encoding' needs a name");
-          return false;
-        }
-        out->encoding = args[++i];
-      } else {
-        out->encoding = a.substr(11);
-      }
-      if (out->encoding.empty()) {
-        *status = UsageError(command, "option '--encoding' needs a name");
-        return false;
-      }
-      out->hasEncoding = true;
-    } else if (options && a.size() > 1 && a[0] == '-') {
-      *status = UsageError(command, "unknown option '" + a + "'");
+namespace {
+
+// Whether the document is well-formed; the reason has been reported if not.
+bool CheckOne(const std::string& operand, bool dom) {
+  Input in;
+  std::string error;
+  if (!in.Open(operand, &error)) {
+    ReportError(in.name(), "cannot read: " + error);
+    return false;
+  }
+  Ref<IStream> stream(in.Stream());
+  if (dom) {
+    Ref<IXMLDOMDocument> document = NewDomDocument(&error);
+    if (!document) {
+      ReportError(in.name(), error);
       return false;
-    } else {
-      out->operands.push_back(a);
+    }
+    HRESULT hr = LoadDom(document.get(), stream.get());
+    if (FAILED(hr)) {
+      ReportError(in.name(), DomProblem(document.get(), hr));
+      return false;
+    }
+  } else {
+    Ref<IXmlReader> reader = NewReader(&error);
+    if (!reader) {
+      ReportError(in.name(), error);
+      return false;
+    }
+    reader->SetInput(stream.get());
+    XmlNodeType type;
+    HRESULT hr;
+    while ((hr = reader->Read(&type)) == S_OK) {
+    }
+    if (hr != S_FALSE) {
+      ReportError(in.name(), ReaderProblem(reader.get(), hr));
+      return false;
     }
   }
+  ReportNote(in.name(), "well-formed");
   return true;
 }
+
+}  // namespace
 
 int RunCheck(const std::vector<std::string>& args) {
   Arguments a;
   int status = kExitUsage;
   if (!ParseArguments("check", args, {"dom"}, &a, &status)) return status;
   if (a.operands.empty()) return UsageError("check", "no file given");
-
+  const bool dom = ChooseDom("check", a.dom);
   int result = kExitOk;
-  for (const std::string& path : a.operands) {
-    Diagnosis d = a.dom ? CheckWithDom(path.c_str()) : CheckWithReader(path.c_str());
-    if (d.wellFormed) continue;
-    if (!d.opened) {
-      std::fprintf(stdout, "%s: cannot read: %s\n", path.c_str(), d.message.c_str());
-      std::fflush(stdout);
-      result = kExitBad;
-      continue;
-    }
-    if (d.engineMissing) {
-      // The engine itself is missing: no file can be checked.
-      std::fprintf(stderr, "twxml: check: %s\n", d.message.c_str());
-      return kExitUsage;
-    }
-    std::fprintf(stdout, "%s\n", Describe(path.c_str(), d).c_str());
-    std::fflush(stdout);
-    result = kExitBad;
+  for (const std::string& operand : a.operands) {
+    if (!CheckOne(operand, dom)) result = kExitBad;
   }
   return result;
 }

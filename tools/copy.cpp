@@ -1,86 +1,25 @@
-// twxml copy: read through one engine, write through the XmlInterface writer.
-#include <fcntl.h>
+// twxml copy: a document read and written again, node by node through the
+// streaming engine or loaded and saved whole through the document engine.
 #include <iconv.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
+#include <set>
+#include <string>
 
 #include "cli.h"
+#include "diagnosis.h"
+#include "engines.h"
+#include "files.h"
+#include "text.h"
 
 namespace twxml_cli {
 
 namespace {
 
-char* C(const std::string& s) { return const_cast<char*>(s.c_str()); }
-char* OrNull(const std::string& s) { return s.empty() ? nullptr : C(s); }
-
-const char kXmlnsUri[] = "http://www.w3.org/2000/xmlns/";
-
-class CopySink final : public WalkSink {
- public:
-  CopySink(ReaderSession& s, XmlInterface& w, bool domWriter)
-      : s_(s), w_(w), domWriter_(domWriter), buffer_(new char[kValueBufferSize]) {}
-
-  bool Enter(XmlInterface& x, int) override {
-    char name[4096];
-    if (!x.GetElemNameToBufB(name, sizeof name)) name[0] = '\0';
-    ElemInfo info;
-    if (!s_.cursor->Next(&info)) return false;
-    if (!SameElement(name, s_.dom, info)) {
-      error_ = "the element structure could not be followed at <" + std::string(name) + ">";
-      return false;
-    }
-    if (!w_.WriteStartElemNsB(OrNull(info.prefix), C(info.local), OrNull(info.ns))) {
-      error_ = "the writer refused the element <" + info.qname + ">";
-      return false;
-    }
-    // Declarations first, so the writer does not declare them again.
-    for (const AttrInfo& a : info.attrs) {
-      if (!a.IsNamespaceDeclaration()) continue;
-      std::string value = AttributeValue(x, s_.dom, a, buffer_.get());
-      if (a.prefix.empty()) {
-        w_.WriteAttrNsB(nullptr, C(a.local), domWriter_ ? nullptr : const_cast<char*>(kXmlnsUri),
-                        C(value));
-      } else {
-        w_.WriteAttrNsB(C(a.prefix), C(a.local), domWriter_ ? nullptr : const_cast<char*>(kXmlnsUri),
-                        C(value));
-      }
-      // A refusal means the writer has declared the namespace itself.
-    }
-    for (const AttrInfo& a : info.attrs) {
-      if (a.IsNamespaceDeclaration()) continue;
-      std::string value = AttributeValue(x, s_.dom, a, buffer_.get());
-      if (!w_.WriteAttrNsB(OrNull(a.prefix), C(a.local), OrNull(a.ns), C(value))) {
-        error_ = "the writer refused the attribute " + a.qname + " of <" + info.qname + ">";
-        return false;
-      }
-    }
-    return true;
-  }
-  bool Value(const char* text, int) override { return Text(text); }
-  bool MoreText(const char* text, int) override { return Text(text); }
-  bool Leave(int) override {
-    if (w_.EndElemB()) return true;
-    error_ = "the writer refused to close an element";
-    return false;
-  }
-  const std::string& error() const { return error_; }
-
- private:
-  bool Text(const char* text) {
-    if (*text == '\0' || w_.WriteValueB(const_cast<char*>(text))) return true;
-    error_ = "the writer refused a text";
-    return false;
-  }
-  ReaderSession& s_;
-  XmlInterface& w_;
-  bool domWriter_;
-  std::unique_ptr<char[]> buffer_;
-  std::string error_;
+struct CopyOptions {
+  bool dom = false;
+  bool indent = false;
+  std::string encoding;  // empty: the document's own
 };
 
 bool KnownEncoding(const std::string& name) {
@@ -90,14 +29,171 @@ bool KnownEncoding(const std::string& name) {
   return true;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+// The encoding a declaration names, or empty.
+std::string DeclaredEncoding(IXmlReader* reader) {
+  std::string name;
+  if (reader->MoveToAttributeByName(u"encoding", nullptr) == S_OK) {
+    LPCWSTR value = nullptr;
+    UINT length = 0;
+    if (reader->GetValue(&value, &length) == S_OK) name = Utf8(value, length);
+  }
+  reader->MoveToElement();
+  return name;
 }
 
-bool WriteAll(FILE* out, const char* data, size_t size) {
-  return std::fwrite(data, 1, size, out) == size && std::fflush(out) == 0;
+// Reports why a copy failed: the output, the writer or the input.
+void ReportCopyFailure(Input& in, Output& out, IXmlReader* reader, HRESULT hr) {
+  std::string lost = out.WriteFailure();
+  if (!lost.empty()) {
+    ReportError(out.name(), "cannot write: " + lost);
+  } else {
+    ReportError(in.name(), ReaderProblem(reader, hr));
+  }
+}
+
+bool CopyStreaming(Input& in, Output& out, const CopyOptions& o) {
+  std::string error;
+  Ref<IXmlReader> reader = NewReader(&error);
+  Ref<IXmlWriter> writer = reader ? NewWriter(&error) : Ref<IXmlWriter>();
+  if (!writer) {
+    ReportError(in.name(), error);
+    return false;
+  }
+  Ref<IStream> source(in.Stream());
+  reader->SetInput(source.get());
+  XmlNodeType type;
+  HRESULT hr = reader->Read(&type);
+  if (hr != S_OK) {
+    ReportError(in.name(), ReaderProblem(reader.get(), hr == S_FALSE ? WC_E_ROOTELEMENT : hr));
+    return false;
+  }
+  // The copy keeps the document's encoding unless told otherwise.
+  std::string encoding = o.encoding;
+  if (encoding.empty() && type == XmlNodeType_XmlDeclaration) encoding = DeclaredEncoding(reader.get());
+  Ref<IStream> target(out.Stream());
+  Ref<IUnknown> output;
+  if (!encoding.empty() && FAILED(NewWriterOutput(target.get(), Utf16(encoding), &output))) {
+    if (!o.encoding.empty()) {
+      ReportError(out.name(), "the writer cannot produce the encoding '" + encoding + "'");
+      return false;
+    }
+    ReportNote(in.name(), "the writer cannot produce the document's encoding '" + encoding +
+                              "'; the copy is in UTF-8");
+  }
+  if (!output) target->QueryInterface(IID_IUnknown, output.outVoid());
+  writer->SetProperty(XmlWriterProperty_Indent, o.indent ? TRUE : FALSE);
+  writer->SetOutput(output.get());
+  // A copy always starts with a declaration naming its encoding.
+  if (type != XmlNodeType_XmlDeclaration) hr = writer->WriteStartDocument(XmlStandalone_Omit);
+  while (hr == S_OK) hr = writer->WriteNode(reader.get(), TRUE);
+  if (hr == S_FALSE) hr = writer->WriteEndDocument();
+  if (SUCCEEDED(hr)) hr = writer->Flush();
+  if (FAILED(hr)) {
+    ReportCopyFailure(in, out, reader.get(), hr);
+    return false;
+  }
+  writer.reset();
+  return true;
+}
+
+// The declaration the saved document starts with: the given encoding, or
+// the document's own (UTF-8 when it has none), its standalone kept.
+HRESULT Declare(IXMLDOMDocument* document, const std::string& encoding) {
+  Ref<IXMLDOMNode> first;
+  document->get_firstChild(first.out());
+  std::string data, standalone;
+  bool hasDeclaration = false;
+  if (first) {
+    DOMNodeType type = NODE_INVALID;
+    BSTR name = nullptr;
+    first->get_nodeType(&type);
+    first->get_nodeName(&name);
+    hasDeclaration = type == NODE_PROCESSING_INSTRUCTION && name && Utf8(name) == "xml";
+    SysFreeString(name);
+    if (hasDeclaration) {
+      VARIANT value;
+      VariantInit(&value);
+      if (SUCCEEDED(first->get_nodeValue(&value)) && value.vt == VT_BSTR) data = Utf8(value.bstrVal);
+      VariantClear(&value);
+    }
+  }
+  if (hasDeclaration && encoding.empty()) return S_OK;
+  size_t at = data.find("standalone");
+  if (at != std::string::npos) standalone = " " + data.substr(at);
+  std::u16string text = Utf16("version='1.0' encoding='" + (encoding.empty() ? "UTF-8" : encoding) +
+                              "'" + standalone);
+  BSTR target = SysAllocString(u"xml");
+  BSTR body = SysAllocString(text.c_str());
+  Ref<IXMLDOMProcessingInstruction> pi;
+  HRESULT hr = document->createProcessingInstruction(target, body, pi.out());
+  SysFreeString(target);
+  SysFreeString(body);
+  if (FAILED(hr)) return hr;
+  Ref<IXMLDOMNode> node, replaced;
+  if (FAILED(hr = pi->QueryInterface(IID_IXMLDOMNode, node.outVoid()))) return hr;
+  if (hasDeclaration) return document->replaceChild(node.get(), first.get(), replaced.out());
+  VARIANT before;
+  VariantInit(&before);
+  before.vt = VT_UNKNOWN;
+  before.punkVal = first.get();
+  return document->insertBefore(node.get(), before, replaced.out());
+}
+
+bool CopyDom(Input& in, Output& out, const CopyOptions& o) {
+  std::string error;
+  Ref<IXMLDOMDocument> document = NewDomDocument(&error);
+  if (!document) {
+    ReportError(in.name(), error);
+    return false;
+  }
+  Ref<IStream> source(in.Stream());
+  HRESULT hr = LoadDom(document.get(), source.get());
+  if (FAILED(hr)) {
+    ReportError(in.name(), DomProblem(document.get(), hr));
+    return false;
+  }
+  if (FAILED(hr = Declare(document.get(), o.encoding))) {
+    ReportError(in.name(), "the declaration could not be set: " + MessageFor(hr));
+    return false;
+  }
+  Ref<IStream> target(out.Stream());
+  VARIANT destination;
+  VariantInit(&destination);
+  destination.vt = VT_UNKNOWN;
+  destination.punkVal = target.get();
+  hr = document->save(destination);
+  if (FAILED(hr)) {
+    std::string lost = out.WriteFailure();
+    ReportError(out.name(), lost.empty() ? "cannot save: " + MessageFor(hr) : "cannot write: " + lost);
+    return false;
+  }
+  return true;
+}
+
+bool CopyOne(const std::string& from, const std::string& to, const CopyOptions& o) {
+  Input in;
+  Output out;
+  std::string error;
+  if (!in.Open(from, &error)) {
+    ReportError(in.name(), "cannot read: " + error);
+    return false;
+  }
+  if (!out.Open(to, &error)) {
+    ReportError(to, "cannot write: " + error);
+    return false;
+  }
+  // A copy that fails leaves the target as it was (Output's destructor).
+  if (!(o.dom ? CopyDom(in, out, o) : CopyStreaming(in, out, o))) return false;
+  if (!out.Commit(&error)) {
+    ReportError(out.name(), "cannot write: " + error);
+    return false;
+  }
+  return true;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st;
+  return path != "-" && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -106,97 +202,42 @@ int RunCopy(const std::vector<std::string>& args) {
   Arguments a;
   int status = kExitUsage;
   if (!ParseArguments("copy", args, {"dom", "indent", "encoding"}, &a, &status)) return status;
-  if (a.operands.size() != 2) return UsageError("copy", "needs IN and OUT");
-  const std::string& in = a.operands[0];
-  const std::string& out = a.operands[1];
+  if (a.operands.size() < 2) return UsageError("copy", "needs IN and OUT");
+  const std::string last = a.operands.back();
+  const bool folder = IsFolder(last);
+  if (a.operands.size() > 2 && !folder) {
+    return UsageError("copy", "several files are copied into a folder, and '" + last + "' is none");
+  }
   if (a.hasEncoding && !KnownEncoding(a.encoding)) {
     return UsageError("copy", "unknown encoding '" + a.encoding + "'");
   }
-  if (out != "-" && SameFile(in, out)) return UsageError("copy", "IN and OUT are the same file");
-
-  ReaderSession session;
-  status = OpenSession("copy", in, a.dom, &session);
-  if (status != kExitOk) return status;
-  bool domWriter = session.dom;
-  if (domWriter && a.indent) {
-    std::fprintf(stderr, "twxml: copy: --indent has no effect on the document engine\n");
-  }
-
-  // The streaming engine's file writer always writes UTF-8, so another
-  // encoding (and standard output) goes through a memory writer.
-  bool toMemory = out == "-" || (a.hasEncoding && !domWriter);
-  char* encoding = a.hasEncoding ? C(a.encoding) : nullptr;
-  XmlInterface* writer = nullptr;
-  if (toMemory) {
-    status = XmlInterface::CreateWriterToMemF(&writer, a.indent, a.dom, encoding);
-  } else {
-    // Learn why a file cannot be written before the factory tries it.
-    int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      std::fprintf(stderr, "twxml: copy: %s: cannot write: %s\n", out.c_str(), std::strerror(errno));
-      return kExitBad;
-    }
-    ::close(fd);
-    status = XmlInterface::CreateWriterToFileF(C(out), &writer, a.indent, a.dom, encoding);
-  }
-  if (status == TWXML_E_NOTFOUND && domWriter) {
-    std::fprintf(stderr, "twxml: copy: the document engine is not available\n");
-    return kExitUsage;
-  }
-  if (status != 0 || writer == nullptr) {
-    std::fprintf(stderr, "twxml: copy: %s: cannot open a writer (status %d)\n", out.c_str(), status);
-    return kExitBad;
-  }
-  std::unique_ptr<XmlInterface> owned(writer);
-
-  CopySink sink(session, *writer, domWriter);
-  bool stuck = false;
-  if (!Walk(*session.reader, sink, &stuck)) {
-    // No half-copied document is left behind.
-    try {
-      owned.reset();
-    } catch (...) {
-    }
-    if (out != "-") ::unlink(out.c_str());
-    if (!sink.error().empty()) {
-      std::fprintf(stderr, "twxml: copy: %s: %s\n", in.c_str(), sink.error().c_str());
-      return kExitBad;
-    }
-    return ReportWalkFailure("copy", in, session.dom, stuck);
-  }
-
-  try {
-    if (toMemory) {
-      unsigned int size = 0;
-      char* text = writer->AllocMemP(&size);
-      if (text == nullptr) {
-        std::fprintf(stderr, "twxml: copy: the document could not be finished\n");
-        return kExitBad;
+  CopyOptions o;
+  o.dom = ChooseDom("copy", a.dom);
+  o.indent = a.indent;
+  o.encoding = a.encoding;
+  if (o.dom && o.indent) ReportNotice("copy", "--indent has no effect on the document engine");
+  int result = kExitOk;
+  std::set<std::string> written;
+  for (size_t i = 0; i + 1 < a.operands.size(); ++i) {
+    const std::string& from = a.operands[i];
+    std::string to = last;
+    if (folder) {
+      if (from == "-") {
+        ReportError("<stdin>", "standard input has no name to copy into '" + last + "' under");
+        result = kExitBad;
+        continue;
       }
-      bool written;
-      if (out == "-") {
-        written = WriteAll(stdout, text, size);
-      } else {
-        FILE* f = std::fopen(out.c_str(), "wb");
-        written = f != nullptr && WriteAll(f, text, size);
-        if (f != nullptr) written = std::fclose(f) == 0 && written;
-      }
-      MemFreeF(text);
-      if (!written) {
-        std::fprintf(stderr, "twxml: copy: %s: cannot write: %s\n", out.c_str(), std::strerror(errno));
-        return kExitBad;
-      }
-    } else {
-      writer->FlushV();
+      to = last + "/" + from.substr(from.rfind('/') + 1);
     }
-    owned.reset();  // a file writer's document is complete once it is deleted
-  } catch (const _com_error& e) {
-    std::string why = Utf8(reinterpret_cast<const WCHAR*>(e.Description().c_str()));
-    if (why.empty()) why = e.ErrorMessage();
-    std::fprintf(stderr, "twxml: copy: %s: cannot write: %s\n", out.c_str(), why.c_str());
-    return kExitBad;
+    if (!written.insert(to).second) {
+      ReportError(from, "not copied: '" + to + "' holds the copy of an earlier file");
+      result = kExitBad;
+      continue;
+    }
+    if (!CopyOne(from, to, o)) result = kExitBad;
   }
-  return kExitOk;
+  if (!FinishStdout()) result = kExitBad;
+  return result;
 }
 
 }  // namespace twxml_cli

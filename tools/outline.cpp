@@ -1,54 +1,105 @@
 // twxml outline: the element tree, one element per line.
-#include <cstdio>
-#include <memory>
+#include <string>
 
 #include "cli.h"
+#include "diagnosis.h"
+#include "engines.h"
+#include "files.h"
+#include "text.h"
+#include "walk.h"
 
 namespace twxml_cli {
 
 namespace {
 
-class OutlineSink final : public WalkSink {
- public:
-  explicit OutlineSink(ReaderSession& s) : s_(s), buffer_(new char[kValueBufferSize]) {}
+// Levels indented by two blanks each; deeper ones keep the last indentation
+// and show their level, so that deep documents give output in proportion
+// to their size.
+constexpr size_t kIndentedLevels = 20;
 
-  bool Enter(XmlInterface& x, int depth) override {
-    char name[4096];
-    if (!x.GetElemNameToBufB(name, sizeof name)) name[0] = '\0';
-    ElemInfo info;
-    // A cursor that cannot go on met the same parse error as the engine; the
-    // caller diagnoses it.
-    if (!s_.cursor->Next(&info)) return false;
-    if (!SameElement(name, s_.dom, info)) {
-      error_ = "the element structure could not be followed at <" + std::string(name) + ">";
-      return false;
-    }
-    line_.assign(static_cast<size_t>(depth - 1) * 2, ' ');
-    line_ += name;
-    for (const AttrInfo& a : info.attrs) {
-      if (!s_.dom && a.IsNamespaceDeclaration()) continue;
-      line_ += ' ';
-      line_ += s_.dom ? a.qname : a.local;
-      line_ += "=\"" + AttributeValue(x, s_.dom, a, buffer_.get()) + "\"";
-    }
+// Prints an element's line once its leading text is known: when its first
+// child starts or when it ends.
+class Printer final : public NodeSink {
+ public:
+  bool Start(const NodeName& element) override {
+    if (!Flush()) return false;
+    ++depth_;
+    line_.assign(2 * (depth_ <= kIndentedLevels ? depth_ - 1 : kIndentedLevels - 1), ' ');
+    if (depth_ > kIndentedLevels) line_ += "[" + std::to_string(depth_) + "] ";
+    line_ += element.qname;
+    pending_ = true;
     return true;
   }
-  bool Value(const char* text, int) override {
-    std::string value = Trimmed(text);
-    if (!value.empty()) line_ += ": " + value;
-    line_ += '\n';
-    return std::fputs(line_.c_str(), stdout) >= 0;
+  bool Attribute(const NodeName& name, const std::string& value) override {
+    if (!pending_) return true;
+    line_ += ' ';
+    line_ += name.qname;
+    line_ += "=\"";
+    AppendEscaped(&line_, value, '"');
+    line_ += '"';
+    return true;
   }
-  bool MoreText(const char*, int) override { return true; }
-  bool Leave(int) override { return true; }
-  const std::string& error() const { return error_; }
+  bool Text(const std::string& text) override {
+    if (pending_) text_ += text;
+    return true;
+  }
+  bool End() override {
+    --depth_;
+    return Flush();
+  }
+  // Puts out a line still waiting (also after a failed walk).
+  bool Flush() {
+    if (!pending_) return true;
+    pending_ = false;
+    const std::string text = Trimmed(text_);
+    text_.clear();
+    if (!text.empty()) {
+      line_ += ": ";
+      AppendEscaped(&line_, text);
+    }
+    line_ += '\n';
+    return PutStdout(line_);
+  }
 
  private:
-  ReaderSession& s_;
-  std::unique_ptr<char[]> buffer_;
-  std::string line_;
-  std::string error_;
+  size_t depth_ = 0;
+  bool pending_ = false;
+  std::string line_, text_;
 };
+
+// kStopped when standard output failed.
+WalkResult OutlineOne(Input& in, bool dom) {
+  std::string error;
+  Ref<IStream> stream(in.Stream());
+  Printer printer;
+  Problem problem;
+  WalkResult result;
+  if (dom) {
+    Ref<IXMLDOMDocument> document = NewDomDocument(&error);
+    if (!document) {
+      ReportError(in.name(), error);
+      return WalkResult::kFailed;
+    }
+    HRESULT hr = LoadDom(document.get(), stream.get());
+    if (FAILED(hr)) {
+      ReportError(in.name(), DomProblem(document.get(), hr));
+      return WalkResult::kFailed;
+    }
+    result = WalkDom(document.get(), printer);
+  } else {
+    Ref<IXmlReader> reader = NewReader(&error);
+    if (!reader) {
+      ReportError(in.name(), error);
+      return WalkResult::kFailed;
+    }
+    reader->SetInput(stream.get());
+    result = WalkReader(reader.get(), printer, &problem);
+  }
+  // The outline up to an error stays complete to that point.
+  if (result != WalkResult::kStopped && !printer.Flush()) return WalkResult::kStopped;
+  if (result == WalkResult::kFailed) ReportError(in.name(), problem);
+  return result;
+}
 
 }  // namespace
 
@@ -57,22 +108,23 @@ int RunOutline(const std::vector<std::string>& args) {
   int status = kExitUsage;
   if (!ParseArguments("outline", args, {"dom"}, &a, &status)) return status;
   if (a.operands.empty()) return UsageError("outline", "no file given");
-  if (a.operands.size() > 1) return UsageError("outline", "one file only");
-  const std::string& path = a.operands.front();
-
-  ReaderSession session;
-  status = OpenSession("outline", path, a.dom, &session);
-  if (status != kExitOk) return status;
-  OutlineSink sink(session);
-  bool stuck = false;
-  bool ok = Walk(*session.reader, sink, &stuck);
-  std::fflush(stdout);
-  if (ok) return kExitOk;
-  if (!sink.error().empty()) {
-    std::fprintf(stderr, "twxml: outline: %s: %s\n", path.c_str(), sink.error().c_str());
-    return kExitBad;
+  const bool dom = ChooseDom("outline", a.dom);
+  int result = kExitOk;
+  for (const std::string& operand : a.operands) {
+    Input in;
+    std::string error;
+    if (!in.Open(operand, &error)) {
+      ReportError(in.name(), "cannot read: " + error);
+      result = kExitBad;
+      continue;
+    }
+    if (a.operands.size() > 1 && !PutStdout("==> " + in.name() + " <==\n")) break;
+    WalkResult walked = OutlineOne(in, dom);
+    if (walked == WalkResult::kStopped) break;  // output lost: nothing more can be shown
+    if (walked == WalkResult::kFailed) result = kExitBad;
   }
-  return ReportWalkFailure("outline", path, session.dom, stuck);
+  if (!FinishStdout()) result = kExitBad;
+  return result;
 }
 
 }  // namespace twxml_cli

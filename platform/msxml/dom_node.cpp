@@ -778,8 +778,19 @@ HRESULT DomNamedNodeMap::removeNamedItem(BSTR name, IXMLDOMNode** outNode) try {
 
 HRESULT DomNamedNodeMap::get_item(LONG index, IXMLDOMNode** node) try {
   uint32_t a = store_->firstAttr(element_);
-  for (LONG k = 0; a && k < index; ++k) a = store_->nextSibling(a);
+  LONG k = 0;
+  // Going through the items in order costs one step each.
+  if (cacheGen_ == store_->generation() && cacheIndex_ >= 0 && cacheIndex_ <= index) {
+    k = cacheIndex_;
+    a = cacheAttr_;
+  }
+  for (; a && k < index; ++k) a = store_->nextSibling(a);
   if (index < 0) a = 0;
+  if (a) {
+    cacheGen_ = store_->generation();
+    cacheIndex_ = index;
+    cacheAttr_ = a;
+  }
   return WrapAs(store_, a, IID_IXMLDOMNode, reinterpret_cast<void**>(node));
 } TWDOM_NO_THROW
 

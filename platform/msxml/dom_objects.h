@@ -259,6 +259,10 @@ class DomNamedNodeMap final : public IXMLDOMNamedNodeMap, public ISupportErrorIn
   Store* store_;
   uint32_t element_;
   ULONG refs_ = 1;  // one thread at a time per document (no atomics)
+  // Position cache for sequential item access, valid for one generation.
+  uint64_t cacheGen_ = ~0ull;
+  LONG cacheIndex_ = -1;
+  uint32_t cacheAttr_ = 0;
 };
 
 class DomParseError final : public IXMLDOMParseError, public ISupportErrorInfo {

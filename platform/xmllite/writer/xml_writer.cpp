@@ -969,7 +969,9 @@ HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespac
                attrText_.view(a.uriOff, a.uriLen) == attrUri;
       }) >= 0)
     return WR_E_DUPLICATEATTRIBUTE;
-  if (attrUri == kXmlNs && local == u"space" && val != u"default" && val != u"preserve")
+  // A copy keeps what the document says (other values are not an error in
+  // a document, only when they are declared).
+  if (attrUri == kXmlNs && local == u"space" && val != u"default" && val != u"preserve" && !copying_)
     return WR_E_INVALIDXMLSPACE;
 
   size_t worst = 8 + (use.size() + local.size() + val.size()) * kMaxPerUnit;

@@ -57,6 +57,7 @@ TEST(NodeCopy, DocumentsAreCanonicallyEqualInEveryEncoding) {
   const std::string docs[] = {
       kEveryKind,
       "<a>x<b/>z</a>",
+      "<a xml:space='keep-three'>  </a>",
       "<a:b xmlns:a='urn:a' a:c='1' xmlns='urn:d'><c a:d='2'><a:e xmlns:a='urn:other'/></c></a:b>",
       "<!DOCTYPE d SYSTEM 'nowhere.dtd'><d>\r\n  <i>1</i>\r\n</d>",
       "<!DOCTYPE d PUBLIC '-//x//y' 'nowhere.dtd' [<!ELEMENT d ANY>]><d>&amp;&lt;&gt;]]&gt;</d>",

@@ -1,0 +1,41 @@
+// Why a document was refused and where, said the same way whichever engine
+// read it, and the one place that prints diagnostics (standard error,
+// "FILE:LINE:COL: error: message").
+#pragma once
+
+#include <string>
+
+#include "twxml/platform/msxml.h"
+#include "twxml/platform/xmllite.h"
+
+namespace twxml_cli {
+
+struct Problem {
+  unsigned line = 0, column = 0;  // 0: no position
+  HRESULT code = S_OK;
+  std::string message;
+};
+
+// The message for a failure code of the reader, the DOM or the writer.
+std::string MessageFor(HRESULT hr);
+// The reader's failure hr, placed where the reader stopped.
+Problem ReaderProblem(IXmlReader* reader, HRESULT hr);
+// Why the document did not load, from its parse error.
+Problem DomProblem(IXMLDOMDocument* document, HRESULT hr);
+// Whether hr is a refusal of the writer (rather than of the reader).
+bool IsWriterRefusal(HRESULT hr);
+
+// ---- Reporting -------------------------------------------------------------
+enum class Verbosity { kQuiet, kNormal, kVerbose };
+void SetVerbosity(Verbosity v);
+bool IsVerbose();
+
+// FILE:LINE:COL: error: message (FILE: error: message without a position).
+void ReportError(const std::string& file, const Problem& problem);
+void ReportError(const std::string& file, const std::string& message);
+// FILE: note: message, shown only with -v.
+void ReportNote(const std::string& file, const std::string& message);
+// twxml: COMMAND: message, about the run rather than a file (not with -q).
+void ReportNotice(const std::string& command, const std::string& message);
+
+}  // namespace twxml_cli
