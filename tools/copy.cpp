@@ -23,6 +23,9 @@ struct CopyOptions {
 };
 
 bool KnownEncoding(const std::string& name) {
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
   iconv_t cd = iconv_open(name.c_str(), "UTF-8");
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
   iconv_close(cd);
@@ -34,8 +37,7 @@ std::string DeclaredEncoding(IXmlReader* reader) {
   std::string name;
   if (reader->MoveToAttributeByName(u"encoding", nullptr) == S_OK) {
     LPCWSTR value = nullptr;
-    UINT length = 0;
-    if (reader->GetValue(&value, &length) == S_OK) name = Utf8(value, length);
+    if (reader->GetValue(&value, nullptr) == S_OK) name = Utf8(value);
   }
   reader->MoveToElement();
   return name;
@@ -72,7 +74,7 @@ bool CopyStreaming(Input& in, Output& out, const CopyOptions& o) {
   if (encoding.empty() && type == XmlNodeType_XmlDeclaration) encoding = DeclaredEncoding(reader.get());
   Ref<IStream> target(out.Stream());
   Ref<IUnknown> output;
-  if (!encoding.empty() && FAILED(NewWriterOutput(target.get(), Utf16(encoding), &output))) {
+  if (!encoding.empty() && FAILED(NewWriterOutput(target.get(), Widen(encoding), &output))) {
     if (!o.encoding.empty()) {
       ReportError(out.name(), "the writer cannot produce the encoding '" + encoding + "'");
       return false;
@@ -120,7 +122,7 @@ HRESULT Declare(IXMLDOMDocument* document, const std::string& encoding) {
   if (hasDeclaration && encoding.empty()) return S_OK;
   size_t at = data.find("standalone");
   if (at != std::string::npos) standalone = " " + data.substr(at);
-  std::u16string text = Utf16("version='1.0' encoding='" + (encoding.empty() ? "UTF-8" : encoding) +
+  std::u16string text = Widen("version='1.0' encoding='" + (encoding.empty() ? "UTF-8" : encoding) +
                               "'" + standalone);
   BSTR target = SysAllocString(u"xml");
   BSTR body = SysAllocString(text.c_str());

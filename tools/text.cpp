@@ -1,55 +1,27 @@
 // Text conversion and the forms text takes in the commands' output.
 #include "text.h"
 
-#include <climits>
 #include <cstdio>
+
+#include "twxml/kernel.h"
 
 namespace twxml_cli {
 
 namespace {
 
-// The platform converts at most INT_MAX units per call: longer text goes in
-// pieces that never split a surrogate pair.
-constexpr size_t kPiece = size_t(1) << 28;
-
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 }  // namespace
 
-std::string Utf8(const WCHAR* text, size_t length) {
-  std::string out;
-  size_t done = 0;
-  while (done < length) {
-    size_t n = length - done < kPiece ? length - done : kPiece;
-    if (done + n < length && text[done + n - 1] >= 0xD800 && text[done + n - 1] < 0xDC00) --n;
-    const int units = static_cast<int>(n);
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text + done, units, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) break;
-    const size_t at = out.size();
-    out.resize(at + static_cast<size_t>(bytes));
-    WideCharToMultiByte(CP_UTF8, 0, text + done, units, out.data() + at, bytes, nullptr, nullptr);
-    done += n;
-  }
-  return out;
-}
-
 std::string Utf8(const WCHAR* text) {
-  if (text == nullptr) return std::string();
-  size_t n = 0;
-  while (text[n] != 0) ++n;
-  return Utf8(text, n);
-}
-
-std::u16string Utf16(std::string_view text) {
-  std::u16string out;
-  if (text.empty() || text.size() > INT_MAX) return out;
-  const int size = static_cast<int>(text.size());
-  const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-  if (units <= 0) return out;
-  out.resize(static_cast<size_t>(units));
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), units);
+  char* narrow = nullptr;
+  if (text == nullptr || *text == 0 || VarCnvBStrToStrF(text, &narrow) != 0) return std::string();
+  std::string out(narrow);
+  MemFreeF(narrow);
   return out;
 }
+
+std::u16string Widen(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 std::string Trimmed(std::string_view text) {
   size_t b = 0, e = text.size();

@@ -5,14 +5,16 @@
 #include <string>
 #include <string_view>
 
-#include "twxml/platform/win32.h"
+#include "twxml/platform/com.h"
 
 namespace twxml_cli {
 
-// UTF-16 to UTF-8 and back through the platform's code-page conversion.
-std::string Utf8(const WCHAR* text, size_t length);
+// Zero-terminated UTF-16 to UTF-8 through the library's conversion to the
+// thread's code page: the program keeps the C locale, whose code page is
+// UTF-8.
 std::string Utf8(const WCHAR* text);
-std::u16string Utf16(std::string_view text);
+// ASCII text (encoding names, declarations) as UTF-16.
+std::u16string Widen(std::string_view ascii);
 
 // Leading and trailing white space removed, inner runs of white space that
 // hold a line end collapsed to one blank.

@@ -8,10 +8,10 @@ namespace twxml_cli {
 
 namespace {
 
+// The reader's strings are zero-terminated.
 std::string Take(IXmlReader* r, HRESULT (IXmlReader::*get)(LPCWSTR*, UINT*)) {
   LPCWSTR text = nullptr;
-  UINT length = 0;
-  return (r->*get)(&text, &length) == S_OK ? Utf8(text, length) : std::string();
+  return (r->*get)(&text, nullptr) == S_OK ? Utf8(text) : std::string();
 }
 
 void ReaderName(IXmlReader* r, NodeName* n) {

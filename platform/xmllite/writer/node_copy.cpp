@@ -166,16 +166,10 @@ HRESULT XmlWriter::copyNode(IXmlReader* reader, BOOL writeDefaults, XmlNodeType 
     case XmlNodeType_Text:
       if (FAILED(hr = take(reader, &IXmlReader::GetValue, &value))) return hr;
       return WriteChars(value.text, value.length);
-    case XmlNodeType_Whitespace: {
+    case XmlNodeType_Whitespace:
       if (FAILED(hr = take(reader, &IXmlReader::GetValue, &value))) return hr;
       // With indentation the writer breaks lines between top-level nodes.
-      if (indent_ && stack_.empty()) return S_OK;
-      // A carriage return (from a reference) would come back as a line
-      // feed if written as it is.
-      const u16view ws(value.text, value.length);
-      if (ws.find(u'\r') != u16view::npos) return WriteChars(value.text, value.length);
-      return WriteWhitespace(value.text);
-    }
+      return indent_ && stack_.empty() ? S_OK : WriteWhitespace(value.text);
     case XmlNodeType_CDATA:
       if (FAILED(hr = take(reader, &IXmlReader::GetValue, &value))) return hr;
       return copyCData(value.text, value.length);
