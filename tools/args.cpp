@@ -4,6 +4,7 @@
 
 #include "cli.h"
 #include "diagnosis.h"
+#include "engines.h"
 
 namespace twxml_cli {
 
@@ -65,6 +66,17 @@ bool ParseArguments(const std::string& command, const std::vector<std::string>& 
       return false;
     }
   }
+  return true;
+}
+
+bool ParseFileCommand(const std::string& command, const std::vector<std::string>& args,
+                      Arguments* out, bool* dom, int* status) {
+  if (!ParseArguments(command, args, {"dom"}, out, status)) return false;
+  if (out->operands.empty()) {
+    *status = UsageError(command, "no file given");
+    return false;
+  }
+  *dom = ChooseDom(command, out->dom);
   return true;
 }
 

@@ -254,38 +254,17 @@ XmlInterface* NewInterfaceReader(std::string& text, bool dom) {
 // Records the document through whichever engine is there; false after
 // reporting why it cannot be read.
 bool Record(const std::string& name, const std::string& text, Recorder* recorder) {
-  std::string error;
   Ref<IStream> memory(NewMemoryStream(text));
   Problem problem;
-  if (StreamingAvailable()) {
-    Ref<IXmlReader> reader = NewReader(&error);
-    if (!reader) {
-      ReportError(name, error);
-      return false;
-    }
-    reader->SetInput(memory.get());
-    if (WalkReader(reader.get(), *recorder, &problem) == WalkResult::kDone) return true;
-  } else {
-    Ref<IXMLDOMDocument> document = NewDomDocument(&error);
-    if (!document) {
-      ReportError(name, error);
-      return false;
-    }
-    HRESULT hr = LoadDom(document.get(), memory.get());
-    if (SUCCEEDED(hr)) return WalkDom(document.get(), *recorder) == WalkResult::kDone;
-    problem = DomProblem(document.get(), hr);
-  }
-  ReportError(name, problem);
-  return false;
+  WalkResult result = ReadDocument(memory.get(), !StreamingAvailable(), recorder, &problem);
+  if (result == WalkResult::kFailed) ReportError(name, problem);
+  return result == WalkResult::kDone;
 }
 
 bool BenchOne(const std::string& operand, bool dom) {
   Input in;
-  std::string error, text;
-  if (!in.Open(operand, &error) || !in.ReadAll(&text, &error)) {
-    ReportError(in.name(), "cannot read: " + error);
-    return false;
-  }
+  std::string text;
+  if (!in.Open(operand) || !in.ReadAll(&text)) return false;
   // Untimed: the write job and the number of elements, then one walk that
   // shows the engine can follow the whole document.
   Recorder recorder;
@@ -381,10 +360,9 @@ bool BenchOne(const std::string& operand, bool dom) {
 
 int RunBench(const std::vector<std::string>& args) {
   Arguments a;
+  bool dom = false;
   int status = kExitUsage;
-  if (!ParseArguments("bench", args, {"dom"}, &a, &status)) return status;
-  if (a.operands.empty()) return UsageError("bench", "no file given");
-  const bool dom = ChooseDom("bench", a.dom);
+  if (!ParseFileCommand("bench", args, &a, &dom, &status)) return status;
   EnsureCom();  // the document engine may stand in for the streaming one
   int result = kExitOk;
   for (const std::string& operand : a.operands) {

@@ -21,6 +21,10 @@ struct Arguments {
 // options and "-" is an operand. False after printing a usage error.
 bool ParseArguments(const std::string& command, const std::vector<std::string>& args,
                     const std::vector<std::string>& accepted, Arguments* out, int* status);
+// For the commands that take [--dom] FILE...: the files and whether the
+// document engine reads them. False with the exit status set.
+bool ParseFileCommand(const std::string& command, const std::vector<std::string>& args,
+                      Arguments* out, bool* dom, int* status);
 // Sets the verbosity for -q/--quiet or -v/--verbose; false for other words.
 bool VerbosityOption(const std::string& arg);
 

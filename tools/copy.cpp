@@ -176,10 +176,7 @@ bool CopyOne(const std::string& from, const std::string& to, const CopyOptions& 
   Input in;
   Output out;
   std::string error;
-  if (!in.Open(from, &error)) {
-    ReportError(in.name(), "cannot read: " + error);
-    return false;
-  }
+  if (!in.Open(from)) return false;
   if (!out.Open(to, &error)) {
     ReportError(to, "cannot write: " + error);
     return false;

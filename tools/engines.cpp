@@ -45,36 +45,37 @@ bool ChooseDom(const std::string& command, bool askedForDom) {
   return true;
 }
 
-Ref<IXmlReader> NewReader(std::string* error) {
-  Ref<IXmlReader> reader;
+namespace {
+
+// One object of the module through its entry point; what names it for errors.
+template <typename T>
+Ref<T> Make(HRESULT (*create)(REFIID, void**, IMalloc*), REFIID iid, const char* what,
+            std::string* error) {
+  Ref<T> made;
   if (!StreamingAvailable()) {
     *error = "the streaming module cannot be loaded";
-    return reader;
+    return made;
   }
-  HRESULT hr = Bound().reader(IID_IXmlReader, reader.outVoid(), nullptr);
-  if (FAILED(hr) || !reader) {
-    *error = "the streaming reader could not be made: " + MessageFor(hr);
-    reader.reset();
-    return reader;
+  HRESULT hr = create(iid, made.outVoid(), nullptr);
+  if (FAILED(hr) || !made) {
+    *error = std::string("the streaming ") + what + " could not be made: " + MessageFor(hr);
+    made.reset();
   }
+  return made;
+}
+
+}  // namespace
+
+Ref<IXmlReader> NewReader(std::string* error) {
+  Ref<IXmlReader> reader = Make<IXmlReader>(Bound().reader, IID_IXmlReader, "reader", error);
   // Document types are read (their entities and defaults apply); nothing
   // outside the document is ever opened.
-  reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Parse);
+  if (reader) reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Parse);
   return reader;
 }
 
 Ref<IXmlWriter> NewWriter(std::string* error) {
-  Ref<IXmlWriter> writer;
-  if (!StreamingAvailable()) {
-    *error = "the streaming module cannot be loaded";
-    return writer;
-  }
-  HRESULT hr = Bound().writer(IID_IXmlWriter, writer.outVoid(), nullptr);
-  if (FAILED(hr) || !writer) {
-    *error = "the streaming writer could not be made: " + MessageFor(hr);
-    writer.reset();
-  }
-  return writer;
+  return Make<IXmlWriter>(Bound().writer, IID_IXmlWriter, "writer", error);
 }
 
 HRESULT NewWriterOutput(IUnknown* stream, const std::u16string& encoding, Ref<IUnknown>* out) {

@@ -150,9 +150,18 @@ Input::~Input() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-bool Input::Open(const std::string& operand, std::string* error) {
+bool Input::Open(const std::string& operand) {
+  name_ = operand == "-" ? "<stdin>" : operand;
+  std::string error;
+  if (!OpenFd(operand, &error)) {
+    ReportError(name_, "cannot read: " + error);
+    return false;
+  }
+  return true;
+}
+
+bool Input::OpenFd(const std::string& operand, std::string* error) {
   if (operand == "-") {
-    name_ = "<stdin>";
     if (stdinTaken) {
       *error = "standard input was read already";
       return false;
@@ -160,7 +169,6 @@ bool Input::Open(const std::string& operand, std::string* error) {
     stdinTaken = true;
     fd_ = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
   } else {
-    name_ = operand;
     fd_ = ::open(operand.c_str(), O_RDONLY | O_CLOEXEC);
   }
   if (fd_ < 0) {
@@ -181,14 +189,14 @@ IStream* Input::Stream() {
   return fd < 0 ? nullptr : NewFdStream(fd, true, nullptr);
 }
 
-bool Input::ReadAll(std::string* bytes, std::string* error) {
+bool Input::ReadAll(std::string* bytes) {
   bytes->clear();
   char block[1 << 16];
   for (;;) {
     ssize_t n = ::read(fd_, block, sizeof block);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      *error = std::strerror(errno);
+      ReportError(name_, std::string("cannot read: ") + std::strerror(errno));
       return false;
     }
     if (n == 0) return true;

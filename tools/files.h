@@ -19,16 +19,18 @@ class Input {
   Input(const Input&) = delete;
   Input& operator=(const Input&) = delete;
 
-  // False with the reason (strerror text) when it cannot be read.
-  bool Open(const std::string& operand, std::string* error);
+  // False after reporting why it cannot be read.
+  bool Open(const std::string& operand);
   // The name diagnostics give it: the operand, "<stdin>" for "-".
   const std::string& name() const { return name_; }
   // A new reference to a stream that reads it from where it stands.
   IStream* Stream();
-  // All of it into memory.
-  bool ReadAll(std::string* bytes, std::string* error);
+  // All of it into memory; false after reporting why not.
+  bool ReadAll(std::string* bytes);
 
  private:
+  bool OpenFd(const std::string& operand, std::string* error);
+
   int fd_ = -1;
   std::string name_;
 };

@@ -69,32 +69,10 @@ class Printer final : public NodeSink {
 
 // kStopped when standard output failed.
 WalkResult OutlineOne(Input& in, bool dom) {
-  std::string error;
   Ref<IStream> stream(in.Stream());
   Printer printer;
   Problem problem;
-  WalkResult result;
-  if (dom) {
-    Ref<IXMLDOMDocument> document = NewDomDocument(&error);
-    if (!document) {
-      ReportError(in.name(), error);
-      return WalkResult::kFailed;
-    }
-    HRESULT hr = LoadDom(document.get(), stream.get());
-    if (FAILED(hr)) {
-      ReportError(in.name(), DomProblem(document.get(), hr));
-      return WalkResult::kFailed;
-    }
-    result = WalkDom(document.get(), printer);
-  } else {
-    Ref<IXmlReader> reader = NewReader(&error);
-    if (!reader) {
-      ReportError(in.name(), error);
-      return WalkResult::kFailed;
-    }
-    reader->SetInput(stream.get());
-    result = WalkReader(reader.get(), printer, &problem);
-  }
+  WalkResult result = ReadDocument(stream.get(), dom, &printer, &problem);
   // The outline up to an error stays complete to that point.
   if (result != WalkResult::kStopped && !printer.Flush()) return WalkResult::kStopped;
   if (result == WalkResult::kFailed) ReportError(in.name(), problem);
@@ -105,16 +83,13 @@ WalkResult OutlineOne(Input& in, bool dom) {
 
 int RunOutline(const std::vector<std::string>& args) {
   Arguments a;
+  bool dom = false;
   int status = kExitUsage;
-  if (!ParseArguments("outline", args, {"dom"}, &a, &status)) return status;
-  if (a.operands.empty()) return UsageError("outline", "no file given");
-  const bool dom = ChooseDom("outline", a.dom);
+  if (!ParseFileCommand("outline", args, &a, &dom, &status)) return status;
   int result = kExitOk;
   for (const std::string& operand : a.operands) {
     Input in;
-    std::string error;
-    if (!in.Open(operand, &error)) {
-      ReportError(in.name(), "cannot read: " + error);
+    if (!in.Open(operand)) {
       result = kExitBad;
       continue;
     }

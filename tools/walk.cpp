@@ -67,8 +67,6 @@ bool DomStart(IXMLDOMNode* element, NodeSink& sink) {
   return true;
 }
 
-}  // namespace
-
 WalkResult WalkReader(IXmlReader* reader, NodeSink& sink, Problem* problem) {
   NodeName name;
   XmlNodeType type;
@@ -108,6 +106,7 @@ WalkResult WalkReader(IXmlReader* reader, NodeSink& sink, Problem* problem) {
   return WalkResult::kFailed;
 }
 
+// The document element and all below it.
 WalkResult WalkDom(IXMLDOMDocument* document, NodeSink& sink) {
   Ref<IXMLDOMElement> root;
   Ref<IXMLDOMNode> node;
@@ -148,6 +147,37 @@ WalkResult WalkDom(IXMLDOMDocument* document, NodeSink& sink) {
       if (!sink.End()) return WalkResult::kStopped;
     }
   }
+}
+
+}  // namespace
+
+WalkResult ReadDocument(IStream* input, bool dom, NodeSink* sink, Problem* problem) {
+  std::string error;
+  if (dom) {
+    Ref<IXMLDOMDocument> document = NewDomDocument(&error);
+    if (document) {
+      HRESULT hr = LoadDom(document.get(), input);
+      if (SUCCEEDED(hr)) return sink ? WalkDom(document.get(), *sink) : WalkResult::kDone;
+      *problem = DomProblem(document.get(), hr);
+      return WalkResult::kFailed;
+    }
+  } else {
+    Ref<IXmlReader> reader = NewReader(&error);
+    if (reader) {
+      reader->SetInput(input);
+      if (sink) return WalkReader(reader.get(), *sink, problem);
+      XmlNodeType type;
+      HRESULT hr;
+      while ((hr = reader->Read(&type)) == S_OK) {
+      }
+      if (hr == S_FALSE) return WalkResult::kDone;
+      *problem = ReaderProblem(reader.get(), hr);
+      return WalkResult::kFailed;
+    }
+  }
+  *problem = Problem();
+  problem->message = error;
+  return WalkResult::kFailed;
 }
 
 }  // namespace twxml_cli

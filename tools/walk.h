@@ -31,9 +31,10 @@ class NodeSink {
 
 enum class WalkResult { kDone, kStopped, kFailed };
 
-// Reads a reader (its input set) to the end; kFailed with *problem.
-WalkResult WalkReader(IXmlReader* reader, NodeSink& sink, Problem* problem);
-// Walks a loaded document's element; nesting costs no stack.
-WalkResult WalkDom(IXMLDOMDocument* document, NodeSink& sink);
+// Reads a whole document with the chosen engine, handing its content to the
+// sink when there is one (nesting costs no stack). kStopped when the sink
+// stopped it; kFailed with *problem when the document is not well-formed or
+// the engine cannot be made.
+WalkResult ReadDocument(IStream* input, bool dom, NodeSink* sink, Problem* problem);
 
 }  // namespace twxml_cli

@@ -2,8 +2,6 @@
 // input and pipes, outlines, copies checked against libxml2's canonical
 // form (xmllint's own for the system's documents), data safety, bench.
 #include <gtest/gtest.h>
-#include <libxml/c14n.h>
-#include <libxml/parser.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,7 +17,11 @@
 #include <string>
 #include <vector>
 
+#include "support/canonical.h"
+
 namespace {
+
+using twtest::Canonical;
 
 namespace fs = std::filesystem;
 
@@ -44,28 +46,6 @@ std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-// libxml2's canonical form (comments kept, entities and defaults applied);
-// nothing outside the document is loaded, as the library never loads it.
-xmlParserInputPtr NoExternal(const char*, const char*, xmlParserCtxtPtr) { return nullptr; }
-void Silent(void*, const char*, ...) {}
-void SilentStructured(void*, xmlErrorPtr) {}
-
-std::string Canonical(const std::string& bytes) {
-  static const bool once = (xmlSetExternalEntityLoader(NoExternal), xmlSetGenericErrorFunc(nullptr, Silent),
-                            xmlSetStructuredErrorFunc(nullptr, SilentStructured), true);
-  (void)once;
-  xmlDocPtr doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "doc.xml", nullptr,
-                                XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_NONET | XML_PARSE_HUGE |
-                                    XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (!doc) return "(not well-formed)";
-  xmlChar* out = nullptr;
-  int n = xmlC14NDocDumpMemory(doc, nullptr, XML_C14N_1_0, nullptr, 1, &out);
-  std::string s = n >= 0 ? std::string(reinterpret_cast<char*>(out), static_cast<size_t>(n)) : "(none)";
-  xmlFree(out);
-  xmlFreeDoc(doc);
-  return s;
 }
 
 class Cli : public ::testing::Test {
