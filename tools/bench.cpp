@@ -196,18 +196,25 @@ WalkCount ReadJob(XmlInterface& x, const AttributeTable& table, Progress* progre
   return count;
 }
 
-// One write run; the size of the document written, or 0 on failure.
-size_t WriteRun(const std::vector<Op>& ops, bool dom, Progress* progress) {
+// One write run; the size of the document written, or 0 with *refused
+// saying what the writer did not take.
+size_t WriteRun(const std::vector<Op>& ops, bool dom, Progress* progress, std::string* refused) {
   XmlInterface* w = nullptr;
-  if (XmlInterface::CreateWriterToMemF(&w, false, dom, nullptr) != 0) return 0;
+  if (XmlInterface::CreateWriterToMemF(&w, false, dom, nullptr) != 0) {
+    *refused = "the XmlInterface writer could not be made";
+    return 0;
+  }
   std::unique_ptr<XmlInterface> owned(w);
   static const char kXmlnsUri[] = "http://www.w3.org/2000/xmlns/";
   uint64_t done = 0;
+  const NodeName* element = nullptr;
   for (const Op& op : ops) {
     const NodeName& n = op.name;
+    bool ok = true;
     switch (op.kind) {
       case Op::Start:
-        if (!w->WriteStartElemNsB(OrNull(n.prefix), C(n.local), OrNull(n.ns))) return 0;
+        element = &n;
+        ok = w->WriteStartElemNsB(OrNull(n.prefix), C(n.local), OrNull(n.ns));
         if ((++done & 1023) == 0 && progress) progress->Update(done);
         break;
       case Op::Attr:
@@ -215,21 +222,30 @@ size_t WriteRun(const std::vector<Op>& ops, bool dom, Progress* progress) {
         if (IsDeclaration(n)) {
           w->WriteAttrNsB(OrNull(n.prefix), C(n.local), dom ? nullptr : const_cast<char*>(kXmlnsUri),
                           C(op.value));
-        } else if (!w->WriteAttrNsB(OrNull(n.prefix), C(n.local), OrNull(n.ns), C(op.value))) {
-          return 0;
+        } else {
+          ok = w->WriteAttrNsB(OrNull(n.prefix), C(n.local), OrNull(n.ns), C(op.value));
         }
         break;
       case Op::Text:
-        if (!w->WriteValueB(C(op.value))) return 0;
+        ok = w->WriteValueB(C(op.value));
         break;
       case Op::End:
-        if (!w->EndElemB()) return 0;
+        ok = w->EndElemB();
         break;
+    }
+    if (!ok) {
+      *refused = "the XmlInterface writer refused " +
+                 (op.kind == Op::Attr ? "the attribute " + n.qname + " of " : std::string()) +
+                 (element ? "<" + element->qname + ">" : std::string("the document"));
+      return 0;
     }
   }
   unsigned int size = 0;
   char* text = w->AllocMemP(&size);
-  if (text == nullptr) return 0;
+  if (text == nullptr) {
+    *refused = "the XmlInterface writer could not finish the document";
+    return 0;
+  }
   MemFreeF(text);
   return size;
 }
@@ -336,11 +352,12 @@ bool BenchOne(const std::string& operand, bool dom) {
   while (runs == 0 || (spent < 1.0 && runs < 100)) {
     Progress progress("write", elements);
     double t0 = Now(), c0 = CpuNow();
-    size_t size = WriteRun(recorder.ops, dom, &progress);
+    std::string refused;
+    size_t size = WriteRun(recorder.ops, dom, &progress, &refused);
     double t = Now() - t0;
     bestCpu = std::min(bestCpu, CpuNow() - c0);
     if (size == 0 || (written != 0 && size != written)) {
-      ReportError(in.name(), "the writer refused the document");
+      ReportError(in.name(), size == 0 ? refused : "write runs gave different documents");
       return false;
     }
     written = size;
