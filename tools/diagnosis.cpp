@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "text.h"
+
 namespace twxml_cli {
 
 namespace {
@@ -12,76 +14,16 @@ struct Entry {
   const char* text;
 };
 
+// Failures the libraries report as codes only: the writer's refusals and
+// the streams' failures. Why a document is not well-formed comes from the
+// reader and the document themselves (their shared message table).
 const Entry kMessages[] = {
-    {MX_E_INPUTEND, "unexpected end of input"},
-    {MX_E_ENCODING, "unsupported encoding"},
-    {MX_E_ENCODINGSWITCH, "the encoding cannot be switched here"},
-    {MX_E_ENCODINGSIGNATURE, "the bytes do not match the document's encoding"},
-    {WC_E_WHITESPACE, "white space expected"},
-    {WC_E_SEMICOLON, "';' expected"},
-    {WC_E_GREATERTHAN, "'>' expected"},
-    {WC_E_QUOTE, "quote expected"},
-    {WC_E_EQUAL, "'=' expected"},
-    {WC_E_LESSTHAN, "'<' not allowed here"},
-    {WC_E_HEXDIGIT, "hexadecimal digit expected"},
-    {WC_E_DIGIT, "decimal digit expected"},
-    {WC_E_LEFTBRACKET, "'[' expected"},
-    {WC_E_LEFTPAREN, "'(' expected"},
-    {WC_E_XMLCHARACTER, "character not allowed in XML"},
-    {WC_E_NAMECHARACTER, "character not allowed in a name"},
-    {WC_E_SYNTAX, "syntax error"},
-    {WC_E_CDSECT, "malformed CDATA section"},
-    {WC_E_COMMENT, "malformed comment"},
-    {WC_E_CONDSECT, "malformed conditional section"},
-    {WC_E_DECLATTLIST, "malformed attribute-list declaration"},
-    {WC_E_DECLDOCTYPE, "malformed document type declaration"},
-    {WC_E_DECLELEMENT, "malformed element declaration"},
-    {WC_E_DECLENTITY, "malformed entity declaration"},
-    {WC_E_DECLNOTATION, "malformed notation declaration"},
-    {WC_E_NDATA, "NDATA expected"},
-    {WC_E_PUBLIC, "PUBLIC expected"},
-    {WC_E_SYSTEM, "SYSTEM expected"},
-    {WC_E_NAME, "name expected"},
-    {WC_E_ROOTELEMENT, "exactly one document element expected"},
-    {WC_E_ELEMENTMATCH, "end tag does not match the start tag"},
-    {WC_E_UNIQUEATTRIBUTE, "attribute given twice"},
-    {WC_E_TEXTXMLDECL, "misplaced text declaration"},
-    {WC_E_LEADINGXML, "names beginning with 'xml' are reserved"},
-    {WC_E_TEXTDECL, "malformed text declaration"},
-    {WC_E_XMLDECL, "malformed XML declaration"},
-    {WC_E_ENCNAME, "malformed encoding name"},
-    {WC_E_PUBLICID, "malformed public identifier"},
-    {WC_E_PESINTERNALSUBSET, "parameter entity reference inside a declaration of the internal subset"},
-    {WC_E_PESBETWEENDECLS, "malformed parameter entity reference between declarations"},
-    {WC_E_NORECURSION, "entity refers to itself"},
-    {WC_E_ENTITYCONTENT, "malformed entity content"},
-    {WC_E_UNDECLAREDENTITY, "undeclared entity"},
-    {WC_E_PARSEDENTITY, "reference to an unparsed entity"},
-    {WC_E_NOEXTERNALENTITYREF, "reference to an external entity in an attribute value"},
-    {WC_E_PI, "malformed processing instruction"},
-    {WC_E_SYSTEMID, "malformed system identifier"},
-    {WC_E_QUESTIONMARK, "'?' expected"},
-    {WC_E_CDSECTEND, "']]>' not allowed in text"},
-    {WC_E_MOREDATA, "content after the document element"},
-    {WC_E_DTDPROHIBITED, "document type declarations are not allowed"},
-    {WC_E_INVALIDXMLSPACE, "xml:space must be 'default' or 'preserve'"},
-    {NC_E_NAMECOLON, "misplaced colon in a name"},
-    {NC_E_QNAMECHARACTER, "character not allowed in a qualified name"},
-    {NC_E_QNAMECOLON, "more than one colon in a qualified name"},
-    {NC_E_NAMESPACE, "namespace constraint violated"},
-    {NC_E_UNDECLAREDPREFIX, "undeclared namespace prefix"},
-    {NC_E_EMPTYURI, "a prefix cannot be bound to the empty namespace name"},
-    {NC_E_XMLPREFIXRESERVED, "the prefix 'xml' is reserved"},
-    {NC_E_XMLNSPREFIXRESERVED, "the prefix 'xmlns' is reserved"},
-    {NC_E_XMLURIRESERVED, "the xml namespace name is reserved"},
-    {NC_E_XMLNSURIRESERVED, "the xmlns namespace name is reserved"},
-    {SC_E_MAXELEMENTDEPTH, "elements nested too deeply"},
-    {SC_E_MAXENTITYEXPANSION, "entity expansion limit exceeded"},
     {WR_E_INVALIDCHARACTER, "a character here cannot be written in the output encoding"},
     {WR_E_INVALIDSURROGATEPAIR, "a character here cannot be written (broken surrogate pair)"},
     {WR_E_INVALIDNAME, "a name here cannot be written"},
     {WR_E_UNKNOWNENCODING, "unknown output encoding"},
     {WR_E_INVALIDXMLSPACE, "xml:space must be 'default' or 'preserve'"},
+    {MX_E_ENCODING, "unsupported encoding"},
     {STG_E_READFAULT, "read error"},
     {STG_E_WRITEFAULT, "write error"},
     {STG_E_MEDIUMFULL, "no space left for the output"},
@@ -116,12 +58,20 @@ bool IsWriterRefusal(HRESULT hr) {
 Problem ReaderProblem(IXmlReader* reader, HRESULT hr) {
   Problem p;
   p.code = hr;
-  p.message = MessageFor(hr);
+  IXmlReaderError* why = nullptr;
   UINT line = 0, column = 0;
-  reader->GetLineNumber(&line);
-  reader->GetLinePosition(&column);
+  LPCWSTR message = nullptr;
+  if (SUCCEEDED(reader->QueryInterface(IID_IXmlReaderError, reinterpret_cast<void**>(&why))) && why) {
+    if (why->GetLastError(&line, &column, &message) == S_OK) p.message = Utf8(message);
+    why->Release();
+  } else {
+    reader->GetLineNumber(&line);
+    reader->GetLinePosition(&column);
+  }
   p.line = line;
   p.column = column;
+  // The writer's refusals, found at the reader's place, say what they are.
+  if (p.message.empty() || IsWriterRefusal(hr)) p.message = MessageFor(hr);
   return p;
 }
 
@@ -131,16 +81,19 @@ Problem DomProblem(IXMLDOMDocument* document, HRESULT hr) {
   IXMLDOMParseError* error = nullptr;
   if (SUCCEEDED(document->get_parseError(&error)) && error != nullptr) {
     LONG code = 0, line = 0, column = 0;
+    BSTR reason = nullptr;
     error->get_errorCode(&code);
     error->get_line(&line);
     error->get_linepos(&column);
+    error->get_reason(&reason);
     error->Release();
-    // The code, not the DOM's own wording: both engines say the same.
     if (code != 0) p.code = code;
     p.line = line > 0 ? static_cast<unsigned>(line) : 0;
     p.column = column > 0 ? static_cast<unsigned>(column) : 0;
+    p.message = Utf8(reason);
+    SysFreeString(reason);
   }
-  p.message = MessageFor(p.code);
+  if (p.message.empty()) p.message = MessageFor(p.code);
   return p;
 }
 

@@ -1,6 +1,6 @@
-// Why a document was refused and where, said the same way whichever engine
-// read it, and the one place that prints diagnostics (standard error,
-// "FILE:LINE:COL: error: message").
+// Why a document was refused and where, in the words of the library's one
+// message table (so both engines say the same), and the one place that
+// prints diagnostics (standard error, "FILE:LINE:COL: error: message").
 #pragma once
 
 #include <string>
@@ -16,9 +16,11 @@ struct Problem {
   std::string message;
 };
 
-// The message for a failure code of the reader, the DOM or the writer.
+// The message for a failure code the libraries give no words for (the
+// writer's refusals, stream failures).
 std::string MessageFor(HRESULT hr);
-// The reader's failure hr, placed where the reader stopped.
+// The reader's failure hr: the reader's own account of it, placed where the
+// reader stopped (a refusal of the writer is named after hr).
 Problem ReaderProblem(IXmlReader* reader, HRESULT hr);
 // Why the document did not load, from its parse error.
 Problem DomProblem(IXMLDOMDocument* document, HRESULT hr);
