@@ -137,6 +137,9 @@ DESCRIPTION
     attributes the document type supplies are written out. The document
     engine loads the whole document and saves it; it keeps every node but
     the document type (entities expanded, supplied attributes written).
+    Nothing outside the document is read, so a reference to an entity that
+    only an external document type declares cannot be expanded: the reader
+    leaves it out, and so does the copy.
 
     Without --indent the copy is canonically equal to its input. A copy
     always starts with an XML declaration naming its encoding: the
