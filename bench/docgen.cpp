@@ -1,24 +1,13 @@
 #include "docgen.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
+#include "docgen_common.h"
+
 namespace twbench {
 namespace {
-
-// xorshift64*: fixed seed, so every run and machine sees the same document.
-struct Rng {
-  uint64_t s = 0x9E3779B97F4A7C15ull;
-  uint64_t next() {
-    s ^= s >> 12;
-    s ^= s << 25;
-    s ^= s >> 27;
-    return s * 0x2545F4914F6CDD1Dull;
-  }
-  size_t below(size_t n) { return static_cast<size_t>(next() % n); }
-  template <size_t N>
-  const char* pick(const char* const (&a)[N]) { return a[below(N)]; }
-};
 
 const char* const kKinds[] = {"order", "invoice", "refund", "quote", "shipment"};
 const char* const kRegions[] = {"eu-north", "eu-west", "us-east", "us-west", "ap-south", "sa-east"};
@@ -42,19 +31,6 @@ const char* const kTags[] = {"alpha", "beta", "gamma", "delta", "urgent", "bulk"
 const char* const kComments[] = {" checked by batch job ", " imported from legacy system ",
                                  " manual correction ", " see ticket 4711 "};
 
-void escapeText(std::string& out, const std::string& s, bool attribute) {
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += attribute ? "&quot;" : "\""; break;
-      case '\'': out += attribute ? "&apos;" : "'"; break;
-      default: out += c;
-    }
-  }
-}
-
 void attr(std::string& out, const char* name, const std::string& value) {
   out += ' ';
   out += name;
@@ -67,14 +43,14 @@ void renderRecord(std::string& out, const Record& r);
 
 }  // namespace
 
-std::vector<Record> makeRecords(size_t targetBytes) {
+std::vector<Record> makeRecords(size_t targetBytes, size_t maxRecords) {
   Rng rng;
   std::vector<Record> records;
-  records.reserve(targetBytes / 480 + 1);
+  records.reserve(std::min(targetBytes / 480, maxRecords) + 1);
   size_t bytes = 200;
   char buf[64];
   std::string scratch;
-  for (size_t i = 0; bytes < targetBytes; ++i) {
+  for (size_t i = 0; bytes < targetBytes && i < maxRecords; ++i) {
     Record r;
     std::snprintf(buf, sizeof buf, "R%08zu", i + 1);
     r.id = buf;
@@ -177,10 +153,14 @@ bool readFile(const std::string& path, std::string* out) {
   return ok;
 }
 
-std::string loadOrMakeDocument(const std::string& path, const std::vector<Record>& records) {
+std::string renderRecordDocument(size_t targetBytes) {
+  return renderDocument(makeRecords(targetBytes));
+}
+
+std::string loadOrMakeDocument(const std::string& path, std::string (*make)(size_t), size_t size) {
   std::string text;
   if (readFile(path, &text) && !text.empty()) return text;
-  text = renderDocument(records);
+  text = make(size);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
   return text;

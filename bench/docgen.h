@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,18 +22,27 @@ struct Record {
   std::vector<std::string> tags;
 };
 
-// The records of a document of about targetBytes bytes of XML text.
-std::vector<Record> makeRecords(size_t targetBytes);
+// The records of a document of about targetBytes bytes of XML text, or the
+// first maxRecords of them when that comes first. The same records always
+// come in the same order.
+std::vector<Record> makeRecords(size_t targetBytes, size_t maxRecords = SIZE_MAX);
 
 // The XML text of the records: a root with the meta namespace declared,
 // character and entity references in text and attributes, comments and
 // empty elements.
 std::string renderDocument(const std::vector<Record>& records);
 
-// The rendered records: read from path when that file exists (its name
-// carries the generator version and size), otherwise rendered and written
-// there for later runs and other tools.
-std::string loadOrMakeDocument(const std::string& path, const std::vector<Record>& records);
+// A text-heavy document of about targetBytes bytes: long character data,
+// CDATA sections, mixed content and many namespaces, some declared locally.
+std::string renderTextDocument(size_t targetBytes);
+
+// A document read from path when that file exists (its name carries the
+// generator version and size), otherwise made and written there for later
+// runs and other tools.
+std::string loadOrMakeDocument(const std::string& path, std::string (*make)(size_t), size_t size);
+
+// renderDocument of makeRecords(targetBytes), in the form loadOrMakeDocument takes.
+std::string renderRecordDocument(size_t targetBytes);
 
 bool readFile(const std::string& path, std::string* out);
 

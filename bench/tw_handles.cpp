@@ -1,8 +1,10 @@
 // The handle interface (XmlLite* functions) read and written the way its
-// callers use it: names, known attributes and text copied to caller buffers.
+// callers use it: names, known attributes and texts copied to caller
+// buffers; the records written element by element.
 #include <cstring>
 
 #include "engines.h"
+#include "record_writer.h"
 #include "twxml/handles.h"
 #include "twxml/kernel.h"
 
@@ -26,14 +28,19 @@ Result twHandleRead(const Input& in) {
   for (;;) {
     int rc = XmlLiteReadElemF(h);
     if (rc == TWXML_OK) {
-      ++r.elements;
+      ++r.work.elements;
       XmlLiteGetElemNameToBufF(h, name, sizeof name);
       r.touched += static_cast<unsigned char>(name[0]);
-      for (const char* const* a = knownAttributes(name); *a; ++a)
-        if (XmlLiteGetAttrValueToBufF(h, *a, value, sizeof value) == TWXML_OK)
+      for (const char* const* a = knownAttributes(name); *a; ++a) {
+        if (XmlLiteGetAttrValueToBufF(h, *a, value, sizeof value) == TWXML_OK) {
+          ++r.work.attributes;
           r.touched += static_cast<unsigned char>(value[0]);
+          if (in.verify) r.work.attrBytes += std::strlen(value);
+        }
+      }
       XmlLiteGetElemValueToBufF(h, value, sizeof value);
       r.touched += static_cast<unsigned char>(value[0]);
+      if (in.verify) r.work.textBytes += std::strlen(value);
       continue;
     }
     if (rc == TWXML_E_NOTFOUND) {
@@ -41,6 +48,7 @@ Result twHandleRead(const Input& in) {
       if (XmlLiteReadEndElemF(h) == TWXML_OK) continue;
       value[0] = 1;
       XmlLiteGetElemValueToBufF(h, value, sizeof value);
+      if (in.verify) r.work.textBytes += std::strlen(value);
       if (value[0] != 0) continue;
       r.error = "handle walk stuck on a node it cannot take";
     } else if (rc != TWXML_E_EOF) {
@@ -53,6 +61,26 @@ Result twHandleRead(const Input& in) {
   return r;
 }
 
+namespace {
+
+struct HandleWriter {
+  _XmlLiteWriterS* w;
+  int rc = 0;
+  void start(const char* prefix, const char* local, const char* ns) {
+    rc |= XmlLiteWriteStartElemF(w, prefix, local, ns);
+  }
+  void declare(const char* prefix, const char* uri) {
+    rc |= XmlLiteWriteAttrF(w, "xmlns", prefix, nullptr, uri);
+  }
+  void attribute(const char* prefix, const char* local, const char* ns, const char* value) {
+    rc |= XmlLiteWriteAttrF(w, prefix, local, ns, value);
+  }
+  void text(const char* s) { rc |= XmlLiteWriteValueF(w, s); }
+  void end() { rc |= XmlLiteWriteEndElemF(w); }
+};
+
+}  // namespace
+
 Result twHandleWrite(const Input& in) {
   Result r;
   if (!XmlLiteIsDllFoundB()) {
@@ -61,59 +89,22 @@ Result twHandleWrite(const Input& in) {
     return r;
   }
   Stopwatch sw;
-  _XmlLiteWriterS* w = XmlLiteCreateMemWriterH(0, nullptr);
-  if (!w) {
+  HandleWriter hw{XmlLiteCreateMemWriterH(0, nullptr)};
+  if (!hw.w) {
     r.error = "XmlLiteCreateMemWriterH failed";
     return r;
   }
-  int rc = XmlLiteWriteStartElemF(w, nullptr, "records", nullptr);
-  rc |= XmlLiteWriteAttrF(w, "xmlns", "meta", nullptr, kMetaNs);
-  rc |= XmlLiteWriteAttrF(w, nullptr, "generator", nullptr, "twxml-bench");
-  ++r.elements;
-  for (const Record& rec : in.records) {
-    rc |= XmlLiteWriteStartElemF(w, nullptr, "record", nullptr);
-    rc |= XmlLiteWriteAttrF(w, nullptr, "id", nullptr, rec.id.c_str());
-    rc |= XmlLiteWriteAttrF(w, nullptr, "kind", nullptr, rec.kind.c_str());
-    rc |= XmlLiteWriteAttrF(w, "meta", "region", kMetaNs, rec.region.c_str());
-    rc |= XmlLiteWriteAttrF(w, nullptr, "status", nullptr, rec.status.c_str());
-    rc |= XmlLiteWriteStartElemF(w, nullptr, "customer", nullptr);
-    rc |= XmlLiteWriteValueF(w, rec.customer.c_str());
-    rc |= XmlLiteWriteEndElemF(w);
-    rc |= XmlLiteWriteStartElemF(w, nullptr, "amount", nullptr);
-    rc |= XmlLiteWriteAttrF(w, nullptr, "currency", nullptr, rec.currency.c_str());
-    rc |= XmlLiteWriteValueF(w, rec.amount.c_str());
-    rc |= XmlLiteWriteEndElemF(w);
-    rc |= XmlLiteWriteStartElemF(w, nullptr, "note", nullptr);
-    rc |= XmlLiteWriteValueF(w, rec.note.c_str());
-    rc |= XmlLiteWriteEndElemF(w);
-    r.elements += 4;
-    if (rec.archived) {
-      rc |= XmlLiteWriteStartElemF(w, nullptr, "archived", nullptr);
-      rc |= XmlLiteWriteEndElemF(w);
-      ++r.elements;
-    }
-    if (!rec.tags.empty()) {
-      rc |= XmlLiteWriteStartElemF(w, nullptr, "tags", nullptr);
-      for (const std::string& t : rec.tags) {
-        rc |= XmlLiteWriteStartElemF(w, nullptr, "tag", nullptr);
-        rc |= XmlLiteWriteValueF(w, t.c_str());
-        rc |= XmlLiteWriteEndElemF(w);
-      }
-      rc |= XmlLiteWriteEndElemF(w);
-      r.elements += 1 + rec.tags.size();
-    }
-    rc |= XmlLiteWriteEndElemF(w);
-  }
-  rc |= XmlLiteWriteEndElemF(w);
+  writeRecords(hw, in.records);
   char* text = nullptr;
   unsigned int length = 0;
-  rc |= XmlLiteGetMemF(w, &text, &length);
+  hw.rc |= XmlLiteGetMemF(hw.w, &text, &length);
   r.bytes = length;
   r.touched = text && length ? static_cast<unsigned char>(text[length / 2]) : 0;
+  if (in.verify && text) r.work = countDocument(text, length);
   MemFreeF(text);
-  XmlLiteCloseWriterF(w);
+  XmlLiteCloseWriterF(hw.w);
   sw.stop(r);
-  if (rc != 0) r.error = "a writer handle call failed";
+  if (hw.rc != 0) r.error = "a writer handle call failed";
   return r;
 }
 

@@ -1,7 +1,9 @@
-// XmlInterface with each engine: the element-by-element read and write.
+// XmlInterface with each engine: the element job read through the
+// streaming and the DOM engine, the records written through the DOM engine.
 #include <cstring>
 
 #include "engines.h"
+#include "record_writer.h"
 #include "twxml/handles.h"
 #include "twxml/kernel.h"
 #include "twxml/platform/msxml.h"
@@ -48,17 +50,22 @@ Result readWalk(const Input& in, bool forceDom) {
   for (;;) {
     if (x->SelectElemB()) {
       ++depth;
-      ++r.elements;
+      ++r.work.elements;
       x->GetElemNameToBufB(name, sizeof name);
       r.touched += static_cast<unsigned char>(name[0]);
       // The DOM engine names prefixed elements with their prefix; this
       // document has none, so the attribute table applies to both.
-      for (const char* const* a = knownAttributes(name); *a; ++a)
-        if (x->GetAttrValueToBufB(C(*a), value, sizeof value))
+      for (const char* const* a = knownAttributes(name); *a; ++a) {
+        if (x->GetAttrValueToBufB(C(*a), value, sizeof value)) {
+          ++r.work.attributes;
           r.touched += static_cast<unsigned char>(value[0]);
+          if (in.verify) r.work.attrBytes += std::strlen(value);
+        }
+      }
       value[0] = 0;
       x->GetElemValueToBufB(value, sizeof value);
       r.touched += static_cast<unsigned char>(value[0]);
+      if (in.verify) r.work.textBytes += std::strlen(value);
       continue;
     }
     if (depth == 0) break;
@@ -78,63 +85,48 @@ Result readWalk(const Input& in, bool forceDom) {
 Result twXmlIfStreamRead(const Input& in) { return readWalk(in, false); }
 Result twXmlIfDomRead(const Input& in) { return readWalk(in, true); }
 
-Result twXmlIfWrite(const Input& in) {
+namespace {
+
+struct XmlIfWriter {
+  XmlInterface* x;
+  bool ok = true;
+  void start(const char* prefix, const char* local, const char* ns) {
+    ok &= prefix || ns ? x->WriteStartElemNsB(C(prefix), C(local), C(ns))
+                       : x->WriteStartElemB(C(local));
+  }
+  void declare(const char* prefix, const char* uri) {
+    ok &= x->WriteAttrNsB(C("xmlns"), C(prefix), nullptr, C(uri));
+  }
+  void attribute(const char* prefix, const char* local, const char* ns, const char* value) {
+    ok &= prefix ? x->WriteAttrNsB(C(prefix), C(local), C(ns), C(value))
+                 : x->WriteAttrB(C(local), C(value));
+  }
+  void text(const char* s) { ok &= x->WriteValueB(C(s)); }
+  void end() { ok &= x->EndElemB(); }
+};
+
+}  // namespace
+
+Result twXmlIfDomWrite(const Input& in) {
   Result r;
-  if (engineMissing(false, r)) return r;
+  if (engineMissing(true, r)) return r;
   Stopwatch sw;
-  XmlInterface* x = nullptr;
-  if (XmlInterface::CreateWriterToMemF(&x, false, false, nullptr) != 0 || !x) {
+  XmlIfWriter w{nullptr};
+  if (XmlInterface::CreateWriterToMemF(&w.x, false, true, nullptr) != 0 || !w.x) {
     r.error = "CreateWriterToMemF failed";
     return r;
   }
-  bool ok = x->WriteStartElemB(C("records"));
-  ok &= x->WriteAttrNsB(C("xmlns"), C("meta"), nullptr, C(kMetaNs));
-  ok &= x->WriteAttrB(C("generator"), C("twxml-bench"));
-  ++r.elements;
-  for (const Record& rec : in.records) {
-    ok &= x->WriteStartElemB(C("record"));
-    ok &= x->WriteAttrB(C("id"), C(rec.id.c_str()));
-    ok &= x->WriteAttrB(C("kind"), C(rec.kind.c_str()));
-    ok &= x->WriteAttrNsB(C("meta"), C("region"), C(kMetaNs), C(rec.region.c_str()));
-    ok &= x->WriteAttrB(C("status"), C(rec.status.c_str()));
-    ok &= x->WriteStartElemB(C("customer"));
-    ok &= x->WriteValueB(C(rec.customer.c_str()));
-    ok &= x->EndElemB();
-    ok &= x->WriteStartElemB(C("amount"));
-    ok &= x->WriteAttrB(C("currency"), C(rec.currency.c_str()));
-    ok &= x->WriteValueB(C(rec.amount.c_str()));
-    ok &= x->EndElemB();
-    ok &= x->WriteStartElemB(C("note"));
-    ok &= x->WriteValueB(C(rec.note.c_str()));
-    ok &= x->EndElemB();
-    r.elements += 4;
-    if (rec.archived) {
-      ok &= x->WriteStartElemB(C("archived"));
-      ok &= x->EndElemB();
-      ++r.elements;
-    }
-    if (!rec.tags.empty()) {
-      ok &= x->WriteStartElemB(C("tags"));
-      for (const std::string& t : rec.tags) {
-        ok &= x->WriteStartElemB(C("tag"));
-        ok &= x->WriteValueB(C(t.c_str()));
-        ok &= x->EndElemB();
-      }
-      ok &= x->EndElemB();
-      r.elements += 1 + rec.tags.size();
-    }
-    ok &= x->EndElemB();
-  }
-  ok &= x->EndElemB();
+  writeRecords(w, in.records);
   unsigned int size = 0;
-  char* text = x->AllocMemP(&size);
-  if (!text) ok = false;
+  char* text = w.x->AllocMemP(&size);
+  if (!text) w.ok = false;
   r.bytes = size;
   r.touched = text && size ? static_cast<unsigned char>(text[size / 2]) : 0;
+  if (in.verify && text) r.work = countDocument(text, size);
   MemFreeF(text);
-  delete x;
+  delete w.x;
   sw.stop(r);
-  if (!ok) r.error = "an XmlInterface write failed";
+  if (!w.ok) r.error = "an XmlInterface write failed";
   return r;
 }
 

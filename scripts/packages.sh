@@ -2,7 +2,8 @@
 # need when some are missing and we run as root; otherwise says what is missing.
 # libxml2-utils brings xmllint, a test oracle only.
 twxml_packages=(cmake ninja-build g++ clang pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-                libxml2-dev libxml2-utils libexpat1-dev libpugixml-dev unzip locales libclang-rt-14-dev)
+                libxml2-dev libxml2-utils libexpat1-dev libpugixml-dev libtinyxml2-dev unzip locales
+                libclang-rt-14-dev)
 
 twxml_ensure_packages() {
   command -v dpkg >/dev/null 2>&1 || return 0
