@@ -63,7 +63,8 @@ std::string count(uint64_t v, uint64_t subject, bool compare, bool* differs) {
 void printWork(const std::vector<Entry>& entries, bool writer, Report& report) {
   std::printf("   %-30s %10s %11s %11s %11s", "work", "elements", "attributes", "attr bytes",
               "text bytes");
-  std::printf(writer ? " %11s\n" : "\n", "out bytes");
+  if (writer) std::printf(" %11s", "out bytes");
+  std::printf("\n");
   const Entry& s = entries[0];
   bool compare = s.usable;
   bool differs = false, outDiffers = false;
