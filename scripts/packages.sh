@@ -1,6 +1,6 @@
 # Sourced by the scripts: installs the Debian packages the build and the tests
 # need when some are missing and we run as root; otherwise says what is missing.
-# libxml2-utils brings xmllint, a test oracle only.
+# libxml2-utils brings xmllint, a test oracle only; libtinyxml2-dev a benchmark peer only.
 twxml_packages=(cmake ninja-build g++ clang pkg-config libgtest-dev libgmock-dev libbenchmark-dev
                 libxml2-dev libxml2-utils libexpat1-dev libpugixml-dev libtinyxml2-dev unzip locales
                 libclang-rt-14-dev)
