@@ -71,11 +71,12 @@ class Shard {
     return true;
   }
 
-  bool Erase(uintptr_t key) {
+  bool Erase(uintptr_t key, bool* tagged) {
     std::lock_guard<std::mutex> lock(mutex_);
     Table* t = table_.load(std::memory_order_relaxed);
     size_t i;
     if (!Locate(t, key, &i)) return false;
+    *tagged = (t->slots[i].info.load(std::memory_order_relaxed) & 0xFF) != 0;
     // Backward shift: move each later entry of the run that may sit in the
     // hole (its home is not in (hole, position]) into it.
     for (size_t j = (i + 1) & t->mask;; j = (j + 1) & t->mask) {
@@ -184,20 +185,46 @@ bool RegisterBlock(void* p, size_t size) {
   return key != 0 && ShardOf(key).Insert(key, Info(size, BlockKind::Plain));
 }
 
+// Handle calls check the same record over and over: each thread keeps the
+// tagged block it last found, valid until any tagged block goes (closing a
+// handle is rare next to the calls made on one). Constant-initialised, in the
+// initial TLS block: no look-up function and no guard on this path.
+std::atomic<uint64_t> g_taggedGone{0};
+struct LastFound {
+  uintptr_t key;
+  uint64_t info;
+  uint64_t generation;
+};
+thread_local LastFound t_last __attribute__((tls_model("initial-exec"))) = {0, 0, 0};
+
 bool UnregisterBlock(const void* p) {
   const auto key = reinterpret_cast<uintptr_t>(p);
-  return key != 0 && ShardOf(key).Erase(key);
+  bool tagged = false;
+  if (key == 0 || !ShardOf(key).Erase(key, &tagged)) return false;
+  // Before the block can be reused: every thread's remembered one is void.
+  if (tagged) g_taggedGone.fetch_add(1, std::memory_order_acq_rel);
+  return true;
 }
 
 bool MarkBlock(const void* p, BlockKind kind) {
   const auto key = reinterpret_cast<uintptr_t>(p);
-  return key != 0 && ShardOf(key).Mark(key, kind);
+  if (key == 0 || !ShardOf(key).Mark(key, kind)) return false;
+  g_taggedGone.fetch_add(1, std::memory_order_acq_rel);  // a remembered kind may change
+  return true;
 }
 
 bool FindBlock(const void* p, size_t size, BlockKind* kind) {
   const auto key = reinterpret_cast<uintptr_t>(p);
   uint64_t info = 0;
-  if (key == 0 || !ShardOf(key).Find(key, &info)) return false;
+  const uint64_t generation = g_taggedGone.load(std::memory_order_acquire);
+  if (key != 0 && key == t_last.key && generation == t_last.generation) {
+    info = t_last.info;
+  } else {
+    if (key == 0 || !ShardOf(key).Find(key, &info)) return false;
+    // Only tagged blocks are remembered: a plain block's going is not
+    // counted, and it could come back tagged.
+    if ((info & 0xFF) != 0) t_last = {key, info, generation};
+  }
   if ((info >> 8) < size) return false;
   *kind = static_cast<BlockKind>(info & 0xFF);
   return true;
