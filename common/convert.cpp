@@ -1,51 +1,12 @@
 // Wide text to narrow text in the thread's code page.
 #include <climits>
 #include <cstdint>
-#include <vector>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "twxml/kernel.h"
+#include "twxml/platform/utf.h"
 #include "twxml/platform/win32_internal.h"
 
 namespace {
-
-// Eight units per step. A 16-byte load that does not reach into another page
-// (any aligned one, and a first one checked for it) cannot fault when it
-// looks at units after the terminator; the address and thread checkers would
-// still call that out of bounds (or a race with whoever owns those bytes).
-#ifdef __SSE2__
-__attribute__((no_sanitize("address", "thread")))
-#endif
-size_t WideLength(const WCHAR* text) {
-  size_t n = 0;
-#ifdef __SSE2__
-  const uintptr_t a = reinterpret_cast<uintptr_t>(text);
-  if ((a & 1) == 0) {
-    const __m128i zero = _mm_setzero_si128();
-    if ((a & 4095) <= 4096 - 16) {
-      // The first eight units in one (unaligned) load when they are on one
-      // page: short texts end here.
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-      const int zeros = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero));
-      if (zeros != 0) return static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(zeros))) / 2;
-      n = (16 - (a & 15)) / 2;  // the next aligned unit, all before it seen
-    } else {
-      for (; (reinterpret_cast<uintptr_t>(text + n) & 15) != 0; ++n) {
-        if (text[n] == 0) return n;
-      }
-    }
-    for (;; n += 8) {
-      const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(text + n));
-      const int zeros = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero));
-      if (zeros != 0) return n + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(zeros))) / 2;
-    }
-  }
-#endif
-  while (text[n] != 0) ++n;
-  return n;
-}
 
 // Narrow bytes the first k units of text convert to (0 for k == 0).
 int NarrowBytes(const WCHAR* text, size_t k) {
@@ -64,29 +25,9 @@ size_t CharBoundary(const WCHAR* text, size_t k) {
 }
 
 // The longest prefix (in units, on a character boundary) whose narrow form
-// takes at most room bytes.
+// in a code page other than UTF-8 takes at most room bytes.
 size_t PrefixThatFits(const WCHAR* text, size_t len, size_t room) {
-  if (GetACP() == CP_UTF8) {
-    // Byte counts of the UTF-8 form, as the converter writes them (a lone
-    // surrogate becomes the 3-byte replacement character).
-    size_t used = 0, k = 0;
-    while (k < len) {
-      const uint32_t u = text[k];
-      size_t units = 1, bytes;
-      if (u < 0x80) bytes = 1;
-      else if (u < 0x800) bytes = 2;
-      else if (u >= 0xD800 && u <= 0xDBFF && k + 1 < len && text[k + 1] >= 0xDC00 &&
-               text[k + 1] <= 0xDFFF) {
-        bytes = 4;
-        units = 2;
-      } else bytes = 3;
-      if (used + bytes > room) break;
-      used += bytes;
-      k += units;
-    }
-    return k;
-  }
-  // Other code pages: the narrow size grows with the prefix, so search it.
+  // The narrow size grows with the prefix, so search it.
   size_t lo = 0, hi = len;
   while (lo < hi) {
     const size_t mid = CharBoundary(text, lo + (hi - lo + 1) / 2);
@@ -117,6 +58,16 @@ int VarCnvBStrToStrF(const WCHAR* text, char** out) {
   if (out == nullptr) return TWXML_E_NOTFOUND;
   *out = nullptr;
   if (text == nullptr) return TWXML_E_NOTFOUND;
+  if (twxml::win32::ThreadCodePageIsUtf8()) {
+    const size_t len = twxml::utf::WideLength(text);
+    const size_t bytes = twxml::utf::Utf8Size(text, len);
+    if (bytes >= static_cast<size_t>(INT_MAX)) return TWXML_E_NOTFOUND;
+    char* copy = static_cast<char*>(MemAllocP(bytes + 1));
+    if (copy == nullptr) return TWXML_E_ALLOC;
+    copy[twxml::utf::Utf16ToUtf8(text, len, copy)] = 0;
+    *out = copy;
+    return TWXML_OK;
+  }
   const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (n <= 0) return TWXML_E_NOTFOUND;
   char* copy = static_cast<char*>(MemAllocP(static_cast<size_t>(n)));
@@ -136,7 +87,7 @@ int VarCnvBStrToStrBufF(const WCHAR* text, char* buffer, unsigned int size) {
     buffer[0] = 0;
     return TWXML_OK;
   }
-  const size_t len = WideLength(text);
+  const size_t len = twxml::utf::WideLength(text);
   if (len == 0) {
     buffer[0] = 0;
     return TWXML_OK;
@@ -146,6 +97,12 @@ int VarCnvBStrToStrBufF(const WCHAR* text, char* buffer, unsigned int size) {
     return TWXML_E_NOTFOUND;
   }
   const size_t room = size - 1;
+  if (twxml::win32::ThreadCodePageIsUtf8()) {
+    // One pass that stops where the buffer ends, on a character boundary.
+    size_t taken = 0;
+    buffer[twxml::utf::Utf16ToUtf8Prefix(text, len, buffer, room, &taken)] = 0;
+    return taken == len ? TWXML_OK : TWXML_E_NOTFOUND;
+  }
   // Most texts fit: one conversion straight into the buffer. Only when it
   // does not fit (or is refused) is the size measured and the text cut.
   if (len <= room && room <= static_cast<size_t>(INT_MAX)) {

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "lite_internal.h"
+#include "twxml/platform/utf.h"
 #include "twxml/platform/win32_internal.h"
 
 namespace {
@@ -59,7 +60,9 @@ void SetFactoriesForTest(PFN_CreateXmlReader reader, PFN_CreateXmlWriter writer,
   g_output.store(output, std::memory_order_release);
 }
 
-WideArg::WideArg(const char* text) {
+WideArg::WideArg(const char* text) : WideArg(text, twxml::win32::ThreadCodePageIsUtf8()) {}
+
+WideArg::WideArg(const char* text, bool utf8) {
   if (text == nullptr) return;
   // Nearly every argument fits the stack buffer (n bytes never make more
   // than n units): one conversion straight into it.
@@ -71,7 +74,10 @@ WideArg::WideArg(const char* text) {
     if (heap_ == nullptr) return;
     buffer = heap_;
   }
-  if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(n), buffer,
+  // In a UTF-8 thread, ASCII text (terminator included) widens byte for
+  // byte; anything else is converted whole.
+  if (!(utf8 && twxml::utf::WidenAscii(reinterpret_cast<const unsigned char*>(text), n, buffer) == n) &&
+      MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(n), buffer,
                           static_cast<int>(n)) == 0)
     return;
   text_ = buffer;

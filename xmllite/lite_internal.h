@@ -65,6 +65,9 @@ void SetFactoriesForTest(PFN_CreateXmlReader reader, PFN_CreateXmlWriter writer,
 class WideArg {
  public:
   explicit WideArg(const char* text);
+  // utf8: what twxml::win32::ThreadCodePageIsUtf8() answered for this call,
+  // asked once for all of a call's arguments.
+  WideArg(const char* text, bool utf8);
   ~WideArg();
   WideArg(const WideArg&) = delete;
   WideArg& operator=(const WideArg&) = delete;

@@ -14,11 +14,9 @@
 #include <locale.h>
 #include <string>
 #include <vector>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "internal.h"
+#include "twxml/platform/utf.h"
 
 namespace {
 
@@ -185,14 +183,20 @@ __attribute__((noinline)) bool ResolveNumberedCodePage(UINT cp, Target* t) {
   return true;
 }
 
+// The thread's codeset, its verdict remembered until the text changes.
+inline const char* CurrentCodeset() {
+  const char* cs = ThreadCodeset();
+  if (!SameAsLastCodeset(cs)) RememberCodeset(cs);
+  return cs;
+}
+
 inline bool ResolveCodePage(UINT cp, Target* t) {
   if (cp == CP_UTF8) {
     t->utf8 = true;
     return true;
   }
   if (cp == CP_ACP || cp == CP_OEMCP || cp == kCpMac || cp == CP_THREAD_ACP) {
-    const char* cs = ThreadCodeset();
-    if (!SameAsLastCodeset(cs)) RememberCodeset(cs);
+    const char* cs = CurrentCodeset();
     t->utf8 = t_codeset.utf8;
     if (!t_codeset.utf8) t->iconvName = cs;
     return true;
@@ -250,135 +254,19 @@ int Deliver(const std::vector<T>& out, T* dst, int dstLen) {
 
 // ---- ASCII runs -------------------------------------------------------------
 //
-// Most text is ASCII: runs of it are scanned and converted sixteen units at a
-// time (SSE2, part of every x86-64), else eight bytes or four wide units per
-// machine word. Each helper returns where the run ends, at most at limit.
+// Most text is ASCII: runs of it go through the shared vector kernels.
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ASCII widening assumes little endian");
-
-inline uint64_t SpreadBytes(uint64_t x) {  // 4 bytes -> 4 16-bit lanes
-  x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
-  return (x | (x << 8)) & 0x00FF00FF00FF00FFull;
+inline size_t AsciiRunEnd(const unsigned char* s, size_t i, size_t n) {
+  return i + twxml::utf::AsciiPrefix(s + i, n - i);
 }
-
-inline void WidenAscii8(uint64_t v, WCHAR* out) {
-  const uint64_t lo = SpreadBytes(v & 0xFFFFFFFFull);
-  const uint64_t hi = SpreadBytes(v >> 32);
-  std::memcpy(out, &lo, 8);
-  std::memcpy(out + 4, &hi, 8);
+inline size_t AsciiRunEnd(const WCHAR* s, size_t i, size_t n) {
+  return i + twxml::utf::AsciiPrefix(s + i, n - i);
 }
-
-inline void NarrowAscii4(uint64_t v, char* out) {
-  v = (v | (v >> 8)) & 0x0000FFFF0000FFFFull;
-  v = (v | (v >> 16)) & 0x00000000FFFFFFFFull;
-  const uint32_t packed = static_cast<uint32_t>(v);
-  std::memcpy(out, &packed, 4);
-}
-
-// Counts only.
-size_t AsciiRunEnd(const unsigned char* s, size_t i, size_t n) {
-#ifdef __SSE2__
-  for (; i + 16 <= n; i += 16) {
-    const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
-    if (high != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(high)));
-  }
-#endif
-  for (uint64_t v; i + 8 <= n; i += 8) {
-    std::memcpy(&v, s + i, 8);
-    if (v & 0x8080808080808080ull) break;
-  }
-  while (i < n && s[i] < 0x80) ++i;
-  return i;
-}
-
-size_t AsciiRunEnd(const WCHAR* s, size_t i, size_t n) {
-  for (uint64_t v; i + 4 <= n; i += 4) {
-    std::memcpy(&v, s + i, 8);
-    if (v & 0xFF80FF80FF80FF80ull) break;
-  }
-  while (i < n && s[i] < 0x80) ++i;
-  return i;
-}
-
-// Widens s[0, limit) into d while ASCII; returns the run's length. Whole
-// blocks are stored even when they end in non-ASCII: only d[0, limit) is
-// written, and what follows the run is overwritten later.
-size_t WidenAsciiRun(const unsigned char* s, size_t limit, WCHAR* d) {
-  size_t i = 0;
-#ifdef __SSE2__
-  const __m128i zero = _mm_setzero_si128();
-  for (; i + 16 <= limit; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_unpacklo_epi8(v, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i + 8), _mm_unpackhi_epi8(v, zero));
-    const int high = _mm_movemask_epi8(v);
-    if (high != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(high)));
-  }
-#endif
-  for (uint64_t v; i + 8 <= limit; i += 8) {
-    std::memcpy(&v, s + i, 8);
-    WidenAscii8(v, d + i);  // as with blocks: what follows the run is overwritten later
-    const uint64_t high = v & 0x8080808080808080ull;
-    if (high != 0) return i + static_cast<size_t>(__builtin_ctzll(high)) / 8;
-  }
-  if (i + 4 <= limit) {
-    uint32_t v;
-    std::memcpy(&v, s + i, 4);
-    if ((v & 0x80808080u) == 0) {
-      const uint64_t wide = SpreadBytes(v);
-      std::memcpy(d + i, &wide, 8);
-      i += 4;
-    }
-  }
-  while (i < limit && s[i] < 0x80) {
-    d[i] = static_cast<char16_t>(s[i]);
-    ++i;
-  }
-  return i;
-}
-
-// Narrows s[0, limit) into d while ASCII; returns the run's length.
-size_t NarrowAsciiRun(const WCHAR* s, size_t limit, char* d) {
-  size_t i = 0;
-#ifdef __SSE2__
-  const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-  const __m128i zero = _mm_setzero_si128();
-  for (; i + 16 <= limit; i += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
-    const int ascii = _mm_movemask_epi8(_mm_packs_epi16(
-        _mm_cmpeq_epi16(_mm_and_si128(a, high), zero), _mm_cmpeq_epi16(_mm_and_si128(b, high), zero)));
-    // Stored whole, as when widening; what follows the run is overwritten later.
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(a, b));
-    if (ascii != 0xFFFF) {
-      // Bytes of the packed mask are 0xFF per ASCII unit: the first zero bit
-      // is the first unit that is not.
-      return i + static_cast<size_t>(__builtin_ctz(~static_cast<unsigned>(ascii)));
-    }
-  }
-#endif
-  for (uint64_t v; i + 4 <= limit; i += 4) {
-    std::memcpy(&v, s + i, 8);
-    const uint64_t high = v & 0xFF80FF80FF80FF80ull;
-    if (high != 0) {
-      const size_t run = static_cast<size_t>(__builtin_ctzll(high)) / 16;
-      for (size_t k = 0; k < run; ++k) d[i + k] = static_cast<char>(s[i + k]);
-      return i + run;
-    }
-    NarrowAscii4(v, d + i);
-  }
-  while (i < limit && s[i] < 0x80) {
-    d[i] = static_cast<char>(s[i]);
-    ++i;
-  }
-  return i;
-}
-
 inline size_t CopyAsciiRun(const unsigned char* s, size_t limit, WCHAR* d) {
-  return WidenAsciiRun(s, limit, d);
+  return twxml::utf::WidenAscii(s, limit, d);
 }
 inline size_t CopyAsciiRun(const WCHAR* s, size_t limit, char* d) {
-  return NarrowAsciiRun(s, limit, d);
+  return twxml::utf::NarrowAscii(s, limit, d);
 }
 
 // Takes the ASCII run at s[*i] over to dst + *out (or, counting, only measures
@@ -646,6 +534,15 @@ bool ConversionArgsValid(const From* src, int srcLen, const To* dst, int dstLen)
 }
 
 }  // namespace
+
+namespace twxml::win32 {
+
+bool ThreadCodePageIsUtf8() {
+  CurrentCodeset();
+  return t_codeset.utf8;
+}
+
+}  // namespace twxml::win32
 
 extern "C" {
 

@@ -75,6 +75,18 @@ TEST(VarCnv, FollowsTheThreadCodePage) {
     ASSERT_EQ(0, VarCnvBStrToStrF(u"\u65e5\u672c", &out));
     EXPECT_STREQ("\x93\xFA\x96\x7B", out);
     MemFreeF(out);
+    // The code page the thread remembers follows every change of its locale.
+    uselocale(LC_GLOBAL_LOCALE);
+    EXPECT_EQ(P(0, "a\xE6\x97\xA5"), Into(u"a\u65e5", 5));
+    uselocale(sjis);
+    EXPECT_EQ(P(0, "a\x93\xFA"), Into(u"a\u65e5", 5));
+    uselocale(LC_GLOBAL_LOCALE);
+    const std::string before = setlocale(LC_CTYPE, nullptr);
+    ASSERT_NE(nullptr, setlocale(LC_CTYPE, "ja_JP.SJIS"));
+    EXPECT_EQ(P(0, "a\x93\xFA"), Into(u"a\u65e5", 5));
+    setlocale(LC_CTYPE, before.c_str());
+    EXPECT_EQ(P(0, "a\xE6\x97\xA5"), Into(u"a\u65e5", 5));
+    uselocale(sjis);  // freed by the scope
   }).join();
 }
 

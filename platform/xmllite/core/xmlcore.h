@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "twxml/platform/utf.h"
+
 namespace twxml::xmlcore {
 
 enum class NodeType : uint8_t {
@@ -179,7 +181,9 @@ class Parser {
 };
 
 // UTF-8 to UTF-16 conversion of text the parser produced (always valid).
-// out must hold n + 1 units; returns units written (no terminator added).
-size_t utf8ToUtf16(const char* s, size_t n, char16_t* out);
+// out must hold n units; returns units written (no terminator added).
+inline size_t utf8ToUtf16(const char* s, size_t n, char16_t* out) {
+  return twxml::utf::Utf8ToUtf16(s, n, out);
+}
 
 }  // namespace twxml::xmlcore

@@ -105,3 +105,12 @@ errno_t wcscpy16_s(WCHAR* dst, size_t dstSize, const WCHAR* src);
 size_t wcslen16(const WCHAR* text);
 
 }  // extern "C"
+
+namespace twxml::win32 {
+
+// Whether CP_ACP and CP_THREAD_ACP convert as UTF-8 for the calling thread
+// now. The verdict is kept per thread with the codeset text it was made for
+// and made again only when that text changes (setlocale, uselocale).
+bool ThreadCodePageIsUtf8();
+
+}  // namespace twxml::win32

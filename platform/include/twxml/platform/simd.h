@@ -1,0 +1,42 @@
+// The vector instruction level that text kernels run at: the best the
+// processor and system offer, found once at run time, or a lower one forced
+// by tests and fuzzers so that every level is checked against the others on
+// the same inputs. Kernels for a level above the build's baseline carry the
+// target attribute on each function; nothing is compiled for one machine.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#if defined(__x86_64__) && defined(__SSE2__)
+#define TWXML_SIMD_X86 1
+// A function that may use AVX2 instructions; called only at Level::Avx2.
+#define TWXML_TARGET_AVX2 __attribute__((target("avx2")))
+#else
+#define TWXML_SIMD_X86 0
+#endif
+
+namespace twxml::simd {
+
+enum class Level : uint8_t { Plain = 0, Sse2 = 1, Avx2 = 2 };
+
+namespace detail {
+extern std::atomic<int> g_active;  // -1 until first asked
+int Detect();
+}  // namespace detail
+
+// The best level here (Plain where no vector kernels are built).
+Level Best();
+
+// The level kernels use now: Best() unless a lower one is forced.
+inline Level Active() {
+  int v = detail::g_active.load(std::memory_order_relaxed);
+  if (__builtin_expect(v < 0, 0)) v = detail::Detect();
+  return static_cast<Level>(v);
+}
+
+// Forces a level, capped at Best(); returns the one in force before. Meant
+// for tests and fuzzers: callers that picked their kernels earlier keep them.
+Level Force(Level level);
+
+}  // namespace twxml::simd
