@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <type_traits>
 
 namespace twxml::kernel {
 namespace {
@@ -106,8 +107,14 @@ class Shard {
     return true;
   }
 
-  bool Find(uintptr_t key, uint64_t* info) {
-    if (FindUnlocked(table_.load(std::memory_order_acquire), key, info)) return true;
+  __attribute__((always_inline)) bool Find(uintptr_t key, uint64_t* info) {
+    if (__builtin_expect(FindUnlocked(table_.load(std::memory_order_acquire), key, info), 1))
+      return true;
+    return FindLocked(key, info);
+  }
+
+ private:
+  __attribute__((noinline)) bool FindLocked(uintptr_t key, uint64_t* info) {
     std::lock_guard<std::mutex> lock(mutex_);
     size_t i;
     Table* t = table_.load(std::memory_order_relaxed);
@@ -116,8 +123,7 @@ class Shard {
     return true;
   }
 
- private:
-  static bool FindUnlocked(const Table* t, uintptr_t key, uint64_t* info) {
+  __attribute__((always_inline)) static bool FindUnlocked(const Table* t, uintptr_t key, uint64_t* info) {
     if (t == nullptr) return false;
     size_t i = Home(key, t->shift);
     for (size_t n = 0; n <= t->mask; ++n, i = (i + 1) & t->mask) {
@@ -172,10 +178,14 @@ class Shard {
   size_t count_ = 0;
 };
 
-Shard& ShardOf(uintptr_t key) {
-  // Never destroyed: blocks freed while the process exits still find it.
-  static Shard* const shards = new Shard[1u << kShardBits];
-  return shards[(key >> 4) * 0xC2B2AE3D27D4EB4Full >> (64 - kShardBits)];
+// Built before any code runs and never torn down (nothing to destroy), so
+// blocks freed while the process exits still find it, and a look-up needs
+// no first-use check.
+static_assert(std::is_trivially_destructible_v<Shard>);
+constinit Shard g_shards[1u << kShardBits];
+
+inline Shard& ShardOf(uintptr_t key) {
+  return g_shards[(key >> 4) * 0xC2B2AE3D27D4EB4Full >> (64 - kShardBits)];
 }
 
 }  // namespace

@@ -8,10 +8,11 @@
 namespace {
 
 bool WriterValid(const _XmlLiteWriterS* handle) {
+  // As for readers: one registry look-up is the buffer check and the kind.
   return handle != nullptr &&
          twxml::kernel::IsLiveBlock(handle, sizeof(_XmlLiteWriterS),
                                     twxml::kernel::BlockKind::WriterHandle) &&
-         SafeChkBufF(handle, sizeof(_XmlLiteWriterS)) == 0 && handle->magic == kXmlLiteWriterMagic;
+         handle->magic == kXmlLiteWriterMagic;
 }
 
 int WriteResult(HRESULT hr) { return hr == S_OK ? TWXML_OK : TWXML_E_ENGINE; }
@@ -97,7 +98,9 @@ TWXML_API BOOL XmlLiteIsWriterHndValidB(_XmlLiteWriterS* writer) {
 TWXML_API int XmlLiteWriteStartElemF(_XmlLiteWriterS* writer, const char* prefix,
                                      const char* localName, const char* namespaceUri) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
-  twxml::lite::WideArg widePrefix(prefix), wideName(localName), wideUri(namespaceUri);
+  const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
+  twxml::lite::WideArg widePrefix(prefix, utf8), wideName(localName, utf8),
+      wideUri(namespaceUri, utf8);
   return WriteResult(
       writer->writer->WriteStartElement(widePrefix.get(), wideName.get(), wideUri.get()));
 }
@@ -105,8 +108,9 @@ TWXML_API int XmlLiteWriteStartElemF(_XmlLiteWriterS* writer, const char* prefix
 TWXML_API int XmlLiteWriteAttrF(_XmlLiteWriterS* writer, const char* prefix, const char* localName,
                                 const char* namespaceUri, const char* value) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
-  twxml::lite::WideArg widePrefix(prefix), wideName(localName), wideUri(namespaceUri),
-      wideValue(value);
+  const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
+  twxml::lite::WideArg widePrefix(prefix, utf8), wideName(localName, utf8),
+      wideUri(namespaceUri, utf8), wideValue(value, utf8);
   return WriteResult(writer->writer->WriteAttributeString(widePrefix.get(), wideName.get(),
                                                           wideUri.get(), wideValue.get()));
 }
