@@ -13,7 +13,10 @@ Level Probe() {
   // The processor's answer includes whether the system saves the wide
   // registers, so an AVX2 processor under a system that does not is SSE2.
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") ? Level::Avx2 : Level::Sse2;
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+                 __builtin_cpu_supports("bmi")
+             ? Level::Avx2
+             : Level::Sse2;
 #else
   return Level::Plain;
 #endif
