@@ -2,12 +2,9 @@
 
 #include "markup_sample.h"
 #include "parse_limits.h"
+#include "twxml/platform/utf.h"
 
 #include <iconv.h>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include <cerrno>
 #include <cstring>
@@ -17,8 +14,6 @@ namespace twxml::xmlcore {
 namespace {
 
 constexpr size_t kRawChunk = 64 * 1024;
-constexpr uint64_t kOnes = 0x0101010101010101ULL;
-constexpr uint64_t kHighs = 0x8080808080808080ULL;
 
 bool ieq(const std::string& a, const char* b) {
   size_t n = std::strlen(b);
@@ -59,6 +54,7 @@ Decoder::~Decoder() {
 }
 
 void Decoder::reset(ReadFn fn, void* ctx) {
+  kernels_ = &scan::Active();
   if (iconv_) iconv_close(static_cast<iconv_t>(iconv_));
   iconv_ = nullptr;
   fn_ = fn;
@@ -293,51 +289,23 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
   // In place (src == out) the output trails the input; it only falls
   // behind when a CR LF pair shrinks to LF.
   const bool inPlace = static_cast<const void*>(src) == static_cast<const void*>(out);
+  size_t byHandUntil = 0;  // characters taken one by one before the kernel is asked again
   while (i < n) {
-#if defined(__SSE2__)
-    // Sixteen bytes at a time: copy up to the first byte that is not plain
-    // printable ASCII (controls, line ends, multi-byte sequences).
-    {
-      const __m128i lo = _mm_set1_epi8(0x20);
-      bool moved = false;
-      while (i + 16 <= n && o + 16 <= cap) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-        // Signed compare: bytes >= 0x80 count as below 0x20 too.
-        unsigned m = unsigned(_mm_movemask_epi8(_mm_cmplt_epi8(v, lo)));
-        const bool same = inPlace && i == o;
-        if (m == 0) {
-          if (!same) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), v);
-          i += 16;
-          o += 16;
-          moved = true;
-          continue;
-        }
-        unsigned k = unsigned(__builtin_ctz(m));
-        if (!inPlace)
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), v);
-        else if (!same)
-          std::memmove(out + o, src + i, k);
+    if (i >= byHandUntil && !lastCR_) {
+      // The kernel vouches for the plain part; in place and not behind,
+      // there is not even a byte to move.
+      const size_t limit = n - i < cap - o ? n - i : cap - o;
+      size_t k = kernels_->clean(src + i, limit);
+      if (ascii) k = twxml::utf::AsciiPrefix(src + i, k);
+      if (k) {
+        if (!inPlace || i != o) std::memmove(out + o, src + i, k);
         i += k;
         o += k;
-        if (k) moved = true;
-        // A run of line feeds is common: take them here.
-        if (src[i] != '\n' || lastCR_) break;
-        out[o++] = '\n';
-        ++i;
-        moved = true;
+        if (i >= n) break;
       }
-      if (moved) lastCR_ = false;
-    }
-#endif
-    // Eight plain printable ASCII bytes at a time.
-    while (i + 8 <= n && o + 8 <= cap) {
-      uint64_t w;
-      std::memcpy(&w, src + i, 8);
-      if ((w & kHighs) || ((w - kOnes * 0x20) & ~w & kHighs)) break;
-      std::memcpy(out + o, &w, 8);
-      i += 8;
-      o += 8;
-      lastCR_ = false;
+      // The kernel stopped at or before something to look at: one character
+      // by hand, or a block of them where it could not tell exactly.
+      byHandUntil = k ? i + 1 : i + 32;
     }
     if (i >= n || o + 4 > cap) break;
     unsigned c = src[i];

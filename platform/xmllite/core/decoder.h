@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "scan.h"
 #include "xmlcore.h"
 
 namespace twxml::xmlcore {
@@ -81,6 +82,7 @@ class Decoder {
     done_ = true;
   }
 
+  const scan::Kernels* kernels_ = &scan::kPlain;  // the level in force at reset
   ReadFn fn_ = nullptr;
   void* ctx_ = nullptr;
   std::vector<unsigned char> raw_;

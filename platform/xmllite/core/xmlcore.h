@@ -132,16 +132,16 @@ class Parser {
   // (and every later call answers -1 again).
   int next();
 
-  NodeType type() const { return v_.type; }
-  Str qname() const { return v_.qname; }
-  Str prefix() const { return v_.prefix; }
-  Str localName() const { return v_.local; }
-  Str namespaceUri() const { return v_.ns; }
-  Str value() const { return v_.value; }
-  bool isEmptyElement() const { return v_.empty; }
-  uint32_t depth() const { return v_.depth; }
-  uint32_t attributeCount() const { return v_.nattrs; }
-  const Attribute& attribute(uint32_t i) const { return v_.attrs[i]; }
+  NodeType type() const { return v_->type; }
+  Str qname() const { return v_->qname; }
+  Str prefix() const { return v_->prefix; }
+  Str localName() const { return v_->local; }
+  Str namespaceUri() const { return v_->ns; }
+  Str value() const { return v_->value; }
+  bool isEmptyElement() const { return v_->empty; }
+  uint32_t depth() const { return v_->depth; }
+  uint32_t attributeCount() const { return v_->nattrs; }
+  const Attribute& attribute(uint32_t i) const { return v_->attrs[i]; }
   // Line (1-based) and column (1-based, in characters) of the node start,
   // or of the given attribute.
   void position(uint32_t* line, uint32_t* col) const;
@@ -166,7 +166,7 @@ class Parser {
 
  private:
   struct Impl;
-  // The current node, copied out after each step so the accessors inline.
+  // The current node, kept where the accessors (inline) read it.
   struct View {
     NodeType type = NodeType::None;
     bool empty = false;
@@ -175,8 +175,7 @@ class Parser {
     Str qname, prefix, local, ns, value;
     const Attribute* attrs = nullptr;
   };
-  View v_;
-  void publish();
+  const View* v_ = nullptr;
   std::unique_ptr<Impl> d;
 };
 

@@ -1,0 +1,320 @@
+// The pull state machine: the sliding input buffer, entity sources, one
+// token per step with a restart when the token runs past the data at hand,
+// failures and their positions, and the Parser's public face.
+#include <algorithm>
+
+#include "parser_impl.h"
+
+namespace twxml::xmlcore {
+
+using detail::kChunk;
+using detail::kKeepBytes;
+using detail::kPad;
+
+Parser::Impl::Impl() {
+  cap = kChunk + kPad;
+  buf = static_cast<char*>(std::malloc(cap));
+  if (!buf) throw std::bad_alloc();
+}
+
+Parser::Impl::~Impl() { std::free(buf); }
+
+// ---------------------------------------------------------------- input
+
+bool Parser::Impl::endOfInput() {
+  if (dec.error() != Error::None) {
+    failOff = base + len;
+    errDetail = dec.encodingName();
+    throw Fail{dec.error(), dec.message()};
+  }
+  return false;
+}
+
+void Parser::Impl::failMsg(Msg m, std::string_view detail, const char* at) {
+  if (at) errAt = at;
+  errDetail.assign(detail);
+  throw Fail{errorOf(m), m};
+}
+
+void Parser::Impl::refill(size_t keep) {
+  advanceLc(base + keep);
+  if (keep > 0) {
+    std::memmove(buf, buf + keep, len - keep);
+    len -= keep;
+    base += keep;
+  }
+  // One token (a text run, a tag, the internal subset) must fit in the
+  // 32-bit lengths handed out.
+  if (len > opt.maxTokenBytes) failMsg(Msg::TokenTooLarge);
+  size_t want = std::max(kChunk, len);
+  if (cap > kKeepBytes && cap > 4 * (len + want + kPad)) {
+    // A huge token has passed: give the buffer back down to size.
+    size_t ncap = len + want + kPad;
+    if (char* nb = static_cast<char*>(std::realloc(buf, ncap))) {
+      buf = nb;
+      cap = ncap;
+    }
+  }
+  if (cap < len + want + kPad) {
+    size_t ncap = std::max(cap * 2, len + want + kPad);
+    char* nb = static_cast<char*>(std::realloc(buf, ncap));
+    if (!nb) throw std::bad_alloc();
+    buf = nb;
+    cap = ncap;
+  }
+  size_t got = 0;
+  while (want - got >= 8 && !eof) {
+    size_t n = dec.decode(buf + len + got, want - got);
+    if (n == 0) eof = true;
+    got += n;
+  }
+  len += got;
+  std::memset(buf + len, 0, kPad);
+}
+
+// Line and column are counted only when asked for (a failure, a position
+// query), from the last place they were known, by the line-feed kernel.
+void Parser::Impl::advanceLc(uint64_t abs) const {
+  if (abs <= lcOff) return;
+  const char* from = buf + (lcOff - base);
+  const char* e = buf + (abs - base);
+  const char* lastNl = nullptr;
+  lcLine += uint32_t(kern->lines(from, e, &lastNl));
+  const char* p = from;
+  if (lastNl) {
+    lcCol = 0;
+    p = lastNl + 1;
+  }
+  for (; p < e; ++p)
+    if ((uint8_t(*p) & 0xC0) != 0x80) ++lcCol;
+  lcOff = abs;
+}
+
+void Parser::Impl::lineCol(uint64_t abs, uint32_t* line, uint32_t* col) const {
+  if (abs >= lcOff && abs <= base + len) advanceLc(abs);
+  *line = lcLine;
+  *col = lcCol + 1;
+}
+
+// ------------------------------------------------------------ entities
+void Parser::Impl::pushEntity(int idx, const char* resume) {
+  if (srcs.empty())
+    mainPos = size_t(resume - buf);
+  else
+    srcs.back().p = resume;
+  Entity& e = entities[size_t(idx)];
+  for (const Src& s : srcs)
+    if (s.ent == idx) failMsg(Msg::EntityRecursion, e.name);
+  if (srcs.size() >= 64) detail::fail(Error::EntityRecursion);
+  countExpansion(e.len);
+  srcs.push_back(Src{e.text.data(), e.text.data() + e.len, idx, uint32_t(frames.size())});
+  cur = srcs.back().p;
+  lim = srcs.back().end;
+}
+
+void Parser::Impl::popEntity() {
+  if (frames.size() != srcs.back().depth) detail::fail(Error::Syntax);
+  srcs.pop_back();
+  if (srcs.empty()) {
+    cur = buf + mainPos;
+    lim = buf + len;
+  } else {
+    cur = srcs.back().p;
+    lim = srcs.back().end;
+  }
+}
+
+// ----------------------------------------------------------- driver
+void Parser::Impl::finishNode() {
+  if (pendingPop) {
+    pendingPop = false;
+    const Frame& f = frames.back();
+    names.resize(f.nameOff);
+    bindings.popTo(f.nsMark);
+    nsArena.resize(f.nsArenaMark);
+    frames.pop_back();
+  }
+}
+
+void Parser::Impl::clearNode() {
+  node.type = NodeType::None;
+  node.qname = node.prefix = node.local = node.ns = node.value = Str{};
+  node.empty = false;
+  node.nattrs = 0;
+  raw.clear();
+  indexed = false;
+  // Memory taken by one huge node goes back once it is passed.
+  if (__builtin_expect(scratch.capacity() > kKeepBytes, 0)) std::string().swap(scratch);
+  if (__builtin_expect(text.capacity() > kKeepBytes, 0)) std::string().swap(text);
+  scratch.clear();
+  text.clear();
+}
+
+int Parser::Impl::next() {
+  if (state == State::Err) return -1;
+  if (state == State::Done) return 0;
+  if (!hasInput) {
+    setError(Error::NoInput);
+    return -1;
+  }
+  finishNode();
+  for (;;) {
+    size_t keep = srcs.empty() ? size_t(cur - buf) : mainPos;
+    const char* savedCur = cur;
+    bool nested = !srcs.empty();
+    if (nested) savedSrcs = srcs;
+    uint64_t savedExp = expansions, savedBytes = expandedBytes;
+    try {
+      clearNode();
+      int r = step();
+      if (r > 0) return 1;
+      if (r < 0) {
+        state = State::Done;
+        node.type = NodeType::None;
+        return 0;
+      }
+    } catch (NeedMore&) {
+      expansions = savedExp;
+      expandedBytes = savedBytes;
+      if (nested)
+        srcs = savedSrcs;
+      else
+        srcs.clear();
+      try {
+        refill(keep);
+      } catch (std::bad_alloc&) {
+        setError(Error::OutOfMemory);
+        return -1;
+      } catch (Fail& f) {
+        setError(f.e, f.m);
+        return -1;
+      }
+      if (srcs.empty()) {
+        cur = buf;  // the token restarts at the front of the buffer
+        lim = buf + len;
+      } else {
+        mainPos = 0;
+        cur = savedCur;
+        lim = srcs.back().end;
+      }
+    } catch (Fail& f) {
+      setError(f.e, f.m);
+      return -1;
+    } catch (std::bad_alloc&) {
+      setError(Error::OutOfMemory);
+      return -1;
+    }
+  }
+}
+
+void Parser::Impl::setError(Error e, Msg m) {
+  bounded = false;
+  try {
+    errText = errorText(e, m, errDetail);
+  } catch (const std::bad_alloc&) {
+    errText.clear();  // the class still tells what failed
+  }
+  errDetail.clear();
+  uint64_t off = failOff != UINT64_MAX ? failOff : curOffset();
+  if (failOff == UINT64_MAX && errAt && srcs.empty() && errAt >= buf && errAt <= buf + len)
+    off = base + uint64_t(errAt - buf);
+  errAt = nullptr;
+  if (base + len >= off && off >= lcOff) advanceLc(off);
+  errLine = lcLine;
+  errCol = lcCol + 1;
+  err = e;
+  state = State::Err;
+  clearNode();
+}
+
+// Parses one token. 1: a node is ready; 0: nothing to report; -1: end.
+int Parser::Impl::step() {
+  if (cur == lim) {
+    if (!srcs.empty()) {
+      popEntity();
+      return 0;
+    }
+    moreOrEnd();
+    if (state == State::Content) detail::fail(Error::UnexpectedEnd);
+    if (state != State::Epilog) failMsg(Msg::NoRoot);
+    return -1;
+  }
+  nodeOff = curOffset();
+  if (*cur != '<') return parseText();
+  avail(2);
+  char c = cur[1];
+  if (c == '/') return parseEndTag();
+  if (c == '?') return parsePI();
+  if (c == '!') {
+    avail(4);
+    if (cur[2] == '-' && cur[3] == '-') return parseComment();
+    if (cur[2] == '[') return parseCData();
+    avail(9);
+    if (detail::startsWith(cur, "<!DOCTYPE", 9)) return parseDoctype();
+    detail::fail(Error::Syntax);
+  }
+  return parseStartTag();
+}
+
+void Parser::Impl::reset(ReadFn fn, void* ctx) {
+  kern = &scan::Active();
+  dec.reset(fn, ctx);
+  hasInput = fn != nullptr;
+  len = 0;
+  base = 0;
+  eof = false;
+  std::memset(buf, 0, kPad);
+  cur = lim = buf;
+  srcs.clear();
+  mainPos = 0;
+  lcOff = 0;
+  lcLine = 1;
+  lcCol = 0;
+  state = State::Start;
+  err = Error::None;
+  errLine = errCol = 0;
+  errText.clear();
+  errDetail.clear();
+  probes = 0;
+  frames.clear();
+  names.clear();
+  bindings.clear();
+  nsArena.assign(detail::kXmlNs);
+  nsArena.append(detail::kXmlnsNs);
+  pendingPop = false;
+  seenDoctype = false;
+  standalone = false;
+  resetDtd();
+  expansions = expandedBytes = 0;
+  bounded = false;
+  failOff = UINT64_MAX;
+  errAt = nullptr;
+  node.depth = 0;
+  node.attrs = attrs.data();
+  clearNode();
+}
+
+// -------------------------------------------------------------- Parser API
+Parser::Parser() : d(std::make_unique<Impl>()) { v_ = &d->node; }
+Parser::~Parser() = default;
+
+Options& Parser::options() { return d->opt; }
+void Parser::reset(ReadFn fn, void* ctx) { d->reset(fn, ctx); }
+int Parser::next() { return d->next(); }
+void Parser::position(uint32_t* line, uint32_t* col) const {
+  d->lineCol(d->nodeOff + (d->node.type == NodeType::Element ? 1 : 0), line, col);
+}
+void Parser::attributePosition(uint32_t i, uint32_t* line, uint32_t* col) const {
+  d->lineCol(d->nodeOff + d->attrs[i].offset, line, col);
+}
+bool Parser::eof() const { return d->state == Impl::State::Done; }
+Error Parser::error() const { return d->err; }
+uint32_t Parser::errorLine() const { return d->errLine; }
+uint32_t Parser::errorColumn() const { return d->errCol; }
+const std::string& Parser::errorMessage() const { return d->errText; }
+int Parser::findAttribute(std::string_view local, const std::string_view* ns) {
+  return d->findAttribute(local, ns);
+}
+uint64_t Parser::lookupProbes() const { return d->probes; }
+
+}  // namespace twxml::xmlcore

@@ -1,0 +1,193 @@
+// Scanning kernels for every machine (byte tables) and for SSE2 (sixteen
+// bytes per compare).
+#include "scan.h"
+
+#include <cstdint>
+#include <cstring>
+
+#if TWXML_SIMD_X86
+#include <emmintrin.h>
+#endif
+
+namespace twxml::xmlcore::scan {
+
+namespace {
+
+enum : uint8_t { kTextStop = 1, kSpace = 2, kAttrStop = 4, kPlainAscii = 8 };
+
+struct Table {
+  uint8_t v[256];
+  constexpr Table() : v() {
+    for (int c : {int('<'), int('&'), int(']'), 0}) v[c] |= kTextStop;
+    for (int c : {' ', '\t', '\n', '\r'}) v[int(c)] |= kSpace;
+    for (int c : {int('&'), int('<'), int('\t'), int('\n'), 0}) v[c] |= kAttrStop;
+    for (int c = 0x20; c < 0x80; ++c) v[c] |= kPlainAscii;
+    v[int('\t')] |= kPlainAscii;
+    v[int('\n')] |= kPlainAscii;
+  }
+};
+constexpr Table kTable{};
+
+// ---- plain -------------------------------------------------------------------
+
+const char* TextPlain(const char* p, bool* other) {
+  bool seen = false;
+  for (;; ++p) {
+    const uint8_t k = kTable.v[static_cast<uint8_t>(*p)];
+    if (k & kTextStop) break;
+    if (!(k & kSpace)) seen = true;
+  }
+  if (seen) *other = true;
+  return p;
+}
+
+const char* AttrPlain(const char* p, char q) {
+  for (;; ++p) {
+    const char c = *p;
+    if (c == q || (kTable.v[static_cast<uint8_t>(c)] & kAttrStop)) return p;
+  }
+}
+
+// Checks one character at s[i] (i < n): its length when it is whole,
+// well-formed and allowed through, else 0.
+size_t CleanChar(const unsigned char* s, size_t i, size_t n) {
+  const unsigned c = s[i];
+  if (c < 0x80) return (kTable.v[c] & kPlainAscii) ? 1 : 0;
+  size_t len;
+  uint32_t cp;
+  unsigned lo = 0x80, hi = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+    cp = c & 0x1F;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    cp = c & 0x0F;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    cp = c & 0x07;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (n - i < len) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    const unsigned b = s[i + k];
+    if (b < lo || b > hi) return 0;
+    lo = 0x80;
+    hi = 0xBF;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  return cp == 0xFFFE || cp == 0xFFFF ? 0 : len;
+}
+
+size_t CleanPlain(const unsigned char* s, size_t n) {
+  size_t i = 0;
+  while (i < n) {
+    // Eight plain ASCII bytes at a time: no high bit, none below 0x20 (tab
+    // and line feed are taken one by one).
+    for (uint64_t w; i + 8 <= n; i += 8) {
+      std::memcpy(&w, s + i, 8);
+      if ((w & 0x8080808080808080ull) || ((w - 0x2020202020202020ull) & ~w & 0x8080808080808080ull))
+        break;
+    }
+    if (i >= n) break;
+    const size_t len = CleanChar(s, i, n);
+    if (len == 0) break;
+    i += len;
+  }
+  return i;
+}
+
+size_t LinesPlain(const char* p, const char* e, const char** last) {
+  size_t count = 0;
+  for (const char* q = p; q < e; ++q) {
+    if (*q == '\n') {
+      ++count;
+      *last = q;
+    }
+  }
+  return count;
+}
+
+#if TWXML_SIMD_X86
+// ---- SSE2 --------------------------------------------------------------------
+
+inline unsigned Mask(__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); }
+
+const char* TextSse2(const char* p, bool* other) {
+  const __m128i lt = _mm_set1_epi8('<'), amp = _mm_set1_epi8('&'), rb = _mm_set1_epi8(']'),
+                z = _mm_setzero_si128(), sp = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'),
+                lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+  for (;; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const unsigned stop = Mask(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, amp)),
+                                            _mm_or_si128(_mm_cmpeq_epi8(v, rb), _mm_cmpeq_epi8(v, z))));
+    const unsigned space = Mask(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, sp), _mm_cmpeq_epi8(v, cr)),
+                                             _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf))));
+    const unsigned before = stop ? (stop & (0u - stop)) - 1 : 0xFFFFu;
+    if (~space & before) *other = true;
+    if (stop) return p + __builtin_ctz(stop);
+  }
+}
+
+const char* AttrSse2(const char* p, char q) {
+  const __m128i qq = _mm_set1_epi8(q), amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'),
+                tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'), z = _mm_setzero_si128();
+  for (;; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const unsigned stop = Mask(_mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, qq), _mm_cmpeq_epi8(v, amp)),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, z)),
+                     _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)))));
+    if (stop) return p + __builtin_ctz(stop);
+  }
+}
+
+// Plain ASCII sixteen bytes at a time; the rest as on every machine.
+size_t CleanSse2(const unsigned char* s, size_t n) {
+  const __m128i lo = _mm_set1_epi8(0x20), tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n');
+  size_t i = 0;
+  while (i < n) {
+    for (; i + 16 <= n; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+      // Signed: bytes from 0x80 count as below 0x20 too.
+      const unsigned odd = Mask(_mm_cmplt_epi8(v, lo)) &
+                           ~Mask(_mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)));
+      if (odd) {
+        i += __builtin_ctz(odd);
+        break;
+      }
+    }
+    if (i + 16 > n) return i + CleanPlain(s + i, n - i);
+    const size_t len = CleanChar(s, i, n);
+    if (len == 0) break;
+    i += len;
+  }
+  return i;
+}
+
+size_t LinesSse2(const char* p, const char* e, const char** last) {
+  const __m128i lf = _mm_set1_epi8('\n');
+  size_t count = 0;
+  for (; e - p >= 16; p += 16) {
+    const unsigned m = Mask(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), lf));
+    if (m) {
+      count += static_cast<size_t>(__builtin_popcount(m));
+      *last = p + 31 - __builtin_clz(m);
+    }
+  }
+  return count + LinesPlain(p, e, last);
+}
+#endif
+
+}  // namespace
+
+const Kernels kPlain = {TextPlain, AttrPlain, CleanPlain, LinesPlain};
+#if TWXML_SIMD_X86
+const Kernels kSse2 = {TextSse2, AttrSse2, CleanSse2, LinesSse2};
+#endif
+
+}  // namespace twxml::xmlcore::scan

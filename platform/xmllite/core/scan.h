@@ -1,0 +1,69 @@
+// The parser's scanning kernels: where a run of character data or an
+// attribute value stops, how much decoded input is plain well-formed text,
+// and where the line feeds are. One table per vector level (AVX2 nibble
+// look-ups, SSE2 compares, plain byte tables); every level gives the same
+// answers, and tests and fuzzers run each of them.
+#pragma once
+
+#include <cstddef>
+
+#include "twxml/platform/simd.h"
+
+namespace twxml::xmlcore::scan {
+
+// Zero bytes every scanned source carries after its data: the text and
+// value scans read whole blocks up to the zero that ends the source.
+inline constexpr size_t kPad = 64;
+
+struct Kernels {
+  // Character data: the first '<', '&', ']' or zero byte at or after p.
+  // *other is set when a byte other than white space (space, tab, line
+  // feed, carriage return) comes before it, and left as it was otherwise.
+  const char* (*text)(const char* p, bool* other);
+  // An attribute value: the first byte at or after p that is the quote q,
+  // '&', '<', tab, line feed or zero.
+  const char* (*attr)(const char* p, char q);
+  // How much of s[0, n) may pass as it is: well-formed UTF-8 ending on a
+  // character boundary, without control characters but tab and line feed
+  // (so without carriage returns) and without U+FFFE or U+FFFF. It may stop
+  // short of the first byte that is not; the caller looks from there.
+  size_t (*clean)(const unsigned char* s, size_t n);
+  // The line feeds in [p, e); *last moves to the last of them, if any.
+  size_t (*lines)(const char* p, const char* e, const char** last);
+};
+
+extern const Kernels kPlain;
+#if TWXML_SIMD_X86
+extern const Kernels kSse2;
+extern const Kernels kAvx2;
+#endif
+
+inline const Kernels& For(simd::Level level) {
+#if TWXML_SIMD_X86
+  if (level == simd::Level::Avx2) return kAvx2;
+  if (level == simd::Level::Sse2) return kSse2;
+#else
+  (void)level;
+#endif
+  return kPlain;
+}
+
+// The kernels of the level in force now.
+inline const Kernels& Active() { return For(simd::Active()); }
+
+// The longest prefix of s[0, n) that ends on a character boundary, for
+// input known to be well-formed UTF-8 up to n (the last character may be
+// cut short by n).
+inline size_t WholeCharacters(const unsigned char* s, size_t n) {
+  for (size_t j = 1; j <= 3 && j <= n; ++j) {
+    const unsigned b = s[n - j];
+    if (b < 0x80) return n;
+    if (b >= 0xC0) {
+      const size_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+      return len > j ? n - j : n;
+    }
+  }
+  return n;
+}
+
+}  // namespace twxml::xmlcore::scan

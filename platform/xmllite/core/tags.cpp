@@ -1,0 +1,247 @@
+// Names, start tags with their attributes, and end tags.
+#include "parser_impl.h"
+
+namespace twxml::xmlcore {
+
+using detail::fail;
+using detail::Frame;
+using detail::RawAttr;
+
+// ----------------------------------------------------------- names
+void Parser::Impl::nameTooLong(const char* s) { failMsg(Msg::NameTooLong, {}, s); }
+
+void Parser::Impl::badNameStart(const char* p) {
+  if (*p == 0 && p == lim) {
+    moreOrEnd();
+    failAt(Error::UnexpectedEnd, p);
+  }
+  failAt(Error::Syntax, p);
+}
+
+const char* Parser::Impl::nameStartSlow(const char* p) {
+  int l;
+  uint32_t cp = decodeUtf8(p, &l);
+  if (!isNameStartCp(cp)) failAt(Error::Syntax, p);
+  return p + l;
+}
+
+const char* Parser::Impl::nameCharSlow(const char* p) {
+  int l;
+  uint32_t cp = decodeUtf8(p, &l);
+  return isNameCp(cp) ? p + l : p;
+}
+
+const char* Parser::Impl::scanNmtoken(const char* p) {
+  const char* s = p;
+  for (;;) {
+    uint8_t c = uint8_t(*p);
+    if (c < 0x80) {
+      if (kChars.v[c] & kNameChar) {
+        ++p;
+        continue;
+      }
+      if (c == 0 && p == lim && moreOrEnd()) continue;
+      break;
+    }
+    const char* q = nameCharSlow(p);
+    if (q == p) break;
+    p = q;
+  }
+  if (p == s) fail(Error::Syntax);
+  return p;
+}
+
+uint32_t Parser::Impl::prefixedColon(const char* n, uint32_t l, uint32_t at) {
+  if (at == 0 || at + 1 >= l) fail(Error::Namespace);
+  if (std::memchr(n + at + 1, ':', l - at - 1)) fail(Error::Namespace);
+  int cl;
+  uint32_t cp = decodeUtf8(n + at + 1, &cl);
+  if (!isNameStartCp(cp)) fail(Error::Namespace);
+  return at;
+}
+
+// --------------------------------------------------------- start tags
+int Parser::Impl::parseStartTag() {
+  if (state == State::Epilog) failMsg(Msg::TwoRoots);
+  const char* n = cur + 1;
+  const char* ncolon = nullptr;
+  const char* ne = scanQName(n, &ncolon);
+  const char* p = ne;
+  bool isEmpty = false;
+  for (;;) {
+    const char* q = skipWs(p);
+    char c = *q;
+    if (c == '>') {
+      p = q + 1;
+      break;
+    }
+    if (c == '/') {
+      if (!availAt(q, 2)) fail(Error::UnexpectedEnd);
+      if (q[1] != '>') fail(Error::Syntax);
+      p = q + 2;
+      isEmpty = true;
+      break;
+    }
+    if (c == 0 && q == lim) {
+      moreOrEnd();
+      fail(Error::UnexpectedEnd);
+    }
+    if (q == p) failAt(Error::Syntax, q);
+    const char* an = q;
+    const char* acolon = nullptr;
+    const char* ae = scanQName(an, &acolon);
+    const char* r = skipWs(ae);
+    if (*r != '=') failAt(*r == 0 ? Error::UnexpectedEnd : Error::Syntax, r);
+    r = skipWs(r + 1);
+    char quote = *r;
+    if (quote != '"' && quote != '\'') {
+      if (*r == 0) failAt(Error::UnexpectedEnd, r);
+      failMsg(Msg::UnquotedValue, {}, r);
+    }
+    const char* vs = r + 1;
+    const char* ve = vs;
+    bool special = false;
+    for (;;) {
+      ve = kern->attr(ve, quote);
+      char vc = *ve;
+      if (vc == quote) break;
+      if (vc == '<') failAt(Error::Syntax, ve);
+      if (vc == 0) {
+        if (ve == lim) {
+          moreOrEnd();
+          fail(Error::UnexpectedEnd);
+        }
+      }
+      special = true;
+      ++ve;
+    }
+    RawAttr ra{};
+    ra.name = an;
+    ra.nameLen = uint32_t(ae - an);
+    ra.firstColon = acolon ? uint32_t(acolon - an) : ra.nameLen;
+    ra.val = vs;
+    ra.valLen = uint32_t(ve - vs);
+    ra.special = special;
+    ra.cdata = true;
+    ra.off = srcs.empty() ? base + uint64_t(an - buf) : base + mainPos;
+    raw.push_back(ra);
+    p = ve + 1;
+  }
+  cur = p;
+  commitStartTag(n, uint32_t(ne - n), ncolon ? uint32_t(ncolon - n) : uint32_t(ne - n), isEmpty);
+  return 1;
+}
+
+void Parser::Impl::commitStartTag(const char* n, uint32_t nl, uint32_t firstColon, bool isEmpty) {
+  if (opt.maxElementDepth && frames.size() >= opt.maxElementDepth) fail(Error::DepthLimit);
+  if (state == State::Start || state == State::Prolog) state = State::Content;
+  uint32_t colon = qnameColonAt(n, nl, firstColon);
+  // Declared attribute types and defaults.
+  if (!attMap.empty()) applyAttDecls(n, nl);
+  // Normalised values.
+  for (RawAttr& ra : raw) {
+    if (ra.special || !ra.cdata) {
+      size_t o = scratch.size();
+      normalize(ra.val, ra.val + ra.valLen, ra.cdata, scratch);
+      ra.inScratch = true;
+      ra.vOff = uint32_t(o);
+      ra.vLen = uint32_t(scratch.size() - o);
+    }
+    ra.colon = ra.firstColon == UINT32_MAX ? qnameColon(ra.name, ra.nameLen)
+                                           : qnameColonAt(ra.name, ra.nameLen, ra.firstColon);
+  }
+  // Push the frame, then the namespace declarations it makes.
+  Frame f;
+  f.nameOff = uint32_t(names.size());
+  f.nameLen = nl;
+  f.colon = colon;
+  f.nsMark = uint32_t(bindings.size());
+  f.nsArenaMark = uint32_t(nsArena.size());
+  names.append(n, nl);
+  declareNamespaces();
+  // Element namespace.
+  f.uriOff = 0;
+  f.uriLen = 0;
+  uint32_t elHash;
+  resolveAt = nodeOff + 1;
+  resolve(n, colon, false, &f.uriOff, &f.uriLen, &elHash);
+  frames.push_back(f);
+  // Attribute namespaces.
+  for (RawAttr& ra : raw) {
+    ra.uriOff = ra.uriLen = ra.uriHash = 0;
+    if (ra.colon == 0) {
+      if (ra.nameLen == 5 && std::memcmp(ra.name, "xmlns", 5) == 0) {
+        ra.uriOff = kXmlnsOff;
+        ra.uriLen = detail::kXmlnsNsLen;
+        ra.uriHash = kXmlnsHash;
+      }
+      continue;
+    }
+    resolveAt = ra.off;
+    resolve(ra.name, ra.colon, true, &ra.uriOff, &ra.uriLen, &ra.uriHash);
+  }
+  checkDuplicates();
+  // Node.
+  const Frame& top = frames.back();
+  node.type = NodeType::Element;
+  node.empty = isEmpty;
+  node.depth = uint32_t(frames.size() - 1);
+  pendingPop = isEmpty;
+  if (isEmpty && frames.size() == 1) state = State::Epilog;
+  fillElementNames(top);
+  if (attrs.size() < raw.size()) attrs.resize(raw.size());
+  node.nattrs = uint32_t(raw.size());
+  node.attrs = attrs.data();
+  for (size_t i = 0; i < raw.size(); ++i) {
+    const RawAttr& ra = raw[i];
+    Attribute& a = attrs[i];
+    a.qname = Str{ra.name, ra.nameLen};
+    if (ra.colon) {
+      a.prefix = Str{ra.name, ra.colon};
+      a.local = Str{ra.name + ra.colon + 1, ra.nameLen - ra.colon - 1};
+    } else {
+      a.prefix = Str{};
+      a.local = a.qname;
+    }
+    a.ns = ra.uriLen ? Str{nsArena.data() + ra.uriOff, ra.uriLen} : Str{};
+    a.value = ra.inScratch ? Str{scratch.data() + ra.vOff, ra.vLen} : Str{ra.val, ra.valLen};
+    a.isDefault = ra.isDefault;
+    a.offset = uint32_t(ra.off - nodeOff);
+  }
+}
+
+void Parser::Impl::fillElementNames(const Frame& f) {
+  const char* n = names.data() + f.nameOff;
+  node.qname = Str{n, f.nameLen};
+  if (f.colon) {
+    node.prefix = Str{n, f.colon};
+    node.local = Str{n + f.colon + 1, f.nameLen - f.colon - 1};
+  } else {
+    node.prefix = Str{};
+    node.local = node.qname;
+  }
+  node.ns = f.uriLen ? Str{nsArena.data() + f.uriOff, f.uriLen} : Str{};
+}
+
+// ----------------------------------------------------------- end tags
+int Parser::Impl::parseEndTag() {
+  const char* n = cur + 2;
+  const char* ne = scanName(n);
+  const char* p = skipWs(ne);
+  if (*p != '>') fail(*p == 0 ? Error::UnexpectedEnd : Error::Syntax);
+  if (frames.empty()) fail(Error::Syntax);
+  const Frame& f = frames.back();
+  const char* open = names.data() + f.nameOff;
+  if (f.nameLen != uint32_t(ne - n) || std::memcmp(open, n, f.nameLen) != 0)
+    failMsg(Msg::TagMismatch, std::string_view(open, f.nameLen), n);
+  if (!srcs.empty() && frames.size() <= srcs.back().depth) fail(Error::Syntax);
+  cur = p + 1;
+  node.type = NodeType::EndElement;
+  node.depth = uint32_t(frames.size() - 1);
+  fillElementNames(f);
+  pendingPop = true;
+  if (frames.size() == 1) state = State::Epilog;
+  return 1;
+}
+
+}  // namespace twxml::xmlcore
