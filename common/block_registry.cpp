@@ -223,17 +223,27 @@ bool MarkBlock(const void* p, BlockKind kind) {
   return true;
 }
 
+namespace {
+
+// Out of line, so the remembered case saves no registers.
+__attribute__((noinline)) bool FindAndRemember(uintptr_t key, uint64_t generation, uint64_t* info) {
+  if (key == 0 || !ShardOf(key).Find(key, info)) return false;
+  // Only tagged blocks are remembered: a plain block's going is not
+  // counted, and it could come back tagged.
+  if ((*info & 0xFF) != 0) t_last = {key, *info, generation};
+  return true;
+}
+
+}  // namespace
+
 bool FindBlock(const void* p, size_t size, BlockKind* kind) {
   const auto key = reinterpret_cast<uintptr_t>(p);
-  uint64_t info = 0;
+  uint64_t info;
   const uint64_t generation = g_taggedGone.load(std::memory_order_acquire);
   if (key != 0 && key == t_last.key && generation == t_last.generation) {
     info = t_last.info;
-  } else {
-    if (key == 0 || !ShardOf(key).Find(key, &info)) return false;
-    // Only tagged blocks are remembered: a plain block's going is not
-    // counted, and it could come back tagged.
-    if ((info & 0xFF) != 0) t_last = {key, info, generation};
+  } else if (!FindAndRemember(key, generation, &info)) {
+    return false;
   }
   if ((info >> 8) < size) return false;
   *kind = static_cast<BlockKind>(info & 0xFF);

@@ -2,6 +2,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "narrow.h"
 #include "twxml/kernel.h"
 #include "twxml/platform/utf.h"
 #include "twxml/platform/win32_internal.h"
@@ -82,6 +83,12 @@ int VarCnvBStrToStrF(const WCHAR* text, char** out) {
 }
 
 int VarCnvBStrToStrBufF(const WCHAR* text, char* buffer, unsigned int size) {
+  return twxml::kernel::NarrowIntoBuffer(text, buffer, size, twxml::win32::ThreadCodePageIsUtf8());
+}
+
+}  // extern "C"
+
+int twxml::kernel::NarrowIntoBuffer(const WCHAR* text, char* buffer, unsigned int size, bool utf8) {
   if (buffer == nullptr || size == 0) return TWXML_E_NOTFOUND;
   if (text == nullptr) {
     buffer[0] = 0;
@@ -97,7 +104,7 @@ int VarCnvBStrToStrBufF(const WCHAR* text, char* buffer, unsigned int size) {
     return TWXML_E_NOTFOUND;
   }
   const size_t room = size - 1;
-  if (twxml::win32::ThreadCodePageIsUtf8()) {
+  if (utf8) {
     // One pass that stops where the buffer ends, on a character boundary.
     size_t taken = 0;
     buffer[twxml::utf::Utf16ToUtf8Prefix(text, len, buffer, room, &taken)] = 0;
@@ -136,5 +143,3 @@ int VarCnvBStrToStrBufF(const WCHAR* text, char* buffer, unsigned int size) {
   buffer[written] = 0;
   return status;
 }
-
-}  // extern "C"

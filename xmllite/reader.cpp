@@ -2,6 +2,8 @@
 // hidden, the end of an empty element reported on its own, and one node of
 // look-ahead so a caller can ask what comes next without losing it.
 #include "lite_internal.h"
+#include "narrow.h"
+#include "twxml/platform/win32_internal.h"
 
 namespace {
 
@@ -157,13 +159,15 @@ TWXML_API int XmlLiteGetElemNameToBufF(_XmlLiteReaderS* reader, char* buffer, un
 TWXML_API int XmlLiteGetAttrValueToBufF(_XmlLiteReaderS* reader, const char* name, char* buffer,
                                         unsigned int size) {
   if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
-  twxml::lite::WideArg wideName(name);
+  // The thread's code page, asked once for the name and the value.
+  const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
+  twxml::lite::WideArg wideName(name, utf8);
   HRESULT hr = reader->reader->MoveToAttributeByName(wideName.get(), nullptr);
   if (hr == S_FALSE) return TWXML_E_NOTFOUND;
   if (hr != S_OK) return TWXML_E_ENGINE;
   LPCWSTR value = nullptr;
   if (reader->reader->GetValue(&value, nullptr) != S_OK) return TWXML_E_ENGINE;
-  return VarCnvBStrToStrBufF(value, buffer, size);
+  return twxml::kernel::NarrowIntoBuffer(value, buffer, size, utf8);
 }
 
 TWXML_API int XmlLiteGetElemValueToBufF(_XmlLiteReaderS* reader, char* buffer, unsigned int size) {

@@ -53,36 +53,6 @@ inline uint32_t NextCodePoint(const char16_t* s, size_t n, size_t* i) {
 }
 
 #if TWXML_SIMD_X86
-// Short ASCII texts in one step: two loads that overlap in the middle cover
-// the text without reading past it. False when it is not all ASCII.
-inline bool ShortWiden(const char* s, size_t n, char16_t* out) {
-  const __m128i z = _mm_setzero_si128();
-  if (n >= 8) {
-    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
-    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + n - 8));
-    if (_mm_movemask_epi8(_mm_or_si128(a, b)) & 0xFF) return false;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(a, z));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 8), _mm_unpacklo_epi8(b, z));
-    return true;
-  }
-  if (n >= 4) {
-    uint32_t a, b;
-    std::memcpy(&a, s, 4);
-    std::memcpy(&b, s + n - 4, 4);
-    if ((a | b) & 0x80808080u) return false;
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out),
-                     _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(a)), z));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + n - 4),
-                     _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(b)), z));
-    return true;
-  }
-  for (size_t i = 0; i < n; ++i) {
-    if (static_cast<unsigned char>(s[i]) >= 0x80) return false;
-    out[i] = static_cast<unsigned char>(s[i]);
-  }
-  return true;
-}
-
 inline bool ShortNarrow(const char16_t* s, size_t n, char* out) {
   const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
   if (n >= 8) {
@@ -117,10 +87,7 @@ inline bool ShortNarrow(const char16_t* s, size_t n, char* out) {
 
 }  // namespace
 
-size_t Utf8ToUtf16(const char* text, size_t n, char16_t* out) {
-#if TWXML_SIMD_X86
-  if (n <= 16 && Vector() && ShortWiden(text, n, out)) return n;
-#endif
+size_t detail::Utf8ToUtf16Long(const char* text, size_t n, char16_t* out) {
   const kernels::Table& k = kernels::Active();
   const auto* s = reinterpret_cast<const unsigned char*>(text);
   size_t i = 0, o = 0;

@@ -153,6 +153,13 @@ __attribute__((no_sanitize("address", "thread"))) inline bool SameAsLastCodeset(
     return std::strcmp(cs, reinterpret_cast<const char*>(t_codeset.name)) == 0;
   }
   uint64_t x;
+  if (words <= 2) {  // the usual names ("UTF-8", "ANSI_X3.4-1968", "ISO-8859-1")
+    uint64_t y;
+    std::memcpy(&x, cs, 8);
+    std::memcpy(&y, cs + 8, 8);
+    if (words == 1) return ((x ^ t_codeset.name[0]) & t_codeset.lastMask) == 0;
+    return ((x ^ t_codeset.name[0]) | ((y ^ t_codeset.name[1]) & t_codeset.lastMask)) == 0;
+  }
   for (uint32_t k = 0; k + 1 < words; ++k) {
     std::memcpy(&x, cs + 8 * k, 8);
     if (x != t_codeset.name[k]) return false;
@@ -538,7 +545,8 @@ bool ConversionArgsValid(const From* src, int srcLen, const To* dst, int dstLen)
 namespace twxml::win32 {
 
 bool ThreadCodePageIsUtf8() {
-  CurrentCodeset();
+  const char* cs = ThreadCodeset();
+  if (__builtin_expect(!SameAsLastCodeset(cs), 0)) RememberCodeset(cs);
   return t_codeset.utf8;
 }
 

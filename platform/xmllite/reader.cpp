@@ -38,6 +38,11 @@ class Arena {
     return p;
   }
   void rewind() {
+    // Only the first block was used: start it over.
+    if (cur_ == 0 && used_ == 0 && !blocks_.empty()) {
+      next_ = blocks_[0].data.get();
+      return;
+    }
     cur_ = 0;
     used_ = 0;
     // Keep memory bounded after a huge node.
@@ -262,8 +267,8 @@ class XmlReader final : public IXmlReader, public IXmlReaderError {
     bool anyNs = !namespaceUri || !*namespaceUri;
     int i;
     try {
-      toUtf8(localName, &qLocal_);
-      if (!anyNs) toUtf8(namespaceUri, &qNs_);
+      if (!toUtf8(localName, &qLocal_) || (!anyNs && !toUtf8(namespaceUri, &qNs_)))
+        return S_FALSE;
       std::string_view ns(qNs_);
       i = parser_.findAttribute(qLocal_, anyNs ? nullptr : &ns);  // may build its index
     } catch (const std::bad_alloc&) {
@@ -449,6 +454,15 @@ class XmlReader final : public IXmlReader, public IXmlReaderError {
   const twxml::xmlcore::Attribute& cur() const { return parser_.attribute(uint32_t(attr_)); }
 
   HRESULT give(Str s, LPCWSTR* out, UINT* length) {
+    if (__builtin_expect(s.n != 0 && out != nullptr && !FAILED(failed_), 1)) {
+      char16_t* p = arena_.alloc(size_t(s.n) + 1);
+      if (!p) return E_OUTOFMEMORY;
+      size_t n = twxml::utf::Utf8ToUtf16(s.p, s.n, p);
+      p[n] = 0;
+      *out = p;
+      if (length) *length = UINT(n);
+      return S_OK;
+    }
     if (s.n == 0 || FAILED(failed_) || (!out && !length)) {
       if (out) *out = kEmpty;
       if (length) *length = 0;
@@ -479,30 +493,20 @@ class XmlReader final : public IXmlReader, public IXmlReaderError {
       parser_.position(l, c);
   }
 
-  static void toUtf8(LPCWSTR s, std::string* out) {
-    out->clear();
-    for (; *s; ++s) {
-      uint32_t c = *s;
-      if (c >= 0xD800 && c <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(s[1]) - 0xDC00);
-        ++s;
-      }
-      if (c < 0x80) {
-        out->push_back(char(c));
-      } else if (c < 0x800) {
-        out->push_back(char(0xC0 | (c >> 6)));
-        out->push_back(char(0x80 | (c & 0x3F)));
-      } else if (c < 0x10000) {
-        out->push_back(char(0xE0 | (c >> 12)));
-        out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out->push_back(char(0x80 | (c & 0x3F)));
-      } else {
-        out->push_back(char(0xF0 | (c >> 18)));
-        out->push_back(char(0x80 | ((c >> 12) & 0x3F)));
-        out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out->push_back(char(0x80 | (c & 0x3F)));
-      }
+  // False for a text holding a lone surrogate: no name the parser hands
+  // out (well-formed UTF-8) can match it.
+  static bool toUtf8(LPCWSTR s, std::string* out) {
+    const size_t n = twxml::utf::WideLength(s);
+    out->resize(3 * n);
+    out->resize(twxml::utf::Utf16ToUtf8(s, n, out->data()));
+    if (out->size() == n) return true;  // all ASCII
+    for (size_t i = 0; i < n; ++i) {
+      if (s[i] >= 0xD800 && s[i] <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
+        ++i;
+      else if (s[i] >= 0xD800 && s[i] <= 0xDFFF)
+        return false;
     }
+    return true;
   }
 
   std::atomic<ULONG> refs_{1};

@@ -32,16 +32,17 @@ void Parser::Impl::applyAttDecls(const char* n, uint32_t nl) {
       expansions += d.refs;
       expandedBytes += d.def.size();
       if (overBudget()) failMsg(Msg::DefaultsTooLarge);
-      RawAttr ra{};
+      RawAttr& ra = raw.emplace_back();
       ra.name = d.name.data();
       ra.nameLen = uint32_t(d.name.size());
       ra.firstColon = UINT32_MAX;
       ra.val = d.def.data();
       ra.valLen = uint32_t(d.def.size());
+      ra.special = false;
       ra.isDefault = true;
       ra.cdata = true;
+      ra.inScratch = false;
       ra.off = nodeOff;
-      raw.push_back(ra);
     }
   }
 }

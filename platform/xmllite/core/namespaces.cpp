@@ -57,7 +57,7 @@ void Parser::Impl::resolve(const char* n, uint32_t colon, bool attr, uint32_t* o
   std::string_view px(n, colon);
   *h = 0;
   if (colon == 0) {
-    if (attr) return;
+    if (attr || !bindings.hasDefault()) return;
   } else if (px == "xml") {
     *off = kXmlOff;
     *l = kXmlNsLen;
@@ -83,7 +83,9 @@ void Parser::Impl::resolve(const char* n, uint32_t colon, bool attr, uint32_t* o
 }
 
 bool Parser::Impl::sameAttr(const RawAttr& a, const RawAttr& b) const {
-  if (a.nameLen == b.nameLen && std::memcmp(a.name, b.name, a.nameLen) == 0) return true;
+  if (a.nameLen == b.nameLen && a.name[0] == b.name[0] &&
+      std::memcmp(a.name, b.name, a.nameLen) == 0)
+    return true;
   if (!a.uriLen || !b.uriLen || a.uriLen != b.uriLen) return false;
   uint32_t al = a.nameLen - (a.colon ? a.colon + 1 : 0);
   uint32_t bl = b.nameLen - (b.colon ? b.colon + 1 : 0);

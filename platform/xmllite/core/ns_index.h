@@ -29,8 +29,12 @@ class NsScope {
  public:
   size_t size() const { return list_.size(); }
 
+  // Whether a default namespace binding (xmlns="...") is in scope.
+  bool hasDefault() const { return defaults_ != 0; }
+
   void clear() {
     list_.clear();
+    defaults_ = 0;
     // A hostile document may have grown the table: give it back.
     if (buckets_.size() > 4096) std::vector<uint32_t>().swap(buckets_);
     std::fill(buckets_.begin(), buckets_.end(), 0u);
@@ -38,6 +42,7 @@ class NsScope {
 
   // Adds b as the innermost binding (its hashes set by the caller).
   void push(Binding b) {
+    if (b.pLen == 0) ++defaults_;
     list_.push_back(b);
     if (list_.size() > buckets_.size()) {
       rehash(std::max<size_t>(16, buckets_.size() * 4));
@@ -51,6 +56,7 @@ class NsScope {
     for (size_t i = list_.size(); i-- > mark;) {
       const Binding& b = list_[i];
       buckets_[b.pHash & (buckets_.size() - 1)] = b.older;
+      if (b.pLen == 0) --defaults_;
     }
     list_.resize(mark);
   }
@@ -91,6 +97,7 @@ class NsScope {
 
   std::vector<Binding> list_;      // oldest first
   std::vector<uint32_t> buckets_;  // index + 1 of each bucket's newest binding
+  size_t defaults_ = 0;            // bindings of the default namespace in list_
 };
 
 }  // namespace twxml::xmlcore

@@ -80,7 +80,10 @@ struct Frame {
   uint32_t uriOff, uriLen;
 };
 
+// An attribute as the start tag gives it; filled field by field (no
+// zeroing first: the tag's parse sets what the commit reads).
 struct RawAttr {
+  RawAttr() {}
   const char* name;
   uint32_t nameLen;
   uint32_t colon;       // index of the colon in the name, 0 when none
@@ -115,6 +118,7 @@ struct Parser::Impl {
   Options opt;
   Decoder dec;
   const scan::Kernels* kern = &scan::kPlain;  // the level in force at reset
+  bool vec = false;                           // that level is not the plain one
   bool hasInput = false;
 
   // Main buffer.

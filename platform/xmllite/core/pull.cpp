@@ -258,6 +258,7 @@ int Parser::Impl::step() {
 
 void Parser::Impl::reset(ReadFn fn, void* ctx) {
   kern = &scan::Active();
+  vec = simd::Active() != simd::Level::Plain;
   dec.reset(fn, ctx);
   hasInput = fn != nullptr;
   len = 0;

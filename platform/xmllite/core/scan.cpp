@@ -118,32 +118,13 @@ size_t LinesPlain(const char* p, const char* e, const char** last) {
 inline unsigned Mask(__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); }
 
 const char* TextSse2(const char* p, bool* other) {
-  const __m128i lt = _mm_set1_epi8('<'), amp = _mm_set1_epi8('&'), rb = _mm_set1_epi8(']'),
-                z = _mm_setzero_si128(), sp = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'),
-                lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
-  for (;; p += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const unsigned stop = Mask(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, amp)),
-                                            _mm_or_si128(_mm_cmpeq_epi8(v, rb), _mm_cmpeq_epi8(v, z))));
-    const unsigned space = Mask(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, sp), _mm_cmpeq_epi8(v, cr)),
-                                             _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf))));
-    const unsigned before = stop ? (stop & (0u - stop)) - 1 : 0xFFFFu;
-    if (~space & before) *other = true;
-    if (stop) return p + __builtin_ctz(stop);
-  }
+  for (;; p += 16)
+    if (const unsigned stop = TextBlock(p, other)) return p + __builtin_ctz(stop);
 }
 
 const char* AttrSse2(const char* p, char q) {
-  const __m128i qq = _mm_set1_epi8(q), amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'),
-                tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'), z = _mm_setzero_si128();
-  for (;; p += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const unsigned stop = Mask(_mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(v, qq), _mm_cmpeq_epi8(v, amp)),
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, z)),
-                     _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)))));
-    if (stop) return p + __builtin_ctz(stop);
-  }
+  for (;; p += 16)
+    if (const unsigned stop = AttrBlock(p, q)) return p + __builtin_ctz(stop);
 }
 
 // Plain ASCII sixteen bytes at a time; the rest as on every machine.

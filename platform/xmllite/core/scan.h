@@ -9,6 +9,10 @@
 
 #include "twxml/platform/simd.h"
 
+#if TWXML_SIMD_X86
+#include <emmintrin.h>
+#endif
+
 namespace twxml::xmlcore::scan {
 
 // Zero bytes every scanned source carries after its data: the text and
@@ -50,6 +54,60 @@ inline const Kernels& For(simd::Level level) {
 
 // The kernels of the level in force now.
 inline const Kernels& Active() { return For(simd::Active()); }
+
+#if TWXML_SIMD_X86
+// Sixteen bytes of character data at p (SSE2): the stop bytes as a mask,
+// *other set as the text kernel sets it. Most runs are short (indentation,
+// a word or two), so the parser looks at the first block itself before it
+// calls the kernel.
+inline unsigned TextBlock(const char* p, bool* other) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')), _mm_cmpeq_epi8(v, _mm_set1_epi8('&'))),
+                   _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(']')), _mm_cmpeq_epi8(v, _mm_setzero_si128())))));
+  const unsigned space = static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
+                   _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))))));
+  const unsigned before = stop ? (stop & (0u - stop)) - 1 : 0xFFFFu;
+  if (~space & before) *other = true;
+  return stop;
+}
+
+// The same for an attribute value quoted with q.
+inline unsigned AttrBlock(const char* p, char q) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(q)), _mm_cmpeq_epi8(v, _mm_set1_epi8('&'))),
+      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')), _mm_cmpeq_epi8(v, _mm_setzero_si128())),
+                   _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')))))));
+}
+#endif
+
+// Where character data from p stops (see Kernels::text), the first block
+// looked at here when the level allows.
+inline const char* Text(const Kernels& k, bool vector, const char* p, bool* other) {
+#if TWXML_SIMD_X86
+  if (vector) {
+    if (const unsigned stop = TextBlock(p, other)) return p + __builtin_ctz(stop);
+    p += 16;
+  }
+#else
+  (void)vector;
+#endif
+  return k.text(p, other);
+}
+
+inline const char* Attr(const Kernels& k, bool vector, const char* p, char q) {
+#if TWXML_SIMD_X86
+  if (vector) {
+    if (const unsigned stop = AttrBlock(p, q)) return p + __builtin_ctz(stop);
+    p += 16;
+  }
+#else
+  (void)vector;
+#endif
+  return k.attr(p, q);
+}
 
 // The longest prefix of s[0, n) that ends on a character boundary, for
 // input known to be well-formed UTF-8 up to n (the last character may be

@@ -102,7 +102,7 @@ int Parser::Impl::parseStartTag() {
     const char* ve = vs;
     bool special = false;
     for (;;) {
-      ve = kern->attr(ve, quote);
+      ve = scan::Attr(*kern, vec, ve, quote);
       char vc = *ve;
       if (vc == quote) break;
       if (vc == '<') failAt(Error::Syntax, ve);
@@ -115,16 +115,17 @@ int Parser::Impl::parseStartTag() {
       special = true;
       ++ve;
     }
-    RawAttr ra{};
+    RawAttr& ra = raw.emplace_back();
     ra.name = an;
     ra.nameLen = uint32_t(ae - an);
     ra.firstColon = acolon ? uint32_t(acolon - an) : ra.nameLen;
     ra.val = vs;
     ra.valLen = uint32_t(ve - vs);
     ra.special = special;
+    ra.isDefault = false;
     ra.cdata = true;
+    ra.inScratch = false;
     ra.off = srcs.empty() ? base + uint64_t(an - buf) : base + mainPos;
-    raw.push_back(ra);
     p = ve + 1;
   }
   cur = p;
@@ -138,7 +139,8 @@ void Parser::Impl::commitStartTag(const char* n, uint32_t nl, uint32_t firstColo
   uint32_t colon = qnameColonAt(n, nl, firstColon);
   // Declared attribute types and defaults.
   if (!attMap.empty()) applyAttDecls(n, nl);
-  // Normalised values.
+  // Normalised values; whether any attribute declares a namespace.
+  bool declares = false;
   for (RawAttr& ra : raw) {
     if (ra.special || !ra.cdata) {
       size_t o = scratch.size();
@@ -149,6 +151,8 @@ void Parser::Impl::commitStartTag(const char* n, uint32_t nl, uint32_t firstColo
     }
     ra.colon = ra.firstColon == UINT32_MAX ? qnameColon(ra.name, ra.nameLen)
                                            : qnameColonAt(ra.name, ra.nameLen, ra.firstColon);
+    if (ra.nameLen >= 5 && ra.name[0] == 'x' && std::memcmp(ra.name, "xmlns", 5) == 0)
+      declares = true;
   }
   // Push the frame, then the namespace declarations it makes.
   Frame f;
@@ -158,7 +162,7 @@ void Parser::Impl::commitStartTag(const char* n, uint32_t nl, uint32_t firstColo
   f.nsMark = uint32_t(bindings.size());
   f.nsArenaMark = uint32_t(nsArena.size());
   names.append(n, nl);
-  declareNamespaces();
+  if (declares) declareNamespaces();
   // Element namespace.
   f.uriOff = 0;
   f.uriLen = 0;

@@ -179,7 +179,7 @@ int Parser::Impl::parseText() {
   bool other = false;  // something but white space seen
   const bool topLevel = state != State::Content;
   for (;;) {
-    p = kern->text(p, &other);
+    p = scan::Text(*kern, vec, p, &other);
     char c = *p;
     if (c == '<') break;
     if (c == ']') {

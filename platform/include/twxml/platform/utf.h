@@ -6,13 +6,63 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "twxml/platform/simd.h"
+
+#if TWXML_SIMD_X86
+#include <emmintrin.h>
+#endif
 
 namespace twxml::utf {
+
+namespace detail {
+size_t Utf8ToUtf16Long(const char* s, size_t n, char16_t* out);
+
+#if TWXML_SIMD_X86
+// Short ASCII texts (most names and many values) in one step: two loads
+// that overlap in the middle cover the text without reading past it.
+// False when it is not all ASCII.
+inline bool ShortWiden(const char* s, size_t n, char16_t* out) {
+  const __m128i z = _mm_setzero_si128();
+  if (n >= 8) {
+    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
+    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + n - 8));
+    if (_mm_movemask_epi8(_mm_or_si128(a, b)) & 0xFF) return false;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(a, z));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 8), _mm_unpacklo_epi8(b, z));
+    return true;
+  }
+  if (n >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&b, s + n - 4, 4);
+    if ((a | b) & 0x80808080u) return false;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out),
+                     _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(a)), z));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + n - 4),
+                     _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(b)), z));
+    return true;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (static_cast<unsigned char>(s[i]) >= 0x80) return false;
+    out[i] = static_cast<unsigned char>(s[i]);
+  }
+  return true;
+}
+#endif
+}  // namespace detail
 
 // Well-formed UTF-8 (text a parser has checked) to UTF-16; out has room for
 // n units. A sequence cut short by the end becomes U+FFFD. Returns the units
 // written.
-size_t Utf8ToUtf16(const char* s, size_t n, char16_t* out);
+inline size_t Utf8ToUtf16(const char* s, size_t n, char16_t* out) {
+#if TWXML_SIMD_X86
+  if (n <= 16 && simd::Active() != simd::Level::Plain && detail::ShortWiden(s, n, out)) return n;
+#endif
+  return detail::Utf8ToUtf16Long(s, n, out);
+}
 
 // UTF-16 to UTF-8, a lone surrogate written as U+FFFD; out has room for 3n
 // bytes. Returns the bytes written.
