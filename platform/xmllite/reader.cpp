@@ -214,18 +214,19 @@ class XmlReader final : public IXmlReader, public IXmlReaderError {
   }
 
   HRESULT Read(XmlNodeType* nodeType) override {
-    if (nodeType) *nodeType = XmlNodeType_None;
-    if (FAILED(failed_)) return failed_;
-    if (!stream_) return E_UNEXPECTED;
+    if (__builtin_expect(FAILED(failed_) || !stream_, 0)) {
+      if (nodeType) *nodeType = XmlNodeType_None;
+      return FAILED(failed_) ? failed_ : E_UNEXPECTED;
+    }
     arena_.rewind();
     attr_ = -1;
-    chunkPos_ = 0;
     chunkValid_ = false;
     int r = parser_.next();
-    if (r > 0) {
+    if (__builtin_expect(r > 0, 1)) {
       if (nodeType) *nodeType = XmlNodeType(parser_.type());
       return S_OK;
     }
+    if (nodeType) *nodeType = XmlNodeType_None;
     if (r == 0) {
       state_ = XmlReadState_EndOfFile;
       return S_FALSE;

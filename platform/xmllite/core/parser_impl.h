@@ -103,6 +103,53 @@ inline bool startsWith(const char* p, const char* lit, size_t n) {
   return std::memcmp(p, lit, n) == 0;
 }
 
+// The qualified names of the open elements, end to end: pushed and popped
+// with their elements, compared with each end tag.
+class NameStack {
+ public:
+  NameStack() = default;
+  ~NameStack() { std::free(data_); }
+  NameStack(const NameStack&) = delete;
+  NameStack& operator=(const NameStack&) = delete;
+
+  size_t size() const { return size_; }
+  const char* at(size_t off) const { return data_ + off; }
+  void truncate(size_t n) { size_ = n; }
+  void clear() {
+    size_ = 0;
+    if (cap_ > (size_t(1) << 20)) {  // a hostile document's depth: give it back
+      std::free(data_);
+      data_ = nullptr;
+      cap_ = 0;
+    }
+  }
+  // Names come from padded sources (at least 32 readable bytes past any
+  // name's start), so short ones are copied in two fixed-size moves.
+  void push(const char* s, size_t n) {
+    if (cap_ - size_ < n + 32) grow(n + 32);
+    char* d = data_ + size_;
+    if (n <= 32) {
+      std::memcpy(d, s, 16);
+      std::memcpy(d + 16, s + 16, 16);
+    } else {
+      std::memcpy(d, s, n);
+    }
+    size_ += n;
+  }
+
+ private:
+  void grow(size_t more) {
+    size_t cap = cap_ ? cap_ * 2 : 4096;
+    while (cap - size_ < more) cap *= 2;
+    char* d = static_cast<char*>(std::realloc(data_, cap));
+    if (!d) throw std::bad_alloc();
+    data_ = d;
+    cap_ = cap;
+  }
+  char* data_ = nullptr;
+  size_t size_ = 0, cap_ = 0;
+};
+
 }  // namespace detail
 
 struct Parser::Impl {
@@ -149,7 +196,7 @@ struct Parser::Impl {
 
   // Document structure.
   std::vector<Frame> frames;
-  std::string names;
+  detail::NameStack names;
   NsScope bindings;
   std::string nsArena;
   bool pendingPop = false;
@@ -244,10 +291,30 @@ struct Parser::Impl {
   // in an external subset or parameter entity this processor does not read.
   bool undeclaredIsError() const { return standalone || !(hasExternalSubset || hasPERefs); }
 
-  void finishNode();
-  void clearNode();
+  void finishNode() {
+    if (pendingPop) {
+      pendingPop = false;
+      const Frame& f = frames.back();
+      names.truncate(f.nameOff);
+      if (bindings.size() != f.nsMark) bindings.popTo(f.nsMark);
+      if (nsArena.size() != f.nsArenaMark) nsArena.resize(f.nsArenaMark);
+      frames.pop_back();
+    }
+  }
+  void clearNode() {
+    node.type = NodeType::None;
+    node.qname = node.prefix = node.local = node.ns = node.value = Str{};
+    node.empty = false;
+    node.nattrs = 0;
+    raw.clear();
+    indexed = false;
+    if (__builtin_expect(!scratch.empty() || !text.empty(), 0)) clearBuffers();
+  }
+  void clearBuffers();
   void reset(ReadFn fn, void* ctx);
   int next();
+  bool restart(const char* tokenCur, size_t keep, bool nested, uint64_t savedExp,
+               uint64_t savedBytes);
   void setError(Error e, Msg m = Msg::None);
   int step();
 
@@ -364,8 +431,11 @@ struct Parser::Impl {
 
   // ------------------------------------------------------------ tags.cpp
   int parseStartTag();
+  const char* parseAttributes(const char* p, bool* isEmpty);
   void commitStartTag(const char* n, uint32_t nl, uint32_t firstColon, bool isEmpty);
-  void fillElementNames(const Frame& f);
+  bool prepareAttributes(const char* n, uint32_t nl);
+  void finishAttributes();
+  void setElementNames(const char* n, uint32_t nl, uint32_t colon, uint32_t uriOff, uint32_t uriLen);
   int parseEndTag();
 
   // ------------------------------------------------------ namespaces.cpp

@@ -85,8 +85,7 @@ void Parser::Impl::advanceLc(uint64_t abs) const {
     lcCol = 0;
     p = lastNl + 1;
   }
-  for (; p < e; ++p)
-    if ((uint8_t(*p) & 0xC0) != 0x80) ++lcCol;
+  lcCol += uint32_t(kern->chars(p, e));
   lcOff = abs;
 }
 
@@ -125,48 +124,32 @@ void Parser::Impl::popEntity() {
 }
 
 // ----------------------------------------------------------- driver
-void Parser::Impl::finishNode() {
-  if (pendingPop) {
-    pendingPop = false;
-    const Frame& f = frames.back();
-    names.resize(f.nameOff);
-    bindings.popTo(f.nsMark);
-    nsArena.resize(f.nsArenaMark);
-    frames.pop_back();
-  }
-}
-
-void Parser::Impl::clearNode() {
-  node.type = NodeType::None;
-  node.qname = node.prefix = node.local = node.ns = node.value = Str{};
-  node.empty = false;
-  node.nattrs = 0;
-  raw.clear();
-  indexed = false;
+void Parser::Impl::clearBuffers() {
   // Memory taken by one huge node goes back once it is passed.
-  if (__builtin_expect(scratch.capacity() > kKeepBytes, 0)) std::string().swap(scratch);
-  if (__builtin_expect(text.capacity() > kKeepBytes, 0)) std::string().swap(text);
+  if (scratch.capacity() > kKeepBytes) std::string().swap(scratch);
+  if (text.capacity() > kKeepBytes) std::string().swap(text);
   scratch.clear();
   text.clear();
 }
 
 int Parser::Impl::next() {
-  if (state == State::Err) return -1;
-  if (state == State::Done) return 0;
-  if (!hasInput) {
+  if (__builtin_expect(state >= State::Done || !hasInput, 0)) {
+    if (state == State::Err) return -1;
+    if (state == State::Done) return 0;
     setError(Error::NoInput);
     return -1;
   }
   finishNode();
   for (;;) {
-    size_t keep = srcs.empty() ? size_t(cur - buf) : mainPos;
-    const char* savedCur = cur;
-    bool nested = !srcs.empty();
+    // What a token that runs past the data at hand starts over from.
+    const char* const tokenCur = cur;
+    const uint64_t savedExp = expansions, savedBytes = expandedBytes;
+    const bool nested = !srcs.empty();
+    const size_t keep = nested ? mainPos : size_t(tokenCur - buf);
     if (nested) savedSrcs = srcs;
-    uint64_t savedExp = expansions, savedBytes = expandedBytes;
     try {
       clearNode();
-      int r = step();
+      const int r = step();
       if (r > 0) return 1;
       if (r < 0) {
         state = State::Done;
@@ -174,29 +157,7 @@ int Parser::Impl::next() {
         return 0;
       }
     } catch (NeedMore&) {
-      expansions = savedExp;
-      expandedBytes = savedBytes;
-      if (nested)
-        srcs = savedSrcs;
-      else
-        srcs.clear();
-      try {
-        refill(keep);
-      } catch (std::bad_alloc&) {
-        setError(Error::OutOfMemory);
-        return -1;
-      } catch (Fail& f) {
-        setError(f.e, f.m);
-        return -1;
-      }
-      if (srcs.empty()) {
-        cur = buf;  // the token restarts at the front of the buffer
-        lim = buf + len;
-      } else {
-        mainPos = 0;
-        cur = savedCur;
-        lim = srcs.back().end;
-      }
+      if (!restart(tokenCur, keep, nested, savedExp, savedBytes)) return -1;
     } catch (Fail& f) {
       setError(f.e, f.m);
       return -1;
@@ -205,6 +166,36 @@ int Parser::Impl::next() {
       return -1;
     }
   }
+}
+
+// A token ran past the data at hand: more is read behind what the token
+// needs and the token starts over. False when that failed.
+bool Parser::Impl::restart(const char* tokenCur, size_t keep, bool nested, uint64_t savedExp,
+                           uint64_t savedBytes) {
+  expansions = savedExp;
+  expandedBytes = savedBytes;
+  if (nested)
+    srcs = savedSrcs;
+  else
+    srcs.clear();
+  try {
+    refill(keep);
+  } catch (std::bad_alloc&) {
+    setError(Error::OutOfMemory);
+    return false;
+  } catch (Fail& f) {
+    setError(f.e, f.m);
+    return false;
+  }
+  if (srcs.empty()) {
+    cur = buf;  // the token restarts at the front of the buffer
+    lim = buf + len;
+  } else {
+    mainPos = 0;
+    cur = tokenCur;
+    lim = srcs.back().end;
+  }
+  return true;
 }
 
 void Parser::Impl::setError(Error e, Msg m) {

@@ -112,6 +112,12 @@ size_t LinesPlain(const char* p, const char* e, const char** last) {
   return count;
 }
 
+size_t CharsPlain(const char* p, const char* e) {
+  size_t count = 0;
+  for (; p < e; ++p) count += (static_cast<uint8_t>(*p) & 0xC0) != 0x80;
+  return count;
+}
+
 #if TWXML_SIMD_X86
 // ---- SSE2 --------------------------------------------------------------------
 
@@ -162,13 +168,23 @@ size_t LinesSse2(const char* p, const char* e, const char** last) {
   }
   return count + LinesPlain(p, e, last);
 }
+
+size_t CharsSse2(const char* p, const char* e) {
+  // Continuation bytes are 0x80..0xBF: as signed bytes, below -64.
+  const __m128i cont = _mm_set1_epi8(-65);
+  size_t count = 0;
+  for (; e - p >= 16; p += 16)
+    count += static_cast<size_t>(__builtin_popcount(
+        Mask(_mm_cmpgt_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), cont))));
+  return count + CharsPlain(p, e);
+}
 #endif
 
 }  // namespace
 
-const Kernels kPlain = {TextPlain, AttrPlain, CleanPlain, LinesPlain};
+const Kernels kPlain = {TextPlain, AttrPlain, CleanPlain, LinesPlain, CharsPlain};
 #if TWXML_SIMD_X86
-const Kernels kSse2 = {TextSse2, AttrSse2, CleanSse2, LinesSse2};
+const Kernels kSse2 = {TextSse2, AttrSse2, CleanSse2, LinesSse2, CharsSse2};
 #endif
 
 }  // namespace twxml::xmlcore::scan

@@ -34,6 +34,8 @@ struct Kernels {
   size_t (*clean)(const unsigned char* s, size_t n);
   // The line feeds in [p, e); *last moves to the last of them, if any.
   size_t (*lines)(const char* p, const char* e, const char** last);
+  // The characters in [p, e) (bytes that do not continue a character).
+  size_t (*chars)(const char* p, const char* e);
 };
 
 extern const Kernels kPlain;

@@ -184,11 +184,20 @@ TWXML_TARGET_AVX2 size_t LinesAvx2(const char* p, const char* e, const char** la
   return count + kSse2.lines(p, e, last);
 }
 
+TWXML_TARGET_AVX2 size_t CharsAvx2(const char* p, const char* e) {
+  const __m256i cont = _mm256_set1_epi8(-65);  // continuation bytes are below, as signed
+  size_t count = 0;
+  for (; e - p >= 32; p += 32)
+    count += static_cast<size_t>(__builtin_popcount(
+        Mask(_mm256_cmpgt_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), cont))));
+  return count + kSse2.chars(p, e);
+}
+
 #undef TW_T16
 
 }  // namespace
 
-const Kernels kAvx2 = {TextAvx2, AttrAvx2, CleanAvx2, LinesAvx2};
+const Kernels kAvx2 = {TextAvx2, AttrAvx2, CleanAvx2, LinesAvx2, CharsAvx2};
 
 }  // namespace twxml::xmlcore::scan
 

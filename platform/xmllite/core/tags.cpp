@@ -68,19 +68,31 @@ int Parser::Impl::parseStartTag() {
   const char* ne = scanQName(n, &ncolon);
   const char* p = ne;
   bool isEmpty = false;
+  // Most tags end right after the name; the rest go through the attributes.
+  if (*p == '>') {
+    ++p;
+  } else if (*p == '/' && p[1] == '>') {
+    p += 2;
+    isEmpty = true;
+  } else {
+    p = parseAttributes(p, &isEmpty);
+  }
+  cur = p;
+  commitStartTag(n, uint32_t(ne - n), ncolon ? uint32_t(ncolon - n) : uint32_t(ne - n), isEmpty);
+  return 1;
+}
+
+// The attributes from p to the end of the tag, into raw; returns the end.
+const char* Parser::Impl::parseAttributes(const char* p, bool* isEmpty) {
   for (;;) {
     const char* q = skipWs(p);
     char c = *q;
-    if (c == '>') {
-      p = q + 1;
-      break;
-    }
+    if (c == '>') return q + 1;
     if (c == '/') {
       if (!availAt(q, 2)) fail(Error::UnexpectedEnd);
       if (q[1] != '>') fail(Error::Syntax);
-      p = q + 2;
-      isEmpty = true;
-      break;
+      *isEmpty = true;
+      return q + 2;
     }
     if (c == 0 && q == lim) {
       moreOrEnd();
@@ -128,18 +140,57 @@ int Parser::Impl::parseStartTag() {
     ra.off = srcs.empty() ? base + uint64_t(an - buf) : base + mainPos;
     p = ve + 1;
   }
-  cur = p;
-  commitStartTag(n, uint32_t(ne - n), ncolon ? uint32_t(ncolon - n) : uint32_t(ne - n), isEmpty);
-  return 1;
 }
 
 void Parser::Impl::commitStartTag(const char* n, uint32_t nl, uint32_t firstColon, bool isEmpty) {
-  if (opt.maxElementDepth && frames.size() >= opt.maxElementDepth) fail(Error::DepthLimit);
-  if (state == State::Start || state == State::Prolog) state = State::Content;
-  uint32_t colon = qnameColonAt(n, nl, firstColon);
-  // Declared attribute types and defaults.
+  if (__builtin_expect(opt.maxElementDepth != 0, 0) && frames.size() >= opt.maxElementDepth)
+    fail(Error::DepthLimit);
+  if (state != State::Content) state = State::Content;  // Start or Prolog: Epilog failed before
+  const uint32_t colon = qnameColonAt(n, nl, firstColon);
+  // Declared types and defaults, normalised values, attribute prefixes; and
+  // whether any attribute declares a namespace.
+  const bool declares = (!raw.empty() || !attMap.empty()) && prepareAttributes(n, nl);
+  uint32_t uriOff = 0, uriLen = 0;
+  if (isEmpty && !declares) {
+    // An empty element that binds nothing opens no scope: its names stay
+    // where the tag is until the next step.
+    if (colon || bindings.hasDefault()) {
+      uint32_t h;
+      resolveAt = nodeOff + 1;
+      resolve(n, colon, false, &uriOff, &uriLen, &h);
+    }
+    node.depth = uint32_t(frames.size());
+    if (frames.empty()) state = State::Epilog;
+    setElementNames(n, nl, colon, uriOff, uriLen);
+  } else {
+    // Push the frame, then the namespace declarations it makes.
+    Frame& f = frames.emplace_back();
+    f.nameOff = uint32_t(names.size());
+    f.nameLen = nl;
+    f.colon = colon;
+    f.nsMark = uint32_t(bindings.size());
+    f.nsArenaMark = uint32_t(nsArena.size());
+    names.push(n, nl);
+    if (declares) declareNamespaces();
+    if (colon || bindings.hasDefault()) {
+      uint32_t h;
+      resolveAt = nodeOff + 1;
+      resolve(n, colon, false, &uriOff, &uriLen, &h);
+    }
+    f.uriOff = uriOff;
+    f.uriLen = uriLen;
+    node.depth = uint32_t(frames.size() - 1);
+    pendingPop = isEmpty;
+    if (isEmpty && frames.size() == 1) state = State::Epilog;
+    setElementNames(names.at(f.nameOff), nl, colon, uriOff, uriLen);
+  }
+  node.type = NodeType::Element;
+  node.empty = isEmpty;
+  if (!raw.empty()) finishAttributes();
+}
+
+bool Parser::Impl::prepareAttributes(const char* n, uint32_t nl) {
   if (!attMap.empty()) applyAttDecls(n, nl);
-  // Normalised values; whether any attribute declares a namespace.
   bool declares = false;
   for (RawAttr& ra : raw) {
     if (ra.special || !ra.cdata) {
@@ -154,23 +205,12 @@ void Parser::Impl::commitStartTag(const char* n, uint32_t nl, uint32_t firstColo
     if (ra.nameLen >= 5 && ra.name[0] == 'x' && std::memcmp(ra.name, "xmlns", 5) == 0)
       declares = true;
   }
-  // Push the frame, then the namespace declarations it makes.
-  Frame f;
-  f.nameOff = uint32_t(names.size());
-  f.nameLen = nl;
-  f.colon = colon;
-  f.nsMark = uint32_t(bindings.size());
-  f.nsArenaMark = uint32_t(nsArena.size());
-  names.append(n, nl);
-  if (declares) declareNamespaces();
-  // Element namespace.
-  f.uriOff = 0;
-  f.uriLen = 0;
-  uint32_t elHash;
-  resolveAt = nodeOff + 1;
-  resolve(n, colon, false, &f.uriOff, &f.uriLen, &elHash);
-  frames.push_back(f);
-  // Attribute namespaces.
+  return declares;
+}
+
+// The attributes' namespaces, the duplicate check, and the attributes as
+// the accessors hand them out.
+void Parser::Impl::finishAttributes() {
   for (RawAttr& ra : raw) {
     ra.uriOff = ra.uriLen = ra.uriHash = 0;
     if (ra.colon == 0) {
@@ -185,14 +225,6 @@ void Parser::Impl::commitStartTag(const char* n, uint32_t nl, uint32_t firstColo
     resolve(ra.name, ra.colon, true, &ra.uriOff, &ra.uriLen, &ra.uriHash);
   }
   checkDuplicates();
-  // Node.
-  const Frame& top = frames.back();
-  node.type = NodeType::Element;
-  node.empty = isEmpty;
-  node.depth = uint32_t(frames.size() - 1);
-  pendingPop = isEmpty;
-  if (isEmpty && frames.size() == 1) state = State::Epilog;
-  fillElementNames(top);
   if (attrs.size() < raw.size()) attrs.resize(raw.size());
   node.nattrs = uint32_t(raw.size());
   node.attrs = attrs.data();
@@ -214,17 +246,16 @@ void Parser::Impl::commitStartTag(const char* n, uint32_t nl, uint32_t firstColo
   }
 }
 
-void Parser::Impl::fillElementNames(const Frame& f) {
-  const char* n = names.data() + f.nameOff;
-  node.qname = Str{n, f.nameLen};
-  if (f.colon) {
-    node.prefix = Str{n, f.colon};
-    node.local = Str{n + f.colon + 1, f.nameLen - f.colon - 1};
+void Parser::Impl::setElementNames(const char* n, uint32_t nl, uint32_t colon, uint32_t uriOff,
+                                   uint32_t uriLen) {
+  node.qname = Str{n, nl};
+  if (colon) {
+    node.prefix = Str{n, colon};
+    node.local = Str{n + colon + 1, nl - colon - 1};
   } else {
-    node.prefix = Str{};
     node.local = node.qname;
   }
-  node.ns = f.uriLen ? Str{nsArena.data() + f.uriOff, f.uriLen} : Str{};
+  if (uriLen) node.ns = Str{nsArena.data() + uriOff, uriLen};
 }
 
 // ----------------------------------------------------------- end tags
@@ -235,14 +266,14 @@ int Parser::Impl::parseEndTag() {
   if (*p != '>') fail(*p == 0 ? Error::UnexpectedEnd : Error::Syntax);
   if (frames.empty()) fail(Error::Syntax);
   const Frame& f = frames.back();
-  const char* open = names.data() + f.nameOff;
+  const char* open = names.at(f.nameOff);
   if (f.nameLen != uint32_t(ne - n) || std::memcmp(open, n, f.nameLen) != 0)
     failMsg(Msg::TagMismatch, std::string_view(open, f.nameLen), n);
   if (!srcs.empty() && frames.size() <= srcs.back().depth) fail(Error::Syntax);
   cur = p + 1;
   node.type = NodeType::EndElement;
   node.depth = uint32_t(frames.size() - 1);
-  fillElementNames(f);
+  setElementNames(open, f.nameLen, f.colon, f.uriOff, f.uriLen);
   pendingPop = true;
   if (frames.size() == 1) state = State::Epilog;
   return 1;
