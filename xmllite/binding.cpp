@@ -74,12 +74,14 @@ WideArg::WideArg(const char* text, bool utf8) {
     if (heap_ == nullptr) return;
     buffer = heap_;
   }
-  // In a UTF-8 thread, ASCII text (terminator included) widens byte for
-  // byte; anything else is converted whole.
-  if (!(utf8 && twxml::utf::WidenAscii(reinterpret_cast<const unsigned char*>(text), n, buffer) == n) &&
-      MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(n), buffer,
-                          static_cast<int>(n)) == 0)
+  // In a UTF-8 thread the conversion is the shared one (what the code-page
+  // call does for UTF-8 when the buffer holds a unit per byte, as here).
+  if (utf8) {
+    twxml::utf::Utf8ToUtf16Replacing(text, n, buffer);
+  } else if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(n), buffer,
+                                 static_cast<int>(n)) == 0) {
     return;
+  }
   text_ = buffer;
 }
 

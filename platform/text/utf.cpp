@@ -124,6 +124,65 @@ size_t detail::Utf8ToUtf16Long(const char* text, size_t n, char16_t* out) {
   return o;
 }
 
+size_t Utf8ToUtf16Replacing(const char* text, size_t n, char16_t* out) {
+#if TWXML_SIMD_X86
+  if (n <= 16 && Vector() && detail::ShortWiden(text, n, out)) return n;
+#endif
+  const kernels::Table& k = kernels::Active();
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  size_t i = 0, o = 0;
+  while (i < n) {
+    const unsigned c = s[i];
+    if (c < 0x80) {
+      const size_t run = k.widen(s + i, n - i, out + o);
+      i += run;
+      o += run;
+      continue;
+    }
+    // Well-formed sequences per Unicode table 3-7: the second byte's range
+    // depends on the lead.
+    size_t len = 0;
+    uint32_t cp = 0;
+    unsigned lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      cp = c & 0x0F;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;  // no encoded surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      cp = c & 0x07;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+    }
+    size_t got = 1;
+    for (; got < len && i + got < n; ++got) {
+      const unsigned b = s[i + got];
+      if (b < lo || b > hi) break;
+      lo = 0x80;
+      hi = 0xBF;
+      cp = (cp << 6) | (b & 0x3F);
+    }
+    if (len == 0 || got < len) {
+      out[o++] = kReplacement;  // the maximal subpart, one replacement
+      i += got;
+      continue;
+    }
+    i += len;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out[o++] = static_cast<char16_t>(0xD800 + (cp >> 10));
+      out[o++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out[o++] = static_cast<char16_t>(cp);
+    }
+  }
+  return o;
+}
+
 size_t Utf16ToUtf8(const char16_t* s, size_t n, char* out) {
 #if TWXML_SIMD_X86
   if (n <= 16 && Vector() && ShortNarrow(s, n, out)) return n;

@@ -80,6 +80,23 @@ size_t Ascii16Sse2(const char16_t* s, size_t n) {
   return i + Ascii16Plain(s + i, n - i);
 }
 
+// The last n < 16 bytes in at most two overlapping steps; d may be written
+// up to d[n - 1] (the blocks cover what is past the run as well).
+inline size_t WidenTail(const unsigned char* s, size_t n, char16_t* d) {
+  const __m128i zero = _mm_setzero_si128();
+  if (n >= 8) {
+    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
+    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + n - 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi8(a, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + n - 8), _mm_unpacklo_epi8(b, zero));
+    const unsigned ha = static_cast<unsigned>(_mm_movemask_epi8(a)) & 0xFF;
+    if (ha) return static_cast<size_t>(__builtin_ctz(ha));
+    const unsigned hb = static_cast<unsigned>(_mm_movemask_epi8(b)) & 0xFF;
+    return hb ? n - 8 + static_cast<size_t>(__builtin_ctz(hb)) : n;
+  }
+  return WidenPlain(s, n, d);
+}
+
 size_t WidenSse2(const unsigned char* s, size_t n, char16_t* d) {
   const __m128i zero = _mm_setzero_si128();
   size_t i = 0;
@@ -90,14 +107,21 @@ size_t WidenSse2(const unsigned char* s, size_t n, char16_t* d) {
     const int high = _mm_movemask_epi8(v);
     if (high) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(high)));
   }
-  if (i + 8 <= n) {
-    const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_unpacklo_epi8(v, zero));
-    const int high = _mm_movemask_epi8(v) & 0xFF;
-    if (high) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(high)));
-    i += 8;
+  return i + WidenTail(s + i, n - i, d + i);
+}
+
+inline size_t NarrowTail(const char16_t* s, size_t n, char* d) {
+  if (n >= 8) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 8));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(a, a));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + n - 8), _mm_packus_epi16(b, b));
+    const unsigned aa = static_cast<unsigned>(AsciiUnits(a, a)) & 0xFF;
+    if (aa != 0xFF) return static_cast<size_t>(__builtin_ctz(~aa));
+    const unsigned ab = static_cast<unsigned>(AsciiUnits(b, b)) & 0xFF;
+    return ab != 0xFF ? n - 8 + static_cast<size_t>(__builtin_ctz(~ab)) : n;
   }
-  return i + WidenPlain(s + i, n - i, d + i);
+  return NarrowPlain(s, n, d);
 }
 
 size_t NarrowSse2(const char16_t* s, size_t n, char* d) {
@@ -109,14 +133,7 @@ size_t NarrowSse2(const char16_t* s, size_t n, char* d) {
     const int ascii = AsciiUnits(a, b);
     if (ascii != 0xFFFF) return i + static_cast<size_t>(__builtin_ctz(~static_cast<unsigned>(ascii)));
   }
-  if (i + 8 <= n) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(a, a));
-    const int ascii = AsciiUnits(a, a) & 0xFF;
-    if (ascii != 0xFF) return i + static_cast<size_t>(__builtin_ctz(~static_cast<unsigned>(ascii)));
-    i += 8;
-  }
-  return i + NarrowPlain(s + i, n - i, d + i);
+  return i + NarrowTail(s + i, n - i, d + i);
 }
 #endif
 

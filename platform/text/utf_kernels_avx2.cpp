@@ -37,38 +37,52 @@ TWXML_TARGET_AVX2 size_t Ascii16Avx2(const char16_t* s, size_t n) {
   return i + kSse2.ascii16(s + i, n - i);
 }
 
+// Thirty-two bytes at s widened into d: the offset of the first that is not
+// ASCII, or 32.
+TWXML_TARGET_AVX2 inline size_t WidenBlock(const unsigned char* s, char16_t* d) {
+  const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+  const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm256_cvtepu8_epi16(lo));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16), _mm256_cvtepu8_epi16(hi));
+  const unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(lo)) |
+                        static_cast<unsigned>(_mm_movemask_epi8(hi)) << 16;
+  return bits ? static_cast<size_t>(__builtin_ctz(bits)) : 32;
+}
+
+// Whole blocks, then the last thirty-two bytes again (overlapping what is
+// known to be ASCII) when the text is that long; shorter ones in SSE2 steps.
 TWXML_TARGET_AVX2 size_t WidenAvx2(const unsigned char* s, size_t n, char16_t* d) {
+  if (n < 32) return kSse2.widen(s, n, d);
   size_t i = 0;
   for (; i + 32 <= n; i += 32) {
-    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 16));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), _mm256_cvtepu8_epi16(lo));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i + 16), _mm256_cvtepu8_epi16(hi));
-    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(lo, hi)));
-    if (high) {
-      const unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(lo)) |
-                            static_cast<unsigned>(_mm_movemask_epi8(hi)) << 16;
-      return i + static_cast<size_t>(__builtin_ctz(bits));
-    }
+    const size_t k = WidenBlock(s + i, d + i);
+    if (k < 32) return i + k;
   }
-  return i + kSse2.widen(s + i, n - i, d + i);
+  if (i == n) return n;
+  return n - 32 + WidenBlock(s + n - 32, d + n - 32);
+}
+
+TWXML_TARGET_AVX2 inline size_t NarrowBlock(const char16_t* s, char* d) {
+  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+  const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 16));
+  // The pack interleaves the halves of a and b; the permute puts them back in order.
+  const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), packed);
+  const unsigned ha = WideHigh(a), hb = WideHigh(b);
+  if (ha) return static_cast<size_t>(__builtin_ctz(ha)) / 2;
+  if (hb) return 16 + static_cast<size_t>(__builtin_ctz(hb)) / 2;
+  return 32;
 }
 
 TWXML_TARGET_AVX2 size_t NarrowAvx2(const char16_t* s, size_t n, char* d) {
+  if (n < 32) return kSse2.narrow(s, n, d);
   size_t i = 0;
   for (; i + 32 <= n; i += 32) {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + 16));
-    // The pack interleaves the halves of a and b; the permute puts them back in order.
-    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), packed);
-    const unsigned ha = WideHigh(a), hb = WideHigh(b);
-    if (ha | hb) {
-      if (ha) return i + static_cast<size_t>(__builtin_ctz(ha)) / 2;
-      return i + 16 + static_cast<size_t>(__builtin_ctz(hb)) / 2;
-    }
+    const size_t k = NarrowBlock(s + i, d + i);
+    if (k < 32) return i + k;
   }
-  return i + kSse2.narrow(s + i, n - i, d + i);
+  if (i == n) return n;
+  return n - 32 + NarrowBlock(s + n - 32, d + n - 32);
 }
 
 }  // namespace

@@ -303,6 +303,9 @@ inline bool TakeAsciiRun(const From* s, size_t n, size_t* i, To* dst, size_t cap
 int Utf8ToWide(const unsigned char* s, size_t n, bool strict, WCHAR* dst, int dstLen) {
   const bool counting = dstLen == 0;
   const size_t cap = counting ? SIZE_MAX : static_cast<size_t>(dstLen);
+  // Room for a unit per byte: the shared conversion, which never runs short.
+  if (!strict && !counting && cap >= n)
+    return static_cast<int>(twxml::utf::Utf8ToUtf16Replacing(reinterpret_cast<const char*>(s), n, dst));
   size_t out = 0;
   size_t i = 0;
   while (i < n) {

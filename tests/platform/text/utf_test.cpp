@@ -107,6 +107,32 @@ TEST(Utf, EveryLevelMatchesTheReference) {
   twxml::simd::Force(best);
 }
 
+// Random bytes, mostly ASCII with UTF-8 of every length, some of it broken:
+// every level gives what the plain one gives.
+TEST(Utf, ReplacingConversionIsTheSameAtEveryLevel) {
+  std::mt19937 rng(777);
+  static const char* const kPieces[] = {"\xC3\xA9", "\xE6\x97\xA5", "\xF0\x9F\x98\x80", "\xC3",
+                                        "\xE6\x97", "\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                                        "\xC0\xAF", "\xFF"};
+  for (int round = 0; round < 500; ++round) {
+    std::string s;
+    const size_t n = rng() % 200;
+    while (s.size() < n) {
+      if (rng() % 6) s.push_back(char(0x20 + rng() % 0x5F));
+      else s += kPieces[rng() % 10];
+    }
+    std::u16string want;
+    for (int l = 0; l <= int(twxml::simd::Best()); ++l) {
+      twxml::simd::Force(Level(l));
+      std::u16string out(s.size() + 8, u'#');
+      out.resize(utf::Utf8ToUtf16Replacing(s.data(), s.size(), out.data()));
+      if (l == 0) want = out;
+      EXPECT_EQ(want, out) << "level " << l << " round " << round;
+    }
+  }
+  twxml::simd::Force(twxml::simd::Best());
+}
+
 TEST(Utf, AsciiRunsStopAtTheFirstOtherUnitAtEveryLevel) {
   for (int l = 0; l <= int(twxml::simd::Best()); ++l) {
     twxml::simd::Force(Level(l));

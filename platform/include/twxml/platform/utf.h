@@ -64,6 +64,11 @@ inline size_t Utf8ToUtf16(const char* s, size_t n, char16_t* out) {
   return detail::Utf8ToUtf16Long(s, n, out);
 }
 
+// Any UTF-8 to UTF-16, each ill-formed maximal subpart (Unicode's
+// definition) written as one U+FFFD; out has room for n units. Returns the
+// units written.
+size_t Utf8ToUtf16Replacing(const char* s, size_t n, char16_t* out);
+
 // UTF-16 to UTF-8, a lone surrogate written as U+FFFD; out has room for 3n
 // bytes. Returns the bytes written.
 size_t Utf16ToUtf8(const char16_t* s, size_t n, char* out);
