@@ -330,6 +330,17 @@ class XmlWriter final : public IXmlWriter {
   std::u16string scratchPrefix_;
 };
 
+inline void XmlWriter::popElement() {
+  const Frame& f = stack_.back();
+  if (bindings_.size() > f.bindStart) bindings_.resize(f.bindStart);
+  nsText_.truncate(f.nsTextStart);
+  names_.truncate(f.nameOff);
+  stack_.pop_back();
+  attrs_.clear();
+  attrIndex_.clear();
+  attrText_.clear();
+}
+
 template <typename F>
 inline HRESULT XmlWriter::guarded(F&& f) {
   try {

@@ -1,0 +1,346 @@
+// Elements: start tags with their namespaces, attributes and declarations,
+// end tags.
+#include "xml_writer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "output.h"
+#include "writer_text.h"
+
+namespace twxml::xmlwriter {
+
+using namespace detail;
+
+HRESULT XmlWriter::WriteStartElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri) {
+  return guarded([&] { return startElement(prefix, localName, namespaceUri); });
+}
+
+HRESULT XmlWriter::startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri) {
+  HRESULT hr = ready();
+  if (FAILED(hr)) return hr;
+  if (ended_) return WR_E_INVALIDACTION;
+  if (stack_.empty()) {
+    resolveAuto();
+    if (mode_ == Mode::Document && rootStarted_) return WR_E_INVALIDACTION;
+  }
+  const u16view local = view(localName);
+  if (!isNCName(local)) return WR_E_INVALIDNAME;
+  const bool hasP = prefix && *prefix;
+  const u16view p = view(prefix);
+  if (hasP && !isNCName(p)) return WR_E_INVALIDNAME;
+  if (FAILED(hr = checkNameChars(local)) || FAILED(hr = checkNameChars(p))) return hr;
+  const bool hasU = namespaceUri != nullptr;
+  const u16view uri = view(namespaceUri);
+
+  // Which prefix the element uses, what it must declare, and which
+  // inherited binding it relies on (pinned so that this start tag cannot
+  // rebind it).
+  u16view use = p;
+  bool needDecl = false;
+  Decl decl{};
+  bool pin = false;
+  u16view pinPrefix, pinUri;
+  if (hasP && p == u"xmlns") return WR_E_XMLNSPREFIXDECLARATION;
+  if (hasU && uri == kXmlnsNs) return WR_E_XMLNSURIDECLARATION;
+  if (hasP && p == u"xml") {
+    if (hasU && uri != kXmlNs) return WR_E_XMLPREFIXDECLARATION;
+  } else if (hasU && uri == kXmlNs) {
+    if (hasP) return WR_E_XMLURIDECLARATION;
+    use = u"xml";
+  } else if (!hasU) {
+    if (hasP) {
+      u16view cur;
+      if (!lookupPrefix(p, &cur)) return WR_E_NAMESPACEUNDECLARED;
+      pin = true;
+      pinPrefix = p;
+      pinUri = cur;
+    }
+  } else if (uri.empty()) {
+    if (hasP) return WR_E_NSPREFIXWITHEMPTYNSURI;
+    u16view def;
+    if (lookupPrefix(u"", &def) && !def.empty()) {
+      needDecl = true;
+      decl = {u"", u""};
+    } else {
+      pin = true;
+    }
+  } else if (hasP) {
+    u16view cur;
+    if (lookupPrefix(p, &cur) && cur == uri) {
+      pin = true;
+      pinPrefix = p;
+      pinUri = uri;
+    } else {
+      needDecl = true;
+      decl = {p, uri};
+    }
+  } else {
+    u16view def, found;
+    if (lookupPrefix(u"", &def) && def == uri) {
+      pin = true;
+      pinUri = uri;
+    } else if (!prefix && lookupUri(uri, &found)) {
+      use = found;
+      pin = true;
+      pinPrefix = found;
+      pinUri = uri;
+    } else {
+      needDecl = true;
+      decl = {u"", uri};
+    }
+  }
+
+  const size_t nameOff = names_.size();
+  if (!use.empty()) {
+    appendUtf8(names_, use);
+    *names_.extend(1) = ':';
+  }
+  appendUtf8(names_, local);
+  const size_t nameLen = names_.size() - nameOff;
+
+  const size_t depth = stack_.size();
+  const bool ind = indent_ && anyOutput_ && !(depth > 0 && stack_.back().mixed);
+  size_t worst = 2 + (ind ? 1 + 2 * depth : 0) + nameLen;
+  if (needDecl) worst += 16 + (decl.prefix.size() + decl.uri.size()) * kMaxPerUnit;
+  bool chunked;
+  if (worst > kBufferSize && needDecl && FAILED(hr = checkChars(decl.uri.data(), decl.uri.size(), false))) {
+    names_.truncate(nameOff);
+    return hr;
+  }
+  hr = beginCall(worst, &chunked);
+  if (SUCCEEDED(hr) && tagOpen_) hr = closeStartTag();
+  if (SUCCEEDED(hr) && ind) hr = putIndent(depth);
+  if (SUCCEEDED(hr)) hr = putAscii("<", 1);
+  if (SUCCEEDED(hr)) hr = putAscii(names_.data() + nameOff, nameLen);
+  if (SUCCEEDED(hr) && needDecl) hr = putDecl(decl);
+  if (FAILED(hr)) {
+    names_.truncate(nameOff);
+    return fail(hr);
+  }
+
+  // Copy the pinned binding before the new frame can move nsText_.
+  if (pin) {
+    scratchPrefix_.assign(pinPrefix);
+    scratch_.assign(pinUri);
+  }
+  const bool parentMixed = depth > 0 && stack_.back().mixed;
+  if (depth > 0) stack_.back().hasMarkup = true;
+  stack_.push_back(Frame{static_cast<uint32_t>(nameOff), static_cast<uint32_t>(nameLen),
+                         static_cast<uint32_t>(bindings_.size()),
+                         static_cast<uint32_t>(nsText_.size()), false, parentMixed});
+  if (needDecl) addBinding(decl.prefix, decl.uri);
+  if (pin) addBinding(scratchPrefix_, scratch_, true);
+  attrs_.clear();
+  attrIndex_.clear();
+  attrText_.clear();
+  tagOpen_ = true;
+  if (depth == 0) rootStarted_ = true;
+  started_ = anyOutput_ = true;
+  return S_OK;
+}
+
+HRESULT XmlWriter::WriteAttributeString(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri,
+                                        LPCWSTR value) {
+  return guarded([&] { return attribute(prefix, localName, namespaceUri, value); });
+}
+
+HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri,
+                             LPCWSTR value) {
+  HRESULT hr = ready();
+  if (FAILED(hr)) return hr;
+  if (!tagOpen_) return WR_E_INVALIDACTION;
+  const u16view local = view(localName);
+  if (!isNCName(local)) return WR_E_INVALIDNAME;
+  const bool hasP = prefix && *prefix;
+  const u16view p = view(prefix);
+  if (hasP && !isNCName(p)) return WR_E_INVALIDNAME;
+  if (FAILED(hr = checkNameChars(local)) || FAILED(hr = checkNameChars(p))) return hr;
+  const bool hasU = namespaceUri && *namespaceUri;
+  const bool emptyU = namespaceUri && !*namespaceUri;
+  const u16view uri = view(namespaceUri);
+  const u16view val = view(value);
+
+  // Namespace declarations written as attributes.
+  if (hasP && p == u"xmlns") {
+    if (hasU && uri != kXmlnsNs) return WR_E_XMLNSPREFIXDECLARATION;
+    if (local == u"xmlns") return WR_E_XMLNSPREFIXDECLARATION;
+    return declaration(local, val);
+  }
+  if (!hasP && ((local == u"xmlns" && !hasU) || uri == kXmlnsNs))
+    return declaration(local == u"xmlns" ? u16view() : local, val);
+  if (uri == kXmlnsNs) return WR_E_XMLNSURIDECLARATION;
+
+  // An ordinary attribute: its namespace and the prefix that carries it.
+  u16view use = p, attrUri;
+  bool needDecl = false;
+  Decl decl{};
+  char16_t generated[16];
+  if (hasP && p == u"xml") {
+    if (hasU && uri != kXmlNs) return WR_E_XMLPREFIXDECLARATION;
+    attrUri = kXmlNs;
+  } else if (hasU && uri == kXmlNs) {
+    if (hasP) return WR_E_XMLURIDECLARATION;
+    use = u"xml";
+    attrUri = kXmlNs;
+  } else if (emptyU) {
+    if (hasP) return WR_E_NSPREFIXWITHEMPTYNSURI;
+  } else if (!hasU) {
+    if (hasP) {
+      if (!lookupPrefix(p, &attrUri) || attrUri.empty()) return WR_E_NAMESPACEUNDECLARED;
+    }
+  } else if (hasP) {
+    attrUri = uri;
+    u16view cur;
+    if (lookupPrefix(p, &cur) && cur == uri) {
+      // in scope already
+    } else if (ownBinding(p) || attributeUsesPrefix(p, uri)) {
+      return WR_E_NSPREFIXDECLARED;
+    } else {
+      needDecl = true;
+      decl = {p, uri};
+    }
+  } else {
+    attrUri = uri;
+    if (lookupUri(uri, &use)) {
+      // in scope already
+    } else {
+      // Unprefixed attributes are in no namespace: invent a prefix.
+      u16view dummy;
+      for (unsigned k = 1;; ++k) {
+        char digits[12];
+        int nd = std::snprintf(digits, sizeof digits, "%u", k);
+        generated[0] = u'n';
+        generated[1] = u's';
+        for (int d = 0; d < nd; ++d) generated[2 + d] = static_cast<char16_t>(digits[d]);
+        use = u16view(generated, 2 + static_cast<size_t>(nd));
+        if (!lookupPrefix(use, &dummy)) break;
+      }
+      needDecl = true;
+      decl = {use, uri};
+    }
+  }
+
+  const uint32_t keyHash = twxml::writer::AttrIndex::hashOf(local, attrUri);
+  if (attrIndex_.find(keyHash, [&](size_t i) {
+        const AttrKey& a = attrs_[i];
+        return attrText_.view(a.localOff, a.localLen) == local &&
+               attrText_.view(a.uriOff, a.uriLen) == attrUri;
+      }) >= 0)
+    return WR_E_DUPLICATEATTRIBUTE;
+  // A copy keeps what the document says (other values are not an error in
+  // a document, only when they are declared).
+  if (attrUri == kXmlNs && local == u"space" && val != u"default" && val != u"preserve" && !copying_)
+    return WR_E_INVALIDXMLSPACE;
+
+  size_t worst = 8 + (use.size() + local.size() + val.size()) * kMaxPerUnit;
+  if (needDecl) worst += 16 + (decl.prefix.size() + decl.uri.size()) * kMaxPerUnit;
+  if (worst > kBufferSize) {
+    if (needDecl && FAILED(hr = checkChars(decl.uri.data(), decl.uri.size(), false))) return hr;
+    if (FAILED(hr = checkChars(val.data(), val.size(), false))) return hr;
+  }
+  bool chunked;
+  hr = beginCall(worst, &chunked);
+  if (SUCCEEDED(hr) && needDecl) hr = putDecl(decl);
+  if (SUCCEEDED(hr)) hr = putAscii(" ", 1);
+  if (SUCCEEDED(hr)) hr = putQName(use, local);
+  if (SUCCEEDED(hr)) hr = putAscii("=\"", 2);
+  if (SUCCEEDED(hr)) hr = putText<Esc::Attr>(val.data(), val.size());
+  if (SUCCEEDED(hr)) hr = putAscii("\"", 1);
+  if (FAILED(hr)) return fail(hr);
+
+  AttrKey key;
+  key.uriLen = static_cast<uint32_t>(attrUri.size());
+  key.uriOff = static_cast<uint32_t>(attrText_.append(attrUri));
+  key.localLen = static_cast<uint32_t>(local.size());
+  key.localOff = static_cast<uint32_t>(attrText_.append(local));
+  key.prefixLen = static_cast<uint32_t>(use.size());
+  key.prefixOff = static_cast<uint32_t>(attrText_.append(use));
+  attrs_.push_back(key);
+  attrIndex_.add(keyHash);
+  if (needDecl) addBinding(decl.prefix, decl.uri);
+  return S_OK;
+}
+
+// An explicit declaration: written unless the same binding is in scope.
+HRESULT XmlWriter::declaration(u16view prefix, u16view uri) {
+  if (prefix == u"xmlns") return WR_E_XMLNSPREFIXDECLARATION;
+  if (prefix == u"xml") return uri == kXmlNs ? S_OK : WR_E_XMLPREFIXDECLARATION;
+  if (uri == kXmlNs) return WR_E_XMLURIDECLARATION;
+  if (uri == kXmlnsNs) return WR_E_XMLNSURIDECLARATION;
+  if (!prefix.empty() && uri.empty()) return WR_E_NSPREFIXWITHEMPTYNSURI;
+  const Binding* own = ownBinding(prefix);
+  if (own && nsAt(own->uriOff, own->uriLen) != uri) return WR_E_NSPREFIXDECLARED;
+  // A copy writes a declaration that its element so far only relied on.
+  if (own && !(copying_ && own->pinned)) return S_OK;
+  // An attribute already written with this prefix keeps its namespace.
+  if (attributeUsesPrefix(prefix, uri)) return WR_E_NSPREFIXDECLARED;
+  u16view cur;
+  bool inScope = lookupPrefix(prefix, &cur) ? cur == uri : uri.empty();
+  if (inScope && !copying_) {
+    addBinding(prefix, uri);
+    return S_OK;
+  }
+  HRESULT hr;
+  size_t worst = 16 + (prefix.size() + uri.size()) * kMaxPerUnit;
+  if (worst > kBufferSize && FAILED(hr = checkChars(uri.data(), uri.size(), false))) return hr;
+  bool chunked;
+  hr = beginCall(worst, &chunked);
+  if (SUCCEEDED(hr)) hr = putDecl(Decl{prefix, uri});
+  if (FAILED(hr)) return fail(hr);
+  if (!own) addBinding(prefix, uri);
+  return S_OK;
+}
+
+HRESULT XmlWriter::WriteEndElement() {
+  return readyCall([&] { return writeEnd(false); });
+}
+
+HRESULT XmlWriter::WriteFullEndElement() {
+  return readyCall([&] { return writeEnd(true); });
+}
+
+HRESULT XmlWriter::writeEnd(bool full) {
+  if (stack_.empty()) return WR_E_INVALIDACTION;
+  const Frame& f = stack_.back();
+  const size_t depth = stack_.size() - 1;
+  const bool ind = indent_ && !tagOpen_ && !f.mixed && f.hasMarkup;
+  bool chunked;
+  HRESULT hr = beginCall(8 + (ind ? 1 + 2 * depth : 0) + f.nameLen, &chunked);
+  if (SUCCEEDED(hr)) {
+    if (tagOpen_ && !full) {
+      hr = putAscii("/>", 2);
+    } else {
+      if (tagOpen_) hr = closeStartTag();
+      if (SUCCEEDED(hr) && ind) hr = putIndent(depth);
+      if (SUCCEEDED(hr)) hr = putAscii("</", 2);
+      if (SUCCEEDED(hr)) hr = putAscii(names_.data() + f.nameOff, f.nameLen);
+      if (SUCCEEDED(hr)) hr = putAscii(">", 1);
+    }
+  }
+  if (FAILED(hr)) return fail(hr);
+  tagOpen_ = false;
+  popElement();
+  return S_OK;
+}
+
+HRESULT XmlWriter::WriteElementString(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri,
+                                      LPCWSTR value) {
+  return readyCall([&]() -> HRESULT {
+    HRESULT hr;
+    const u16view v = view(value);
+    // Checked first so that a bad value leaves no start tag behind.
+    if (value && FAILED(hr = checkChars(v.data(), v.size(), false))) return hr;
+    hr = startElement(prefix, localName, namespaceUri);
+    if (FAILED(hr)) return hr;
+    if (value) {
+      hr = writeTextLike(v.data(), v.size(), Esc::Text, true);
+      if (FAILED(hr)) return hr;
+    }
+    return writeEnd(false);
+  });
+}
+
+}  // namespace twxml::xmlwriter
