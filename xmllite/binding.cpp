@@ -64,6 +64,13 @@ WideArg::WideArg(const char* text) : WideArg(text, twxml::win32::ThreadCodePageI
 
 WideArg::WideArg(const char* text, bool utf8) {
   if (text == nullptr) return;
+  static_assert(kInline >= 16);
+  // Short ASCII arguments (most names and values) in a UTF-8 thread: one
+  // step measures and widens them.
+  if (utf8 && twxml::utf::WidenShortAsciiZ(text, inline_) != SIZE_MAX) {
+    text_ = inline_;
+    return;
+  }
   // Nearly every argument fits the stack buffer (n bytes never make more
   // than n units): one conversion straight into it.
   const size_t n = std::strlen(text) + 1;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "output.h"
 #include "writer_text.h"
@@ -223,13 +224,16 @@ HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespac
     }
   }
 
-  const uint32_t keyHash = twxml::writer::AttrIndex::hashOf(local, attrUri);
-  if (attrIndex_.find(keyHash, [&](size_t i) {
-        const AttrKey& a = attrs_[i];
-        return attrText_.view(a.localOff, a.localLen) == local &&
-               attrText_.view(a.uriOff, a.uriLen) == attrUri;
-      }) >= 0)
-    return WR_E_DUPLICATEATTRIBUTE;
+  const auto same = [&](size_t i) {
+    const AttrKey& a = attrs_[i];
+    return attrText_.view(a.localOff, a.localLen) == local &&
+           attrText_.view(a.uriOff, a.uriLen) == attrUri;
+  };
+  const auto keyOf = [&](size_t i) {
+    const AttrKey& a = attrs_[i];
+    return std::make_pair(attrText_.view(a.localOff, a.localLen), attrText_.view(a.uriOff, a.uriLen));
+  };
+  if (attrIndex_.find(local, attrUri, same, keyOf) >= 0) return WR_E_DUPLICATEATTRIBUTE;
   // A copy keeps what the document says (other values are not an error in
   // a document, only when they are declared).
   if (attrUri == kXmlNs && local == u"space" && val != u"default" && val != u"preserve" && !copying_)
@@ -259,7 +263,7 @@ HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespac
   key.prefixLen = static_cast<uint32_t>(use.size());
   key.prefixOff = static_cast<uint32_t>(attrText_.append(use));
   attrs_.push_back(key);
-  attrIndex_.add(keyHash);
+  attrIndex_.add(local, attrUri);
   if (needDecl) addBinding(decl.prefix, decl.uri);
   return S_OK;
 }

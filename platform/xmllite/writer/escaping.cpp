@@ -94,8 +94,8 @@ HRESULT XmlWriter::putCharRef(uint32_t cp) {
 
 // Escapes (per M), checks and encodes s[0..n) at p in one pass; the caller
 // has made room for kMaxPerUnit bytes per unit. A surrogate pair must not be
-// cut by n. Plain ASCII goes eight characters at a time. Returns the end of
-// the output, or null with *hr set.
+// cut by n. Runs of plain ASCII go through the escaping scan's kernel.
+// Returns the end of the output, or null with *hr set.
 template <XmlWriter::Esc M>
 inline char* XmlWriter::encodeText(const char16_t* s, size_t n, char* p, HRESULT* hr) {
   const uint8_t* table = classes_[static_cast<int>(M)];
@@ -141,32 +141,17 @@ inline char* XmlWriter::encodeText(const char16_t* s, size_t n, char* p, HRESULT
     p = putUtf8(p, c);
     return true;
   };
-#ifdef __SSE2__
   if (asciiPlain_) {
-    const __m128i below = _mm_set1_epi16(0x20), above = _mm_set1_epi16(0x7E);
-    while (i + 8 <= n) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-      __m128i bad = _mm_or_si128(_mm_cmplt_epi16(v, below), _mm_cmpgt_epi16(v, above));
-      if (M != Esc::Verbatim) {
-        bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16('<')));
-        bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16('&')));
-        bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16('>')));
-        if (M == Esc::Attr) bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16('"')));
-      }
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(v, v));
-      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(bad));
-      if (mask == 0) {
-        p += 8;
-        i += 8;
-        continue;
-      }
-      const unsigned k = static_cast<unsigned>(__builtin_ctz(mask)) / 2;
+    // Runs of plain ASCII from the vector kernel, the rest one by one.
+    const auto run = escapes_->run[static_cast<int>(M)];
+    for (;;) {
+      const size_t k = run(s + i, n - i, p);
       p += k;
       i += k;
+      if (i >= n) return p;
       if (!one()) return nullptr;
     }
   }
-#endif
   while (i < n) {
     const uint32_t c = s[i];
     if (c < 0x80 && table[c] == 0) {

@@ -52,6 +52,7 @@ ULONG XmlWriter::Release() {
 }
 
 void XmlWriter::setupClasses() {
+  escapes_ = &scan::For(simd::Active());
   asciiPlain_ = sink_.reprLimit() >= 0x80;
   for (int m = 0; m < 3; ++m) {
     std::memcpy(classes_[m], kClassTables[m].c, 128);

@@ -50,6 +50,7 @@
 
 #include "attr_index.h"
 #include "encoding.h"
+#include "escape_scan.h"
 #include "twxml/platform/xmllite.h"
 
 namespace twxml::xmlwriter {
@@ -292,6 +293,7 @@ class XmlWriter final : public IXmlWriter {
   // reference (the encoding lacks it), else the index of its escape.
   uint8_t classes_[3][128];
   bool asciiPlain_ = true;  // the encoding holds all of ASCII
+  const scan::Kernels* escapes_ = &scan::kPlain;  // the vector level at SetOutput
   void setupClasses();
 
   // Output.

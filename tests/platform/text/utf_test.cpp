@@ -153,6 +153,13 @@ TEST(Utf, AsciiRunsStopAtTheFirstOtherUnitAtEveryLevel) {
         EXPECT_EQ(std::u16string(at, u'a'), wd.substr(0, at)) << l;
         EXPECT_EQ(at, utf::NarrowAscii(w.data(), n, nd.data())) << l;
         EXPECT_EQ(std::string(at, 'a'), nd.substr(0, at)) << l;
+        // Short zero-terminated ASCII in one step, or not at all.
+        std::u16string z(16, u'#');
+        const size_t got = utf::WidenShortAsciiZ(s.c_str(), z.data());
+        if (got != SIZE_MAX) {
+          EXPECT_TRUE(at == n && n < 16) << l;
+          EXPECT_EQ(w + u'\0', z.substr(0, n + 1)) << l;
+        }
       }
     }
   }

@@ -87,6 +87,12 @@ size_t Utf16Size(const char* s, size_t n);
 // Units before the zero that ends s.
 size_t WideLength(const char16_t* s);
 
+// A zero-terminated ASCII text of at most 15 bytes, widened with its zero in
+// one step into out (room for 16 units): its length. SIZE_MAX (nothing
+// promised about out) for longer or other text, or where one step is not
+// possible; the caller then measures and converts as usual.
+size_t WidenShortAsciiZ(const char* s, char16_t* out);
+
 // The leading ASCII run of s[0, n): its length. Widen and Narrow also
 // convert it into d and may write d up to d[n - 1] beyond it (the caller
 // writes over what lies past the run).

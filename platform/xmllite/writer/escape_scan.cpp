@@ -1,0 +1,76 @@
+// The escaping scan on every machine (a byte table) and with SSE2 (eight
+// units per compare).
+#include "escape_scan.h"
+
+#include <cstdint>
+
+#if TWXML_SIMD_X86
+#include <emmintrin.h>
+#endif
+
+namespace twxml::xmlwriter::scan {
+
+namespace {
+
+struct PlainTable {
+  bool plain[3][128];
+  constexpr PlainTable() : plain() {
+    for (int m = 0; m < 3; ++m)
+      for (int c = 0x20; c < 0x7F; ++c) plain[m][c] = true;
+    for (int m = 0; m < 2; ++m)
+      for (int c : {int('<'), int('&'), int('>')}) plain[m][c] = false;
+    plain[1][int('"')] = false;
+  }
+};
+constexpr PlainTable kTable{};
+
+template <int M>
+size_t RunPlain(const char16_t* s, size_t n, char* d) {
+  size_t i = 0;
+  for (; i < n && s[i] < 0x80 && kTable.plain[M][s[i]]; ++i) d[i] = static_cast<char>(s[i]);
+  return i;
+}
+
+#if TWXML_SIMD_X86
+// Bits of the mask: two per unit of v that is not plain in mode M.
+template <int M>
+inline unsigned Odd(__m128i v) {
+  __m128i bad = _mm_or_si128(_mm_cmplt_epi16(v, _mm_set1_epi16(0x20)),
+                             _mm_cmpgt_epi16(v, _mm_set1_epi16(0x7E)));
+  if (M != 2) {
+    bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16('<')));
+    bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16('&')));
+    bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16('>')));
+  }
+  if (M == 1) bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16('"')));
+  return static_cast<unsigned>(_mm_movemask_epi8(bad));
+}
+
+template <int M>
+size_t RunSse2(const char16_t* s, size_t n, char* d) {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(v, v));
+    if (const unsigned odd = Odd<M>(v)) return i + __builtin_ctz(odd) / 2;
+  }
+  if (i == n) return n;
+  if (n >= 8) {
+    // The last eight units again, overlapping what is known to be plain.
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 8));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + n - 8), _mm_packus_epi16(v, v));
+    const unsigned odd = Odd<M>(v);
+    return odd ? n - 8 + __builtin_ctz(odd) / 2 : n;
+  }
+  return i + RunPlain<M>(s + i, n - i, d + i);
+}
+#endif
+
+}  // namespace
+
+const Kernels kPlain = {{RunPlain<0>, RunPlain<1>, RunPlain<2>}};
+#if TWXML_SIMD_X86
+const Kernels kSse2 = {{RunSse2<0>, RunSse2<1>, RunSse2<2>}};
+#endif
+
+}  // namespace twxml::xmlwriter::scan

@@ -1,0 +1,38 @@
+// The writer's escaping scan: the leading run of UTF-16 text that goes out
+// as it is (printable ASCII other than what the mode escapes), narrowed into
+// the composition buffer as it is found. One table per vector level (AVX2,
+// SSE2, plain), each giving the same answers; tests and fuzzers run each.
+#pragma once
+
+#include <cstddef>
+
+#include "twxml/platform/simd.h"
+
+namespace twxml::xmlwriter::scan {
+
+struct Kernels {
+  // By escaping mode: 0 text ('<', '&', '>' escaped), 1 attribute values
+  // ('"' too), 2 verbatim (nothing escaped). Each returns the length of the
+  // leading run of s[0, n) made of 0x20..0x7E minus the mode's escaped
+  // characters, and writes that run to d as bytes; d may be written up to
+  // d[n - 1] past the run.
+  size_t (*run[3])(const char16_t* s, size_t n, char* d);
+};
+
+extern const Kernels kPlain;
+#if TWXML_SIMD_X86
+extern const Kernels kSse2;
+extern const Kernels kAvx2;
+#endif
+
+inline const Kernels& For(simd::Level level) {
+#if TWXML_SIMD_X86
+  if (level == simd::Level::Avx2) return kAvx2;
+  if (level == simd::Level::Sse2) return kSse2;
+#else
+  (void)level;
+#endif
+  return kPlain;
+}
+
+}  // namespace twxml::xmlwriter::scan
