@@ -7,12 +7,14 @@
 // cleanly.
 //
 // The first input byte selects options: bit 0 preserves white space, bit 1
-// loads through loadXML (the bytes taken as UTF-8 text) instead of load.
+// loads through loadXML (the bytes taken as UTF-8 text) instead of load,
+// bits 2 and 3 pick the vector level (../levels.h).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "../levels.h"
 #include "mem_istream.h"
 #include "seeds.h"
 #include "twxml/platform/msxml.h"
@@ -180,6 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t opt = data[0];
   ++data;
   --size;
+  twfuzz::PickLevel(opt >> 2);
   const bool preserve = opt & 1;
   IXMLDOMDocument* d = newDocument(preserve);
   bool loaded;

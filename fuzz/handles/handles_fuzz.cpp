@@ -3,7 +3,7 @@
 // the source of names, texts and the encoding). Checks that statuses stay in
 // their documented sets, caller buffers are never overrun and always
 // terminated, and that every document the writer accepted reads back without
-// a reader failure.
+// a reader failure. The input's length picks the vector level (../levels.h).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../levels.h"
 #include "lite_internal.h"
 #include "twxml/platform/xmllite_internal.h"
 #include "twxml/twxml.h"
@@ -218,6 +219,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  twfuzz::PickLevel(unsigned(size));
   std::string input(reinterpret_cast<const char*>(data), size);
   size_t nl = input.find('\n');
   std::string ops = input.substr(0, nl == std::string::npos ? input.size() : nl);

@@ -6,10 +6,12 @@
 //
 // The first input byte selects options: bit 0 prohibits DTDs, bit 1 caps
 // the element depth, bit 2 lowers the entity expansion limit, bit 3 makes
-// the stream fail half way, bit 4 reads values in small chunks first.
+// the stream fail half way, bit 4 reads values in small chunks first, bits
+// 5 and 6 pick the vector level (../levels.h).
 #include <cstdint>
 #include <cstring>
 
+#include "../levels.h"
 #include "mem_istream.h"
 #include "seeds.h"
 #include "twxml/platform/xmllite.h"
@@ -73,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t opt = data[0];
   ++data;
   --size;
+  twfuzz::PickLevel(opt >> 5);
   IXmlReader* r = nullptr;
   if (FAILED(TwCreateXmlReaderInProc(IID_IXmlReader, reinterpret_cast<void**>(&r)))) return 0;
   if (opt & 1) r->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);

@@ -6,14 +6,16 @@
 // complete root reads back with the streaming reader, carrying exactly the
 // element names and character data that were written.
 //
-// Input: byte 0 picks the encoding and indentation; then each call is an
-// operation byte followed by the bytes its strings are made of.
+// Input: byte 0 picks the encoding, indentation and (bits 5 and 6) the vector
+// level; then each call is an operation byte followed by the bytes its
+// strings are made of.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "../levels.h"
 #include "mem_istream.h"
 #include "twxml/platform/xmllite_internal.h"
 
@@ -136,6 +138,7 @@ void Run(const uint8_t* data, size_t size) {
   const uint8_t options = in.byte();
   const char16_t* encoding = kEncodings[options % std::size(kEncodings)];
   const bool indent = (options & 0x80) != 0;
+  twfuzz::PickLevel(options >> 5);
 
   IXmlWriter* w = nullptr;
   check(SUCCEEDED(CreateXmlWriter(IID_IXmlWriter, reinterpret_cast<void**>(&w), nullptr)));

@@ -6,8 +6,9 @@
 // (the leak checker watches).
 //
 // Input: byte 0 picks engine (bit 0: document engine), role (bit 1:
-// writer) and indentation (bit 2); then a line of operation letters, a
-// newline, and the document to read (or, for writers, the text source).
+// writer), indentation (bit 2) and the vector level (bits 3 and 4,
+// ../levels.h); then a line of operation letters, a newline, and the
+// document to read (or, for writers, the text source).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "../levels.h"
 #include "lite_engine.h"
 #include "lite_internal.h"
 #include "twxml/platform/xmllite_internal.h"
@@ -231,6 +233,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const uint8_t options = data[0];
+  twfuzz::PickLevel(options >> 3);
   std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
   const size_t nl = input.find('\n');
   std::string ops = input.substr(0, nl == std::string::npos ? input.size() : nl);

@@ -1,18 +1,34 @@
-// Edges of the block-at-a-time paths: strings whose length or multi-byte
-// characters fall on every offset of a 4-, 8- and 16-byte block, and bad
-// bytes at every offset of a block, whole or cut into chunks.
+// Edges of the block-at-a-time paths at every vector level: names, values
+// and multi-byte characters at every offset of a block, bad bytes at every
+// offset, whole or cut into chunks; and the scanning kernels of each level
+// against the plain ones on the same bytes.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
+#include "core/scan.h"
 #include "core/xmlcore.h"
 #include "reader_util.h"
+#include "twxml/platform/simd.h"
 
 namespace {
 
-using twxml::test::toUtf8;
+using twxml::simd::Level;
 using twxml::test::walk;
+namespace scan = twxml::xmlcore::scan;
+
+// Runs f once at each level this machine has, then restores the best.
+template <class F>
+void atEveryLevel(F f) {
+  for (int l = 0; l <= int(twxml::simd::Best()); ++l) {
+    twxml::simd::Force(Level(l));
+    SCOPED_TRACE(testing::Message() << "level " << l);
+    f();
+  }
+  twxml::simd::Force(twxml::simd::Best());
+}
 
 // "abc..." of length len with `ch` put in at byte offset `at` (none when
 // at > len).
@@ -26,23 +42,8 @@ std::string sample(size_t len, size_t at, const std::string& ch) {
 // Characters of two, three and four bytes, all allowed in names.
 const char* const kWide[] = {"", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80"};
 
-TEST(XmlReaderFastPath, Utf8ToUtf16AtEveryOffset) {
-  for (const char* ch : kWide) {
-    for (size_t len = 0; len <= 40; ++len) {
-      for (size_t at = 0; at <= len + 1; ++at) {
-        std::string s = sample(len, at, ch);
-        // Exactly the room the contract asks for, so an overrun shows.
-        std::vector<char16_t> out(s.size() + 1, 0xFFFF);
-        size_t n = twxml::xmlcore::utf8ToUtf16(s.data(), s.size(), out.data());
-        ASSERT_LE(n, s.size());
-        EXPECT_EQ(toUtf8(out.data(), UINT(n)), s) << len << " " << at;
-        EXPECT_EQ(out[s.size()], 0xFFFF);
-      }
-    }
-  }
-}
-
 TEST(XmlReaderFastPath, NamesAndValuesAtEveryOffset) {
+  atEveryLevel([] {
   for (const char* ch : kWide) {
     for (size_t len = 1; len <= 34; ++len) {
       for (size_t at = 1; at <= len + 1; at += 1) {
@@ -59,22 +60,102 @@ TEST(XmlReaderFastPath, NamesAndValuesAtEveryOffset) {
       }
     }
   }
+  });
 }
 
 TEST(XmlReaderFastPath, BadBytesAtEveryBlockOffset) {
   const std::string bad[] = {"\xFF", "\x80", "\x01", "\xC3", "\xE2\x80", "\xED\xA0\x80",
-                             "\xEF\xBF\xBE"};
-  for (const std::string& b : bad) {
-    for (size_t at = 0; at < 40; ++at) {
-      std::string text = sample(40, at, b);
-      for (const std::string& doc :
-           {"<r>" + text + "</r>", "<r a='" + text + "'/>", "<r><!--" + text + "--></r>"}) {
-        for (size_t chunk : {size_t(1), size_t(5), size_t(16), SIZE_MAX}) {
-          auto w = walk(doc, chunk, false);
-          EXPECT_TRUE(FAILED(w.hr)) << at << " chunk " << chunk;
-          EXPECT_EQ(w.errLine, 1u);
+                             "\xEF\xBF\xBE", "\xF4\x90\x80\x80"};
+  // Before them, plain or multi-byte text, so the block holding the bad
+  // bytes is checked either way; the failure and its place are the same at
+  // every level.
+  std::vector<std::string> failures[3];
+  atEveryLevel([&] {
+    std::vector<std::string>& got = failures[int(twxml::simd::Active())];
+    for (const std::string& b : bad) {
+      for (const char* lead : {"", "\xC3\xA9"}) {
+        for (size_t at = 0; at < 70; at += 3) {
+          std::string text = sample(70, at, b);
+          text.insert(0, lead);
+          for (const std::string& doc :
+               {"<r>" + text + "</r>", "<r a='" + text + "'/>", "<r><!--" + text + "--></r>"}) {
+            for (size_t chunk : {size_t(1), size_t(33), SIZE_MAX}) {
+              auto w = walk(doc, chunk, false);
+              EXPECT_TRUE(FAILED(w.hr)) << at << " chunk " << chunk;
+              EXPECT_EQ(w.errLine, 1u);
+              got.push_back(std::to_string(w.hr) + " " + std::to_string(w.errCol));
+            }
+          }
         }
       }
+    }
+  });
+  for (int l = 1; l <= int(twxml::simd::Best()); ++l) EXPECT_EQ(failures[0], failures[l]) << l;
+}
+
+// Line ends of every kind, carriage returns among multi-byte text, text and
+// values of every length: the same nodes and positions at every level.
+TEST(XmlReaderFastPath, LineEndsAndPositionsAtEveryLevel) {
+  std::mt19937 rng(4242);
+  static const char* const kPieces[] = {"\r\n", "\r", "\n", " ", "\t", "&amp;", "&#xE9;",
+                                        "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80",
+                                        "]", "x"};
+  for (int round = 0; round < 40; ++round) {
+    std::string doc = "<r a='";
+    auto piece = [&] { return std::string(rng() % 4 ? "abcdefghij" + rng() % 10 : kPieces[rng() % 12]); };
+    for (int i = 0; i < 30; ++i) doc += piece() == "]" ? "y" : piece();
+    doc += "'>";
+    for (int i = 0; i < 200; ++i) doc += rng() % 9 ? piece() : "<e b='v'/>";
+    doc += "</r>";
+    std::string traces[3];
+    atEveryLevel([&] {
+      std::string& t = traces[int(twxml::simd::Active())];
+      for (size_t chunk : {size_t(7), SIZE_MAX}) {
+        auto w = walk(doc, chunk, true, true);
+        EXPECT_EQ(w.hr, S_FALSE) << doc;
+        t += w.trace;
+      }
+    });
+    for (int l = 1; l <= int(twxml::simd::Best()); ++l) EXPECT_EQ(traces[0], traces[l]) << round;
+  }
+}
+
+// The kernels themselves on random bytes with the stop bytes at every
+// offset: each level answers what the plain one answers.
+TEST(XmlReaderFastPath, ScanKernelsAgreeAtEveryLevel) {
+  std::mt19937 rng(99);
+  static const unsigned char kBytes[] = {'a', 'b', ' ', '\t', '\n', '\r', '<', '&', ']', '"',
+                                         '\'', 0x01, 0x7F, 0xC3, 0xA9, 0xE4, 0xB8, 0xAD, 0xEF,
+                                         0xBF, 0xBE, 0xF0, 0x9F, 0x80, 0xFF, 0xED, 0xA0};
+  for (int round = 0; round < 3000; ++round) {
+    const size_t n = rng() % 150;
+    std::string s(n + scan::kPad, '\0');
+    const unsigned spread = 1 + rng() % 40;  // how often a byte is not a letter
+    for (size_t i = 0; i < n; ++i)
+      s[i] = char(rng() % spread ? 'a' + rng() % 26 : kBytes[rng() % sizeof kBytes]);
+    for (size_t i = 0; i < n; ++i)
+      if (s[i] == 0) s[i] = 'z';
+    const char* p = s.data();
+    const auto* u = reinterpret_cast<const unsigned char*>(p);
+    std::string want;
+    for (int l = 0; l <= int(twxml::simd::Best()); ++l) {
+      const scan::Kernels& k = scan::For(Level(l));
+      bool other = false;
+      const char* text = k.text(p, &other);
+      const char* last = nullptr;
+      const size_t lines = k.lines(p, p + n, &last);
+      std::string got = std::to_string(text - p) + (other ? "+" : "-") + " " +
+                        std::to_string(k.attr(p, '"') - p) + " " + std::to_string(k.attr(p, '\'') - p) +
+                        " " + std::to_string(lines) + " " + std::to_string(last ? last - p : -1) +
+                        " " + std::to_string(k.chars(p, p + n));
+      // Clean prefixes may stop early; they must end on a character boundary
+      // and hold only what may pass.
+      const size_t clean = k.clean(u, n);
+      const size_t plain = scan::kPlain.clean(u, n);
+      EXPECT_LE(clean, plain) << l << " " << round;
+      EXPECT_EQ(scan::WholeCharacters(u, clean), clean) << l;
+      if (l == 0) want = got;
+      EXPECT_EQ(want, got) << "level " << l << " round " << round;
     }
   }
 }

@@ -71,9 +71,10 @@ struct WalkResult {
   UINT errLine = 0, errCol = 0;
 };
 
-// Reads every node, recording type, depth, names, value and attributes.
+// Reads every node, recording type, depth, names, value and attributes
+// (and, when asked, where the node starts).
 inline WalkResult walk(IXmlReader* r, const std::string& doc, size_t chunk = SIZE_MAX,
-                       bool record = true) {
+                       bool record = true, bool positions = false) {
   WalkResult w;
   TestStream* s = new TestStream(doc, chunk);
   r->SetInput(s);
@@ -100,6 +101,12 @@ inline WalkResult walk(IXmlReader* r, const std::string& doc, size_t chunk = SIZ
       w.trace += "=" + get(&IXmlReader::GetValue) + (r->IsDefault() ? "(d)" : "");
     }
     r->MoveToElement();
+    if (positions) {
+      UINT line = 0, col = 0;
+      r->GetLineNumber(&line);
+      r->GetLinePosition(&col);
+      w.trace += " " + std::to_string(line) + ":" + std::to_string(col);
+    }
     w.trace += "\n";
   }
   if (FAILED(w.hr)) {
@@ -109,9 +116,10 @@ inline WalkResult walk(IXmlReader* r, const std::string& doc, size_t chunk = SIZ
   return w;
 }
 
-inline WalkResult walk(const std::string& doc, size_t chunk = SIZE_MAX, bool record = true) {
+inline WalkResult walk(const std::string& doc, size_t chunk = SIZE_MAX, bool record = true,
+                       bool positions = false) {
   ReaderPtr r;
-  return walk(r.r, doc, chunk, record);
+  return walk(r.r, doc, chunk, record, positions);
 }
 
 }  // namespace twxml::test

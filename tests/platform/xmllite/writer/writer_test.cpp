@@ -6,6 +6,7 @@
 
 #include "support/iconv_text.h"
 #include "test_support.h"
+#include "twxml/platform/simd.h"
 #include "xml_writer.h"
 
 namespace twxml::xmlwriter::test {
@@ -91,13 +92,22 @@ TEST(XmlWriter, Escaping) {
       {u"\u007f\u0085\ufffd", "\x7f\xc2\x85\xef\xbf\xbd", "\x7f\xc2\x85\xef\xbf\xbd"},
       {u"", "", ""},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(run(SCRIPT(OK(WriteStartElement(nullptr, u"a", nullptr)); OK(WriteString(c.in.c_str())))),
-              std::string("<a>") + c.text + "</a>");
-    EXPECT_EQ(run(SCRIPT(OK(WriteStartElement(nullptr, u"a", nullptr));
-                         OK(WriteAttributeString(nullptr, u"v", nullptr, c.in.c_str())))),
-              std::string("<a v=\"") + c.attr + "\"/>");
+  // At every vector level, with the characters at every place of a block.
+  for (int l = 0; l <= int(simd::Best()); ++l) {
+    simd::Force(simd::Level(l));
+    for (const auto& c : cases) {
+      for (size_t pad : {0, 5, 9, 15, 17, 31, 40}) {
+        const std::u16string in = std::u16string(pad, u'x') + c.in + std::u16string(pad % 7, u'y');
+        const std::string before(pad, 'x'), after(pad % 7, 'y');
+        EXPECT_EQ(run(SCRIPT(OK(WriteStartElement(nullptr, u"a", nullptr)); OK(WriteString(in.c_str())))),
+                  "<a>" + before + c.text + after + "</a>") << l;
+        EXPECT_EQ(run(SCRIPT(OK(WriteStartElement(nullptr, u"a", nullptr));
+                             OK(WriteAttributeString(nullptr, u"v", nullptr, in.c_str())))),
+                  "<a v=\"" + before + c.attr + after + "\"/>") << l;
+      }
+    }
   }
+  simd::Force(simd::Best());
 }
 
 // Every refused call leaves the output as it was and the writer usable.
