@@ -20,25 +20,6 @@ constexpr char16_t kReplacement = 0xFFFD;
 
 inline bool Vector() { return simd::Active() != simd::Level::Plain; }
 
-// Writes one code point below 0x110000 as UTF-8; returns its length.
-inline size_t PutUtf8(uint32_t cp, char* o) {
-  if (cp < 0x800) {
-    o[0] = static_cast<char>(0xC0 | (cp >> 6));
-    o[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 2;
-  }
-  if (cp < 0x10000) {
-    o[0] = static_cast<char>(0xE0 | (cp >> 12));
-    o[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    o[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 3;
-  }
-  o[0] = static_cast<char>(0xF0 | (cp >> 18));
-  o[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-  o[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-  o[3] = static_cast<char>(0x80 | (cp & 0x3F));
-  return 4;
-}
 
 // The code point of the non-ASCII unit at s[*i] (a pair taken whole, a lone
 // surrogate as U+FFFD); moves *i past it.
@@ -139,39 +120,13 @@ size_t Utf8ToUtf16Replacing(const char* text, size_t n, char16_t* out) {
       o += run;
       continue;
     }
-    // Well-formed sequences per Unicode table 3-7: the second byte's range
-    // depends on the lead.
-    size_t len = 0;
-    uint32_t cp = 0;
-    unsigned lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      cp = c & 0x0F;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;  // no encoded surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      cp = c & 0x07;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-    }
-    size_t got = 1;
-    for (; got < len && i + got < n; ++got) {
-      const unsigned b = s[i + got];
-      if (b < lo || b > hi) break;
-      lo = 0x80;
-      hi = 0xBF;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if (len == 0 || got < len) {
+    const Utf8Char ch = DecodeUtf8Char(s + i, n - i);
+    i += ch.len;
+    if (!ch.ok) {
       out[o++] = kReplacement;  // the maximal subpart, one replacement
-      i += got;
       continue;
     }
-    i += len;
+    uint32_t cp = ch.cp;
     if (cp >= 0x10000) {
       cp -= 0x10000;
       out[o++] = static_cast<char16_t>(0xD800 + (cp >> 10));

@@ -23,13 +23,7 @@ extern const Table kAvx2;
 #endif
 
 inline const Table& ForLevel(simd::Level level) {
-#if TWXML_SIMD_X86
-  if (level == simd::Level::Avx2) return kAvx2;
-  if (level == simd::Level::Sse2) return kSse2;
-#else
-  (void)level;
-#endif
-  return kPlain;
+  return simd::ForLevel(level, kPlain, TWXML_SIMD_TABLE(kSse2), TWXML_SIMD_TABLE(kAvx2));
 }
 
 inline const Table& Active() { return ForLevel(simd::Active()); }

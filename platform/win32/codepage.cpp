@@ -314,38 +314,13 @@ int Utf8ToWide(const unsigned char* s, size_t n, bool strict, WCHAR* dst, int ds
       if (!TakeAsciiRun(s, n, &i, dst, cap, counting, &out)) return Fail(ERROR_INSUFFICIENT_BUFFER);
       continue;
     }
-    size_t len = 0;
-    uint32_t cp = 0;
-    unsigned lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      cp = c & 0x0F;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;  // no encoded surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      cp = c & 0x07;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-    }
-    size_t k = 1;
-    if (len != 0) {
-      for (; k < len && i + k < n; ++k) {
-        unsigned b = s[i + k];
-        if (b < lo || b > hi) break;
-        lo = 0x80;
-        hi = 0xBF;
-        cp = (cp << 6) | (b & 0x3F);
-      }
-    }
-    if (len == 0 || k < len) {
+    const twxml::utf::Utf8Char ch = twxml::utf::DecodeUtf8Char(s + i, n - i);
+    uint32_t cp = ch.cp;
+    if (!ch.ok) {
       if (strict) return Fail(ERROR_NO_UNICODE_TRANSLATION);
       cp = kReplacement;
-      len = k;
     }
+    const size_t len = ch.len;
     i += len;
     if (cp >= 0x10000) {
       if (!counting) {

@@ -79,27 +79,5 @@ inline uint32_t decodeUtf8(const char* p, int* len) {
          (s[3] & 0x3F);
 }
 
-inline int encodeUtf8(uint32_t c, char* o) {
-  if (c < 0x80) {
-    o[0] = char(c);
-    return 1;
-  }
-  if (c < 0x800) {
-    o[0] = char(0xC0 | (c >> 6));
-    o[1] = char(0x80 | (c & 0x3F));
-    return 2;
-  }
-  if (c < 0x10000) {
-    o[0] = char(0xE0 | (c >> 12));
-    o[1] = char(0x80 | ((c >> 6) & 0x3F));
-    o[2] = char(0x80 | (c & 0x3F));
-    return 3;
-  }
-  o[0] = char(0xF0 | (c >> 18));
-  o[1] = char(0x80 | ((c >> 12) & 0x3F));
-  o[2] = char(0x80 | ((c >> 6) & 0x3F));
-  o[3] = char(0x80 | (c & 0x3F));
-  return 4;
-}
 
 }  // namespace twxml::xmlcore

@@ -28,24 +28,6 @@ bool ieq(const std::string& a, const char* b) {
   return true;
 }
 
-inline char* putUtf8(char* o, uint32_t c) {
-  if (c < 0x80) {
-    *o++ = char(c);
-  } else if (c < 0x800) {
-    *o++ = char(0xC0 | (c >> 6));
-    *o++ = char(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    *o++ = char(0xE0 | (c >> 12));
-    *o++ = char(0x80 | ((c >> 6) & 0x3F));
-    *o++ = char(0x80 | (c & 0x3F));
-  } else {
-    *o++ = char(0xF0 | (c >> 18));
-    *o++ = char(0x80 | ((c >> 12) & 0x3F));
-    *o++ = char(0x80 | ((c >> 6) & 0x3F));
-    *o++ = char(0x80 | (c & 0x3F));
-  }
-  return o;
-}
 
 }  // namespace
 
@@ -353,49 +335,17 @@ size_t Decoder::filterUtf8(const unsigned char* src, size_t n, bool final,
       if (c < 0x80) break;
     }
     if (i >= n || c < 0x80 || o + 4 > cap) continue;
-    size_t len;
-    uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      cp = c & 0x07;
-    } else {
+    const twxml::utf::Utf8Char ch = twxml::utf::DecodeUtf8Char(src + i, n - i);
+    if (!ch.ok) {
+      // A character the input so far cuts short waits for more (unless this
+      // is all there is).
+      if (ch.cut && !final) break;
       *written = o;
       fail(Error::Encoding, badBytes());
       return i;
     }
-    if (i + len > n) {
-      // Check what is there so a bad prefix fails at once.
-      bool ok = true;
-      for (size_t k = 1; i + k < n; ++k)
-        if ((src[i + k] & 0xC0) != 0x80) ok = false;
-      if (final || !ok) {
-        *written = o;
-        fail(Error::Encoding, badBytes());
-        return i;
-      }
-      break;
-    }
-    for (size_t k = 1; k < len; ++k) {
-      unsigned cc = src[i + k];
-      if ((cc & 0xC0) != 0x80) {
-        *written = o;
-        fail(Error::Encoding, badBytes());
-        return i;
-      }
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))) {
-      *written = o;
-      fail(Error::Encoding, badBytes());
-      return i;
-    }
+    const uint32_t cp = ch.cp;
+    const size_t len = ch.len;
     if (cp == 0xFFFE || cp == 0xFFFF) {
       *written = o;
       fail(Error::InvalidChar);
@@ -512,7 +462,7 @@ size_t Decoder::decodeUtf16(char* out, size_t cap) {
           return o;
         }
         uint32_t cp = 0x10000 + ((u - 0xD800) << 10) + (l - 0xDC00);
-        o = size_t(putUtf8(out + o, cp) - out);
+        o += twxml::utf::PutUtf8(cp, out + o);
         i += 4;
         continue;
       }
@@ -526,7 +476,7 @@ size_t Decoder::decodeUtf16(char* out, size_t cap) {
         fail(Error::InvalidChar);
         return o;
       }
-      o = size_t(putUtf8(out + o, u) - out);
+      o += twxml::utf::PutUtf8(u, out + o);
       i += 2;
     }
     rawPos_ = i;

@@ -83,8 +83,7 @@ Str Parser::Impl::name() {
   cur = scanName(cur);
   return Str{s, uint32_t(cur - s)};
 }
-// Quoted literal without references; check applies per byte.
-Str Parser::Impl::quoted(bool pubid) {
+Str Parser::Impl::quoted(Literal kind) {
   char q = *cur;
   if (q != '"' && q != '\'') detail::fail(*cur == 0 ? Error::UnexpectedEnd : Error::Syntax);
   const char* s = ++cur;
@@ -95,7 +94,8 @@ Str Parser::Impl::quoted(bool pubid) {
       moreOrEnd();
       detail::fail(Error::UnexpectedEnd);
     }
-    if (pubid && !(kChars.v[uint8_t(c)] & kPubid)) detail::fail(Error::Syntax);
+    if (kind == Literal::Pubid && !(kChars.v[uint8_t(c)] & kPubid)) detail::fail(Error::Syntax);
+    if (kind == Literal::AttValue && c == '<') detail::fail(Error::Syntax);
     ++cur;
   }
   Str r{s, uint32_t(cur - s)};
@@ -107,24 +107,24 @@ Str Parser::Impl::quoted(bool pubid) {
 bool Parser::Impl::externalId(Str* pub, Str* sys, bool allowPublicOnly) {
   if (keyword("SYSTEM", 6)) {
     expectWs();
-    *sys = quoted(false);
+    *sys = quoted(Literal::Any);
     return true;
   }
   if (keyword("PUBLIC", 6)) {
     expectWs();
-    *pub = quoted(true);
+    *pub = quoted(Literal::Pubid);
     if (allowPublicOnly) {
       const char* s = cur;
       bool ws = optWs();
       if (ws && (*cur == '"' || *cur == '\'')) {
-        *sys = quoted(false);
+        *sys = quoted(Literal::Any);
       } else {
         cur = s;
       }
       return true;
     }
     expectWs();
-    *sys = quoted(false);
+    *sys = quoted(Literal::Any);
     return true;
   }
   return false;
@@ -204,14 +204,7 @@ void Parser::Impl::internalSubset() {
     char c = *cur;
     if (c == 0 && cur == lim) {
       if (!srcs.empty()) {
-        srcs.pop_back();
-        if (srcs.empty()) {
-          cur = buf + mainPos;
-          lim = buf + len;
-        } else {
-          cur = srcs.back().p;
-          lim = srcs.back().end;
-        }
+        leaveSource();
         continue;
       }
       moreOrEnd();
@@ -414,21 +407,9 @@ void Parser::Impl::attlistDecl() {
 }
 
 void Parser::Impl::defaultValue(AttDecl& d) {
-  char q = *cur;
-  if (q != '"' && q != '\'') detail::fail(*cur == 0 ? Error::UnexpectedEnd : Error::Syntax);
-  const char* s = ++cur;
-  for (;;) {
-    char c = *cur;
-    if (c == q) break;
-    if (c == 0 && cur == lim) {
-      moreOrEnd();
-      detail::fail(Error::UnexpectedEnd);
-    }
-    if (c == '<') detail::fail(Error::Syntax);
-    ++cur;
-  }
-  const char* e = cur;
-  ++cur;
+  const Str v = quoted(Literal::AttValue);
+  const char* s = v.p;
+  const char* e = v.p + v.n;
   // Check reference syntax in the literal itself.
   bounded = true;
   for (const char* p = s; p < e; ++p) {

@@ -274,6 +274,7 @@ struct Parser::Impl {
   void lineCol(uint64_t abs, uint32_t* line, uint32_t* col) const;
   void pushEntity(int idx, const char* resume);
   void popEntity();
+  void leaveSource();  // back to the source below the innermost entity
   void countExpansion(uint32_t bytes) {
     ++expansions;
     expandedBytes += bytes;
@@ -455,7 +456,10 @@ struct Parser::Impl {
   bool keyword(const char* k, size_t n);
   void expect(char c);
   Str name();
-  Str quoted(bool pubid);
+  // A quoted literal without references from cur; bytes of the class
+  // (none, not a public-id character, '<') are refused.
+  enum class Literal : uint8_t { Any, Pubid, AttValue };
+  Str quoted(Literal kind);
   bool externalId(Str* pub, Str* sys, bool allowPublicOnly);
   void resetDtd();
   int parseDoctype();

@@ -113,6 +113,10 @@ void Parser::Impl::pushEntity(int idx, const char* resume) {
 
 void Parser::Impl::popEntity() {
   if (frames.size() != srcs.back().depth) detail::fail(Error::Syntax);
+  leaveSource();
+}
+
+void Parser::Impl::leaveSource() {
   srcs.pop_back();
   if (srcs.empty()) {
     cur = buf + mainPos;

@@ -2,6 +2,8 @@
 // bytes per compare).
 #include "scan.h"
 
+#include "twxml/platform/utf.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -53,34 +55,8 @@ const char* AttrPlain(const char* p, char q) {
 size_t CleanChar(const unsigned char* s, size_t i, size_t n) {
   const unsigned c = s[i];
   if (c < 0x80) return (kTable.v[c] & kPlainAscii) ? 1 : 0;
-  size_t len;
-  uint32_t cp;
-  unsigned lo = 0x80, hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-    cp = c & 0x1F;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    cp = c & 0x0F;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    cp = c & 0x07;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (n - i < len) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    const unsigned b = s[i + k];
-    if (b < lo || b > hi) return 0;
-    lo = 0x80;
-    hi = 0xBF;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  return cp == 0xFFFE || cp == 0xFFFF ? 0 : len;
+  const twxml::utf::Utf8Char ch = twxml::utf::DecodeUtf8Char(s + i, n - i);
+  return ch.ok && ch.cp != 0xFFFE && ch.cp != 0xFFFF ? ch.len : 0;
 }
 
 size_t CleanPlain(const unsigned char* s, size_t n) {

@@ -45,13 +45,7 @@ extern const Kernels kAvx2;
 #endif
 
 inline const Kernels& For(simd::Level level) {
-#if TWXML_SIMD_X86
-  if (level == simd::Level::Avx2) return kAvx2;
-  if (level == simd::Level::Sse2) return kSse2;
-#else
-  (void)level;
-#endif
-  return kPlain;
+  return simd::ForLevel(level, kPlain, TWXML_SIMD_TABLE(kSse2), TWXML_SIMD_TABLE(kAvx2));
 }
 
 // The kernels of the level in force now.

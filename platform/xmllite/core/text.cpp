@@ -47,7 +47,7 @@ const char* Parser::Impl::charRef(const char* p, std::string& out) {
   if (!any) failAt(Error::Syntax, p);
   if (!isXmlChar(v)) failMsg(Msg::CharRef, {}, at);
   char tmp[4];
-  out.append(tmp, size_t(encodeUtf8(v, tmp)));
+  out.append(tmp, twxml::utf::PutUtf8(v, tmp));
   return p + 1;
 }
 

@@ -19,6 +19,17 @@ HRESULT XmlWriter::WriteStartElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR 
   return guarded([&] { return startElement(prefix, localName, namespaceUri); });
 }
 
+// The prefix and local name of an element or attribute, checked.
+HRESULT XmlWriter::checkQName(LPCWSTR prefix, LPCWSTR localName, u16view* p, u16view* local) {
+  *local = view(localName);
+  if (!isNCName(*local)) return WR_E_INVALIDNAME;
+  *p = view(prefix);
+  if (!p->empty() && !isNCName(*p)) return WR_E_INVALIDNAME;
+  HRESULT hr;
+  if (FAILED(hr = checkNameChars(*local)) || FAILED(hr = checkNameChars(*p))) return hr;
+  return S_OK;
+}
+
 HRESULT XmlWriter::startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri) {
   HRESULT hr = ready();
   if (FAILED(hr)) return hr;
@@ -27,12 +38,9 @@ HRESULT XmlWriter::startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR names
     resolveAuto();
     if (mode_ == Mode::Document && rootStarted_) return WR_E_INVALIDACTION;
   }
-  const u16view local = view(localName);
-  if (!isNCName(local)) return WR_E_INVALIDNAME;
-  const bool hasP = prefix && *prefix;
-  const u16view p = view(prefix);
-  if (hasP && !isNCName(p)) return WR_E_INVALIDNAME;
-  if (FAILED(hr = checkNameChars(local)) || FAILED(hr = checkNameChars(p))) return hr;
+  u16view local, p;
+  if (FAILED(hr = checkQName(prefix, localName, &p, &local))) return hr;
+  const bool hasP = !p.empty();
   const bool hasU = namespaceUri != nullptr;
   const u16view uri = view(namespaceUri);
 
@@ -153,12 +161,9 @@ HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespac
   HRESULT hr = ready();
   if (FAILED(hr)) return hr;
   if (!tagOpen_) return WR_E_INVALIDACTION;
-  const u16view local = view(localName);
-  if (!isNCName(local)) return WR_E_INVALIDNAME;
-  const bool hasP = prefix && *prefix;
-  const u16view p = view(prefix);
-  if (hasP && !isNCName(p)) return WR_E_INVALIDNAME;
-  if (FAILED(hr = checkNameChars(local)) || FAILED(hr = checkNameChars(p))) return hr;
+  u16view local, p;
+  if (FAILED(hr = checkQName(prefix, localName, &p, &local))) return hr;
+  const bool hasP = !p.empty();
   const bool hasU = namespaceUri && *namespaceUri;
   const bool emptyU = namespaceUri && !*namespaceUri;
   const u16view uri = view(namespaceUri);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "twxml/platform/utf.h"
 #include "twxml/platform/xmllite.h"
 
 namespace twxml::xmlwriter {
@@ -25,28 +26,6 @@ std::string upper(const std::string& s) {
   return r;
 }
 
-size_t encodeUtf8(uint32_t cp, char* out) {
-  if (cp < 0x80) {
-    out[0] = static_cast<char>(cp);
-    return 1;
-  }
-  if (cp < 0x800) {
-    out[0] = static_cast<char>(0xC0 | (cp >> 6));
-    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 2;
-  }
-  if (cp < 0x10000) {
-    out[0] = static_cast<char>(0xE0 | (cp >> 12));
-    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 3;
-  }
-  out[0] = static_cast<char>(0xF0 | (cp >> 18));
-  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
-  return 4;
-}
 
 // One conversion through cd from the initial state, flushed back to it.
 // Returns the converted length, or -1 when iconv refuses or reports an
@@ -185,7 +164,7 @@ HRESULT OutputSink::open(const EncodingSpec& spec) {
 
 bool OutputSink::probe(uint32_t cp) {
   char in[4];
-  size_t n = encodeUtf8(cp, in);
+  size_t n = twxml::utf::PutUtf8(cp, in);
   char enc[32];
   long m = convertOnce(probeTo_, in, n, enc, sizeof enc);
   if (m <= 0) return false;

@@ -138,7 +138,7 @@ inline char* XmlWriter::encodeText(const char16_t* s, size_t n, char* p, HRESULT
       p = putRef(p, c);
       return true;
     }
-    p = putUtf8(p, c);
+    p += twxml::utf::PutUtf8(c, p);
     return true;
   };
   if (asciiPlain_) {

@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "twxml/platform/utf.h"
 #include "xml_chars.h"
 #include "xml_writer.h"
 
@@ -88,24 +89,6 @@ constexpr ClassTable makeTable(int mode) {
 }
 inline constexpr ClassTable kClassTables[3] = {makeTable(0), makeTable(1), makeTable(2)};
 
-inline char* putUtf8(char* p, uint32_t cp) {
-  if (cp < 0x800) {
-    p[0] = static_cast<char>(0xC0 | (cp >> 6));
-    p[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    return p + 2;
-  }
-  if (cp < 0x10000) {
-    p[0] = static_cast<char>(0xE0 | (cp >> 12));
-    p[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    p[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    return p + 3;
-  }
-  p[0] = static_cast<char>(0xF0 | (cp >> 18));
-  p[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-  p[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-  p[3] = static_cast<char>(0x80 | (cp & 0x3F));
-  return p + 4;
-}
 
 inline char* putRef(char* p, uint32_t cp) {
   char tmp[8];
@@ -144,8 +127,7 @@ inline void appendUtf8(Arena<char>& out, u16view s) {
       ++i;
     }
     char tmp[4];
-    char* e = putUtf8(tmp, c);
-    out.append(tmp, static_cast<size_t>(e - tmp));
+    out.append(tmp, twxml::utf::PutUtf8(c, tmp));
   }
 }
 

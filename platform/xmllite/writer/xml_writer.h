@@ -263,6 +263,7 @@ class XmlWriter final : public IXmlWriter {
   // Checks.
   HRESULT checkChars(const char16_t* s, size_t n, bool verbatim);
   HRESULT checkNameChars(u16view name);
+  HRESULT checkQName(LPCWSTR prefix, LPCWSTR localName, u16view* p, u16view* local);
 
   // Calls built on the primitives.
   HRESULT writeTextLike(const char16_t* s, size_t n, Esc esc, bool markMixed);

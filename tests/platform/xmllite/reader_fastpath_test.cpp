@@ -102,7 +102,7 @@ TEST(XmlReaderFastPath, LineEndsAndPositionsAtEveryLevel) {
                                         "]", "x"};
   for (int round = 0; round < 40; ++round) {
     std::string doc = "<r a='";
-    auto piece = [&] { return std::string(rng() % 4 ? "abcdefghij" + rng() % 10 : kPieces[rng() % 12]); };
+    auto piece = [&] { return std::string(rng() % 4 ? &"abcdefghij"[rng() % 10] : kPieces[rng() % 12]); };
     for (int i = 0; i < 30; ++i) doc += piece() == "]" ? "y" : piece();
     doc += "'>";
     for (int i = 0; i < 200; ++i) doc += rng() % 9 ? piece() : "<e b='v'/>";

@@ -40,4 +40,19 @@ inline Level Active() {
 // for tests and fuzzers: callers that picked their kernels earlier keep them.
 Level Force(Level level);
 
+// A kernel table's plain, SSE2 and AVX2 versions (the last two null where
+// they are not built): the one for the level.
+template <class T>
+const T& ForLevel(Level level, const T& plain, const T* sse2, const T* avx2) {
+  if (level == Level::Avx2 && avx2) return *avx2;
+  if (level != Level::Plain && sse2) return *sse2;
+  return plain;
+}
+
+#if TWXML_SIMD_X86
+#define TWXML_SIMD_TABLE(t) (&(t))
+#else
+#define TWXML_SIMD_TABLE(t) nullptr
+#endif
+
 }  // namespace twxml::simd

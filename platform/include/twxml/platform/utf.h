@@ -54,6 +54,72 @@ inline bool ShortWiden(const char* s, size_t n, char16_t* out) {
 #endif
 }  // namespace detail
 
+// Writes a code point below 0x110000 as UTF-8; returns its length (1 to 4).
+inline size_t PutUtf8(uint32_t cp, char* o) {
+  if (cp < 0x80) {
+    o[0] = static_cast<char>(cp);
+    return 1;
+  }
+  if (cp < 0x800) {
+    o[0] = static_cast<char>(0xC0 | (cp >> 6));
+    o[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    o[0] = static_cast<char>(0xE0 | (cp >> 12));
+    o[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    o[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  o[0] = static_cast<char>(0xF0 | (cp >> 18));
+  o[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+  o[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  o[3] = static_cast<char>(0x80 | (cp & 0x3F));
+  return 4;
+}
+
+// One UTF-8 character at s[0] (a byte from 0x80 on), n bytes of input
+// there: checked against Unicode's table of well-formed sequences.
+struct Utf8Char {
+  uint32_t cp;  // the code point, when ok
+  size_t len;   // its bytes; when not ok, those of its ill-formed maximal subpart
+  bool ok;
+  bool cut;     // not ok only because the input ended inside the character
+};
+
+inline Utf8Char DecodeUtf8Char(const unsigned char* s, size_t n) {
+  const unsigned c = s[0];
+  size_t len;
+  uint32_t cp;
+  unsigned lo = 0x80, hi = 0xBF;  // the second byte's range depends on the lead
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+    cp = c & 0x1F;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    cp = c & 0x0F;
+    if (c == 0xE0) lo = 0xA0;  // no overlong forms
+    if (c == 0xED) hi = 0x9F;  // no encoded surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    cp = c & 0x07;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return {0, 1, false, false};
+  }
+  size_t k = 1;
+  for (; k < len && k < n; ++k) {
+    const unsigned b = s[k];
+    if (b < lo || b > hi) return {0, k, false, false};
+    lo = 0x80;
+    hi = 0xBF;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (k < len) return {0, k, false, true};
+  return {cp, len, true, false};
+}
+
 // Well-formed UTF-8 (text a parser has checked) to UTF-16; out has room for
 // n units. A sequence cut short by the end becomes U+FFFD. Returns the units
 // written.
