@@ -211,6 +211,58 @@ bool IsQName(const char16_t* s, size_t n) {
   return IsNCNameRange(s, colon) && IsNCNameRange(s + colon + 1, n - colon - 1);
 }
 
+/* ---- WrapperTable ------------------------------------------------------- */
+
+bool WrapperTable::insert(uint32_t i, void* w) {
+  if (2 * (used_ + 1) > mask_ + 1) {
+    size_t n = slots_ ? 2 * (mask_ + 1) : 64;
+    Slot* grown = new (std::nothrow) Slot[n]();
+    if (!grown) return false;
+    Slot* old = slots_;
+    size_t oldCount = slots_ ? mask_ + 1 : 0;
+    slots_ = grown;
+    mask_ = n - 1;
+    used_ = 0;
+    for (size_t k = 0; k < oldCount; ++k) {
+      if (old[k].index) insert(old[k].index, old[k].object);
+    }
+    delete[] old;
+  }
+  size_t s = slotOf(i);
+  while (slots_[s].index && slots_[s].index != i) s = (s + 1) & mask_;
+  if (!slots_[s].index) ++used_;
+  slots_[s] = Slot{i, w};
+  return true;
+}
+
+void WrapperTable::erase(uint32_t i) {
+  if (!slots_) return;
+  size_t s = slotOf(i);
+  while (slots_[s].index != i) {
+    if (!slots_[s].index) return;
+    s = (s + 1) & mask_;
+  }
+  // Backward shift: later entries of the run move up so no probe sequence
+  // is cut by the hole.
+  for (size_t hole = s, k = (s + 1) & mask_;; k = (k + 1) & mask_) {
+    if (!slots_[k].index) {
+      slots_[hole] = Slot{};
+      break;
+    }
+    size_t home = slotOf(slots_[k].index);
+    if (((k - home) & mask_) >= ((k - hole) & mask_)) {
+      slots_[hole] = slots_[k];
+      hole = k;
+    }
+  }
+  --used_;
+}
+
+void WrapperTable::clear() {
+  if (slots_ && used_) std::memset(slots_, 0, (mask_ + 1) * sizeof(Slot));
+  used_ = 0;
+}
+
 /* ---- Store -------------------------------------------------------------- */
 
 namespace {
@@ -251,7 +303,7 @@ Store::~Store() {
 void Store::reset() {
   nodes_.truncate(0);
   text_.truncate(0);
-  wrappers_.truncate(0);  // nothing but the document refers to the store
+  wrappers_.clear();  // nothing but the document refers to the store
   if (!nodes_.reserveMore(2)) throw std::bad_alloc();
   NodeRec* r = nodes_.extend(2);
   std::memset(r, 0, 2 * sizeof(NodeRec));

@@ -7,8 +7,6 @@
 // what keeps a node valid after its document object or its tree let go of it.
 #pragma once
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -16,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dom_memory.h"
 #include "twxml/platform/com.h"
 #include "twxml/platform/msxml.h"
 
@@ -75,59 +74,36 @@ static_assert(sizeof(NodeRec) == 24, "node records stay compact");
 constexpr uint32_t kMaxNameId = (1u << 24) - 1;
 constexpr uint32_t kDocIndex = 1;
 
-/* An array that grows in place where the kernel can remap it, so a large
-   document never holds two copies of its records while growing. */
-template <class T>
-class GrowArray {
+/* Node objects by record index: few are alive at a time, so a small hash
+   table (open addressing, backward-shift deletion) instead of a slot per
+   record. */
+class WrapperTable {
  public:
-  GrowArray() = default;
-  GrowArray(const GrowArray&) = delete;
-  GrowArray& operator=(const GrowArray&) = delete;
-  ~GrowArray() { release(); }
+  WrapperTable() = default;
+  WrapperTable(const WrapperTable&) = delete;
+  WrapperTable& operator=(const WrapperTable&) = delete;
+  ~WrapperTable() { delete[] slots_; }
 
-  T* data() { return data_; }
-  const T* data() const { return data_; }
-  size_t size() const { return size_; }
-  T& operator[](size_t i) { return data_[i]; }
-  const T& operator[](size_t i) const { return data_[i]; }
-
-  /* Makes room for n more elements; false when memory is exhausted. */
-  bool reserveMore(size_t n) {
-    if (cap_ - size_ >= n) return true;
-    return grow(size_ + n);
+  void* find(uint32_t i) const {
+    for (size_t s = slotOf(i);; s = (s + 1) & mask_) {
+      if (slots_[s].index == i) return slots_[s].object;
+      if (!slots_[s].index) return nullptr;
+    }
   }
-  /* Appends n uninitialised elements; the caller has reserved them. */
-  T* extend(size_t n) {
-    T* p = data_ + size_;
-    size_ += n;
-    return p;
-  }
-  void truncate(size_t n) { size_ = n; }
-  void release() {
-    if (data_) munmap(data_, cap_ * sizeof(T));
-    data_ = nullptr;
-    size_ = cap_ = 0;
-  }
+  /* False when memory for the table cannot be had. */
+  bool insert(uint32_t i, void* w);
+  void erase(uint32_t i);
+  void clear();
 
  private:
-  bool grow(size_t need) {
-    size_t bytes = cap_ * sizeof(T);
-    size_t want = bytes ? bytes * 2 : 64 * 1024;
-    while (want < need * sizeof(T)) want *= 2;
-    void* p;
-    if (!data_) {
-      p = mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    } else {
-      p = mremap(data_, bytes, want, MREMAP_MAYMOVE);
-    }
-    if (p == MAP_FAILED) return false;
-    data_ = static_cast<T*>(p);
-    cap_ = want / sizeof(T);
-    return true;
-  }
-  T* data_ = nullptr;
-  size_t size_ = 0;
-  size_t cap_ = 0;
+  struct Slot {
+    uint32_t index;  // 0 = empty
+    void* object;
+  };
+  size_t slotOf(uint32_t i) const { return ((i * 0x9E3779B1u) >> 8) & mask_; }
+  Slot* slots_ = nullptr;
+  size_t mask_ = 0;
+  size_t used_ = 0;
 };
 
 /* An interned name: a qualified name together with its namespace URI. */
@@ -235,23 +211,15 @@ class Store {
   void touch() { ++generation_; }
 
   /* ---- node objects ---------------------------------------------------- */
-  void* findWrapper(uint32_t i) const { return nodes_[i].hasFlag(kFlagWrapped) ? wrappers_[i] : nullptr; }
-  /* False when memory for the slot cannot be had. */
+  void* findWrapper(uint32_t i) const { return nodes_[i].hasFlag(kFlagWrapped) ? wrappers_.find(i) : nullptr; }
+  /* False when memory for the entry cannot be had. */
   bool setWrapper(uint32_t i, void* w) {
-    if (i >= wrappers_.size()) {
-      // Grown geometrically (within the record count): few, large clears.
-      size_t want = std::max<size_t>({size_t(i) + 1, wrappers_.size() * 2, 4096});
-      want = std::min<size_t>(want, std::max<size_t>(nodes_.size(), size_t(i) + 1));
-      size_t add = want - wrappers_.size();
-      if (!wrappers_.reserveMore(add)) return false;
-      std::memset(wrappers_.extend(add), 0, add * sizeof(void*));
-    }
-    wrappers_[i] = w;
+    if (!wrappers_.insert(i, w)) return false;
     nodes_[i].setFlag(kFlagWrapped);
     return true;
   }
   void clearWrapper(uint32_t i) {
-    if (i < wrappers_.size()) wrappers_[i] = nullptr;
+    wrappers_.erase(i);
     nodes_[i].clearFlag(kFlagWrapped);
   }
   /* Memory of released node objects and attribute maps, reused for the
@@ -286,14 +254,14 @@ class Store {
 
  private:
   uint32_t refs_ = 1;
-  GrowArray<NodeRec> nodes_;
-  GrowArray<char> text_;
+  GrowArray<NodeRec> nodes_{kPoolNodes};
+  GrowArray<char> text_{kPoolText};
   std::vector<NameEntry> names_;
   std::vector<std::u16string> nsList16_;
   std::vector<std::string> nsList8_;
   std::vector<uint32_t> nameHash_;  // open addressing over names_ (id+1, 0 empty)
   std::vector<uint32_t> nsHash_;
-  GrowArray<void*> wrappers_;  // node object per record, grown as objects are made
+  WrapperTable wrappers_;  // node objects alive, by record
   uint64_t generation_ = 0;
   /* findAttr's index: attribute records of attrIndexOf_ by qname hash
      (open addressing, 0 empty). */
