@@ -8,9 +8,6 @@ namespace twdom {
 
 namespace {
 
-constexpr char16_t kXmlnsUri[] = u"http://www.w3.org/2000/xmlns/";
-constexpr char16_t kXmlUri[] = u"http://www.w3.org/XML/1998/namespace";
-
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {

@@ -293,4 +293,58 @@ HRESULT LoadDocument(Store* s, IUnknown* input, const std::u16string* declData) 
   return hr;
 }
 
+/* ---- DomParseError ------------------------------------------------------ */
+
+ULONG DomParseError::AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+ULONG DomParseError::Release() {
+  ULONG n = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  if (n == 0) delete this;
+  return n;
+}
+
+HRESULT DomParseError::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (iid == IID_IUnknown || iid == IID_IXMLDOMParseError) {
+    *out = static_cast<IXMLDOMParseError*>(this);
+  } else if (iid == IID_ISupportErrorInfo) {
+    *out = static_cast<ISupportErrorInfo*>(this);
+  } else {
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+HRESULT DomParseError::InterfaceSupportsErrorInfo(REFIID iid) { return iid == IID_IXMLDOMParseError ? S_OK : S_FALSE; }
+
+HRESULT DomParseError::get_errorCode(LONG* code) {
+  if (!code) return E_POINTER;
+  *code = state_.code;
+  return S_OK;
+}
+HRESULT DomParseError::get_reason(BSTR* reason) {
+  if (!reason) return E_POINTER;
+  return OutBstr(reason, state_.reason.data(), state_.reason.size());
+}
+HRESULT DomParseError::get_line(LONG* line) {
+  if (!line) return E_POINTER;
+  *line = state_.line;
+  return S_OK;
+}
+HRESULT DomParseError::get_linepos(LONG* column) {
+  if (!column) return E_POINTER;
+  *column = state_.linepos;
+  return S_OK;
+}
+HRESULT DomParseError::get_filepos(LONG* offset) {
+  if (!offset) return E_POINTER;
+  *offset = state_.filepos;
+  return S_OK;
+}
+HRESULT DomParseError::get_srcText(BSTR* text) try {
+  if (!text) return E_POINTER;
+  return OutBstr(text, state_.srcText.data(), state_.srcText.size());
+} TWDOM_NO_THROW
+
 }  // namespace twdom

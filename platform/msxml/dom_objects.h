@@ -48,8 +48,18 @@ class Held {
   T* p_ = nullptr;
 };
 
+constexpr char16_t kXmlnsUri[] = u"http://www.w3.org/2000/xmlns/";
+constexpr char16_t kXmlUri[] = u"http://www.w3.org/XML/1998/namespace";
+
+/* Kinds of memory blocks a store keeps for reuse (Store::takeBlock). */
+enum { kBlockNode = 0, kBlockMap = 1 };
+
 /* Sets the thread's error information and returns hr. */
 HRESULT Fail(HRESULT hr, const char16_t* description);
+/* A new BSTR copy of s[0, n) in *out; E_OUTOFMEMORY when it cannot be had. */
+HRESULT OutBstr(BSTR* out, const char16_t* s, size_t n);
+/* The record behind a node argument, checked to belong to this store. */
+HRESULT ArgNode(Store* s, IXMLDOMNode* node, uint32_t* out);
 /* The node handle behind an interface pointer, or null when it is not ours. */
 NodeHandle* HandleOf(IUnknown* unknown);
 /* A node object (with a new reference) for record i; the document object for
