@@ -293,6 +293,11 @@ HRESULT DomDocument::load(VARIANT source, VARIANT_BOOL* success) try {
   if (SUCCEEDED(unk->QueryInterface(IID_IPersistStream, persist.out())) && persist) {
     Held<MemoryStream> ms(new (std::nothrow) MemoryStream());
     if (!ms) return Fail(E_OUTOFMEMORY, u"Out of memory.");
+    // Room for the whole document at once when the object tells its size:
+    // no copies while it grows. A refusal only means growing as it comes.
+    ULARGE_INTEGER size;
+    size.QuadPart = 0;
+    if (SUCCEEDED(persist->GetSizeMax(&size)) && size.QuadPart < (uint64_t(1) << 32)) ms->room(size_t(size.QuadPart));
     HRESULT hr = persist->Save(ms.get(), TRUE);
     if (FAILED(hr)) {
       ResetContent(s);
@@ -340,13 +345,12 @@ HRESULT DomDocument::loadXML(BSTR xml, VARIANT_BOOL* success) {
     }
   }
   MemoryStream* ms = new (std::nothrow) MemoryStream();
-  if (!ms) return Fail(E_OUTOFMEMORY, u"Out of memory.");
-  try {
-    ms->bytes() = ToUtf8(text);
-  } catch (const std::bad_alloc&) {
-    ms->Release();
+  char* room = ms && text.size() < (size_t(1) << 40) ? ms->room(text.size() * 3) : nullptr;
+  if (!room) {
+    if (ms) ms->Release();
     return Fail(E_OUTOFMEMORY, u"Out of memory.");
   }
+  ms->grew(Utf16ToUtf8(text.data(), text.size(), room, nullptr));
   HRESULT hr = LoadDocument(handle_.store, ms, hasDecl ? &declData : nullptr);
   ms->Release();
   if (success) *success = SUCCEEDED(hr) ? VARIANT_TRUE : VARIANT_FALSE;

@@ -77,6 +77,7 @@ class GrowArray {
     if (size_ * sizeof(T) > touched_) touched_ = size_ * sizeof(T);
   }
   bool grow(size_t need) {
+    if (need > (SIZE_MAX / 4) / sizeof(T)) return false;  // no mapping that large
     size_t bytes = cap_ * sizeof(T);
     if (!data_) {
       size_t kept = 0, touched = 0;

@@ -296,11 +296,18 @@ class DomParseError final : public IXMLDOMParseError, public ISupportErrorInfo {
 };
 
 /* A growable in-memory IStream, used to exchange bytes with persistable
-   objects and as the loader's buffer for text given as a string. */
+   objects and as the loader's buffer for text given as a string. Its bytes
+   live in a pooled mapping: a document's worth of input is taken without
+   copies on growth or fresh page faults. */
 class MemoryStream final : public IStream {
  public:
   MemoryStream() = default;
-  std::string& bytes() { return data_; }
+  const char* data() const { return data_.data(); }
+  size_t size() const { return data_.size(); }
+  /* Room for n more bytes at the end; null when memory is exhausted. The
+     caller fills some of them and counts them with grew(). */
+  char* room(size_t n) { return data_.reserveMore(n) ? data_.data() + data_.size() : nullptr; }
+  void grew(size_t n) { data_.extend(n); }
   HRESULT QueryInterface(REFIID iid, void** out) override;
   ULONG AddRef() override;
   ULONG Release() override;
@@ -318,7 +325,9 @@ class MemoryStream final : public IStream {
 
  private:
   ~MemoryStream() = default;
-  std::string data_;
+  /* Sets the size, zero-filling what grows; false when memory is exhausted. */
+  bool resize(size_t n);
+  GrowArray<char> data_{kPoolInput};
   size_t pos_ = 0;
   std::atomic<ULONG> refs_{1};
 };

@@ -26,6 +26,19 @@ HRESULT MemoryStream::QueryInterface(REFIID iid, void** out) {
   return E_NOINTERFACE;
 }
 
+bool MemoryStream::resize(size_t n) {
+  size_t have = data_.size();
+  if (n <= have) {
+    data_.truncate(n);
+    return true;
+  }
+  char* more = room(n - have);
+  if (!more) return false;
+  std::memset(more, 0, n - have);
+  grew(n - have);
+  return true;
+}
+
 HRESULT MemoryStream::Read(void* buffer, ULONG count, ULONG* read) {
   size_t n = pos_ < data_.size() ? std::min<size_t>(count, data_.size() - pos_) : 0;
   if (n) std::memcpy(buffer, data_.data() + pos_, n);
@@ -35,9 +48,7 @@ HRESULT MemoryStream::Read(void* buffer, ULONG count, ULONG* read) {
 }
 
 HRESULT MemoryStream::Write(const void* data, ULONG count, ULONG* written) {
-  try {
-    if (pos_ + count > data_.size()) data_.resize(pos_ + count);
-  } catch (const std::bad_alloc&) {
+  if (pos_ + count > data_.size() && !resize(pos_ + count)) {
     if (written) *written = 0;
     return STG_E_MEDIUMFULL;
   }
@@ -58,12 +69,7 @@ HRESULT MemoryStream::Seek(LARGE_INTEGER distance, DWORD origin, ULARGE_INTEGER*
 }
 
 HRESULT MemoryStream::SetSize(ULARGE_INTEGER newSize) {
-  try {
-    data_.resize(size_t(newSize.QuadPart));
-  } catch (const std::exception&) {
-    return STG_E_MEDIUMFULL;
-  }
-  return S_OK;
+  return resize(size_t(newSize.QuadPart)) ? S_OK : STG_E_MEDIUMFULL;
 }
 
 HRESULT MemoryStream::CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) { return E_NOTIMPL; }
