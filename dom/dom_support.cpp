@@ -18,6 +18,19 @@ NarrowText::NarrowText(const WCHAR* text) {
   if (!text) return;
   const size_t units = static_cast<size_t>(lstrlenW(text)) + 1;
   if (units > kMaxConvertUnits) return;
+  // A short text converts straight into the call-local buffer in one pass:
+  // four bytes a unit hold it in every code page without shift states. Only
+  // when that is not enough is the size asked first.
+  if (units <= kShortUnits) {
+    buffer_.Reserve(kShortUnits * 4);
+    const DWORD lastError = GetLastError();
+    if (WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, buffer_.get(), static_cast<int>(kShortUnits * 4),
+                            nullptr, nullptr) > 0) {
+      ok_ = true;
+      return;
+    }
+    SetLastError(lastError);
+  }
   const int bytes = WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return;
   if (!buffer_.Reserve(static_cast<size_t>(bytes))) return;

@@ -63,7 +63,8 @@ class NarrowText {
   char* get() const { return ok_ ? buffer_.get() : nullptr; }
 
  private:
-  LocalBuffer<char, 512> buffer_;
+  static constexpr size_t kShortUnits = 128;
+  LocalBuffer<char, kShortUnits * 4> buffer_;
   bool ok_ = false;
 };
 

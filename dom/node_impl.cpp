@@ -4,9 +4,12 @@
 #include <memory>
 #include <new>
 
+#include <typeinfo>
+
 #include "dom_support.h"
 #include "twxml/document.h"
 #include "twxml/kernel.h"
+#include "twxml/platform/msxml_internal.h"
 #include "twxml/platform/win32_internal.h"
 
 using twxml_dom::BstrText;
@@ -30,6 +33,31 @@ class OwnedBstr {
   BSTR text_;
 };
 
+using twdom::NodeHandle;
+using twdom::RecordOf;
+
+// Character data of a record (of the DOM node's document) as zero-terminated
+// UTF-16 for the length of a call. Null when memory for it cannot be had.
+// Reading records in place gives the answers of the COM calls without a
+// BSTR or node object per question.
+class RecordText {
+ public:
+  RecordText(const NodeHandle& node, uint32_t index) {
+    const size_t bound = node.textBound(index);
+    if (bound >= twxml_dom::kMaxConvertUnits || !buffer_.Reserve(bound + 1)) return;
+    units_ = node.textUtf16(index, buffer_.get());
+    buffer_.get()[units_] = 0;
+    ok_ = true;
+  }
+  WCHAR* get() const { return ok_ ? buffer_.get() : nullptr; }
+  size_t units() const { return units_; }
+
+ private:
+  size_t units_ = 0;
+  LocalBuffer<WCHAR, 512> buffer_;
+  bool ok_ = false;
+};
+
 // A variant the call owns, cleared when the holder goes.
 class OwnedVariant {
  public:
@@ -38,6 +66,31 @@ class OwnedVariant {
   OwnedVariant(const OwnedVariant&) = delete;
   OwnedVariant& operator=(const OwnedVariant&) = delete;
   VARIANT value;
+};
+
+// The node's name (what GetNameBstr gives) for the length of a call: read in
+// place from the record when GetNameBstr is this class's own, else asked
+// through the table and freed afterwards. Null when there is none.
+class NodeName {
+ public:
+  NodeName(KxXMLNodeImpl* node, IXMLDOMNode* domNode) {
+    const NodeHandle* h = typeid(*node) == typeid(KxXMLNodeImpl) ? RecordOf(domNode) : nullptr;
+    if (h) {
+      size_t length;
+      name_ = h->name(&length);
+    } else {
+      owned_ = node->GetNameBstr();
+      name_ = owned_;
+    }
+  }
+  ~NodeName() { SysFreeString(owned_); }
+  NodeName(const NodeName&) = delete;
+  NodeName& operator=(const NodeName&) = delete;
+  const WCHAR* get() const { return name_; }
+
+ private:
+  BSTR owned_ = nullptr;
+  const WCHAR* name_ = nullptr;
 };
 
 }  // namespace
@@ -109,6 +162,13 @@ int KxXMLNodeImpl::PutValueF(WCHAR* text) {
 
 IXMLDOMNode* KxXMLNodeImpl::GetNextChildNodepo(IXMLDOMNode* previous, tagDOMNodeType wanted) {
   if (!domNode) return nullptr;
+  // The library's own model steps over the records; a node object is made
+  // only for the node found.
+  if (const NodeHandle* from = RecordOf(previous ? previous : domNode)) {
+    const uint32_t found =
+        previous ? from->nextSiblingOfType(wanted) : from->firstChildOfType(wanted);
+    return found ? from->nodeObject(found) : nullptr;
+  }
   IXMLDOMNode* candidate = nullptr;
   const HRESULT hr =
       previous ? previous->get_nextSibling(&candidate) : domNode->get_firstChild(&candidate);
@@ -135,7 +195,13 @@ IXMLDOMNode* KxXMLNodeImpl::GetNextChildNodepo(IXMLDOMNode* previous, tagDOMNode
 
 KxXMLNode* KxXMLNodeImpl::GetNextChildNodePo(KxXMLNode* previous) {
   IXMLDOMNode* previousNode = nullptr;
-  if (const KxXMLNodeImpl* impl = dynamic_cast<KxXMLNodeImpl*>(previous)) previousNode = impl->domNode;
+  if (previous) {
+    // Most previous nodes are of this very class: no cast search for them.
+    const KxXMLNodeImpl* impl = typeid(*previous) == typeid(KxXMLNodeImpl)
+                                    ? static_cast<KxXMLNodeImpl*>(previous)
+                                    : dynamic_cast<KxXMLNodeImpl*>(previous);
+    if (impl) previousNode = impl->domNode;
+  }
   Ref<IXMLDOMNode> found(GetNextChildNodepo(previousNode, NODE_ELEMENT));
   if (!found) return nullptr;
   return new (std::nothrow) KxXMLNodeImpl(found.get());
@@ -145,7 +211,7 @@ KxXMLNode* KxXMLNodeImpl::GetNextChildNodePo(KxXMLNode* previous) {
 
 int KxXMLNodeImpl::ExtractNameF(char* leading, char* buffer, unsigned int size) {
   int result = TWXML_E_NOTFOUND;
-  OwnedBstr name(GetNameBstr());
+  NodeName name(this, domNode);
   if (!name.get()) return result;
   NarrowText narrow(name.get());
   char* text = narrow.get();
@@ -182,7 +248,7 @@ bool KxXMLNodeImpl::IsThisNameB(char* leading, char* name) {
 
 void KxXMLNodeImpl::GetTagNameV(char* buffer, unsigned int size) {
   if (!buffer) return;
-  OwnedBstr name(GetNameBstr());
+  NodeName name(this, domNode);
   if (!name.get()) {
     buffer[0] = 0;
     return;
@@ -191,32 +257,42 @@ void KxXMLNodeImpl::GetTagNameV(char* buffer, unsigned int size) {
   StrNCopyRTrimV(narrow.get(), buffer, size);
 }
 
+namespace {
+
+// The narrow form of a first text child: into the buffer when its UTF-16
+// length is below the buffer's size, otherwise as a new narrow copy (the
+// buffer then stays empty). text may be null (nothing to convert).
+char* NarrowValue(const WCHAR* text, size_t units, char* buffer, unsigned int size) {
+  if (!text) return buffer;
+  if (units < size) {
+    VarCnvBStrToStrBufF(text, buffer, size);
+    return buffer;
+  }
+  char* copy = nullptr;
+  return VarCnvBStrToStrF(text, &copy) == 0 ? copy : buffer;
+}
+
+}  // namespace
+
 char* KxXMLNodeImpl::GetValuePsz(char* buffer, unsigned int size) {
   if (!buffer) return buffer;
-  char* result = buffer;
   buffer[0] = 0;
+  if (const NodeHandle* h = RecordOf(domNode)) {
+    const uint32_t found = h->firstChildOfType(NODE_TEXT);
+    if (!found) return buffer;
+    RecordText text(*h, found);
+    return NarrowValue(text.get(), text.units(), buffer, size);
+  }
   IXMLDOMNode* found = GetNextChildNodepo(nullptr, NODE_TEXT);
-  if (!found) return result;
+  if (!found) return buffer;
   KxXMLNodeImpl text(found);
   found->Release();
 
-  VARIANT value;
-  VariantInit(&value);
-  text.domNode->get_nodeValue(&value);
-  if (value.vt != VT_BSTR) {
-    VariantClear(&value);
-    return result;
-  }
-  if (!value.bstrVal) return result;
-  const size_t units = wcslen16(value.bstrVal);
-  if (units < size) {
-    VarCnvBStrToStrBufF(value.bstrVal, buffer, size);
-  } else {
-    char* copy = nullptr;
-    if (VarCnvBStrToStrF(value.bstrVal, &copy) == 0) result = copy;
-  }
-  SysFreeString(value.bstrVal);
-  return result;
+  OwnedVariant value;
+  text.domNode->get_nodeValue(&value.value);
+  if (value.value.vt != VT_BSTR) return buffer;
+  const WCHAR* bstr = value.value.bstrVal;
+  return NarrowValue(bstr, bstr ? wcslen16(bstr) : 0, buffer, size);
 }
 
 KxXMLNode* KxXMLNodeImpl::FindChildNodePo(char* leading, char* name) {
@@ -244,8 +320,50 @@ bool ReadAttribute(IXMLDOMElement* element, const char* name, VARIANT* value, VA
 
 }  // namespace
 
+namespace {
+
+// An attribute of a record read in place: whether the element is the
+// library's own (else the DOM is asked through COM) and, when it is, the
+// attribute's record (0 when the element has no such attribute or the node
+// is no element).
+struct OwnAttribute {
+  bool own = false;
+  const NodeHandle* element = nullptr;
+  uint32_t index = 0;
+};
+
+OwnAttribute FindOwnAttribute(IXMLDOMNode* node, const char* name) {
+  OwnAttribute found;
+  const NodeHandle* h = RecordOf(node);
+  if (!h) return found;
+  if (h->type() != NODE_ELEMENT) {
+    found.own = true;
+    return found;
+  }
+  // A name without a wide form goes through COM, which reports it.
+  WideText wideName(name);
+  if (!wideName.get()) return found;
+  found.own = true;
+  found.element = h;
+  found.index = h->attribute(std::u16string_view(wideName.get(), wcslen16(wideName.get())));
+  return found;
+}
+
+}  // namespace
+
 int KxXMLNodeImpl::GetAttributeF(char* name, char* buffer, unsigned int size) {
   if (!domNode) return TWXML_E_NOTFOUND;
+  if (buffer && RecordOf(domNode)) {
+    const OwnAttribute a = FindOwnAttribute(domNode, name);
+    if (a.own) {
+      if (!a.index) return TWXML_E_NOTFOUND;
+      RecordText value(*a.element, a.index);
+      if (!value.get()) return TWXML_E_NOTFOUND;
+      NarrowText narrow(value.get());
+      StrNCopyRTrimV(narrow.get(), buffer, size);
+      return TWXML_OK;
+    }
+  }
   Ref<IXMLDOMElement> element;
   if (FAILED(domNode->QueryInterface(IID_IXMLDOMElement, element.outVoid())) || !element)
     return TWXML_E_NOTFOUND;
@@ -259,6 +377,21 @@ int KxXMLNodeImpl::GetAttributeF(char* name, char* buffer, unsigned int size) {
 
 int KxXMLNodeImpl::GetAttributeF(char* name, int* out) {
   if (!domNode) return TWXML_E_NOTFOUND;
+  if (out && RecordOf(domNode)) {
+    const OwnAttribute a = FindOwnAttribute(domNode, name);
+    if (a.own) {
+      if (!a.index) return TWXML_E_NOTFOUND;
+      // The number is read by the platform's coercion, as the DOM's text.
+      RecordText text(*a.element, a.index);
+      OwnedVariant value;
+      value.value.vt = VT_BSTR;
+      value.value.bstrVal = text.get() ? SysAllocStringLen(text.get(), static_cast<UINT>(text.units())) : nullptr;
+      if (!value.value.bstrVal || FAILED(VariantChangeType(&value.value, &value.value, 0, VT_I4)))
+        return TWXML_E_NOTFOUND;
+      *out = value.value.lVal;
+      return TWXML_OK;
+    }
+  }
   Ref<IXMLDOMElement> element;
   if (FAILED(domNode->QueryInterface(IID_IXMLDOMElement, element.outVoid())) || !element)
     return TWXML_E_NOTFOUND;

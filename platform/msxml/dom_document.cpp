@@ -69,7 +69,7 @@ class StreamSink final : public ByteSink {
 
 }  // namespace
 
-DomDocument::DomDocument(Store* store) : handle_{store, kDocIndex} {
+DomDocument::DomDocument(Store* store) : handle_(store, kDocIndex) {
   store->addRef();
   store->document = this;
 }
@@ -125,7 +125,7 @@ HRESULT DomDocument::get_documentElement(IXMLDOMElement** element) try {
 HRESULT DomDocument::putref_documentElement(IXMLDOMElement* element) try {
   Store* s = handle_.store;
   if (!element) return Fail(E_INVALIDARG, u"The document element is missing.");
-  NodeHandle* h = HandleOf(element);
+  const NodeHandle* h = RecordOf(element);
   if (!h || h->store != s) return Fail(E_INVALIDARG, u"The element belongs to another document.");
   uint32_t e = h->index;
   if (s->node(e).kind() != kElement) return Fail(E_INVALIDARG, u"Only an element can be the document element.");

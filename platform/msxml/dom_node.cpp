@@ -9,7 +9,7 @@ namespace twdom {
 
 /* ---- DomNode ------------------------------------------------------------ */
 
-DomNode::DomNode(Store* store, uint32_t index) : handle_{store, index} { store->addRef(); }
+DomNode::DomNode(Store* store, uint32_t index) : handle_(store, index) { store->addRef(); }
 
 DomNode::~DomNode() { handle_.store->clearWrapper(handle_.index); }
 

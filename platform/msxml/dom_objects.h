@@ -10,17 +10,9 @@
 
 #include "dom_store.h"
 #include "twxml/platform/com_internal.h"
+#include "twxml/platform/msxml_internal.h"
 
 namespace twdom {
-
-/* Identifies this model's own node objects behind any interface pointer:
-   QueryInterface with it yields the NodeHandle (no reference taken). */
-TW_DEFINE_GUID(IID_TwDomNodeHandle, 0x7c3d5f7f, 0x1e2a, 0x4b6c, 0x8f, 0x10, 0x64, 0x6f, 0x6d, 0x00, 0x00, 0x7f);
-
-struct NodeHandle {
-  Store* store;
-  uint32_t index;
-};
 
 /* Closes a method's function-try-block: running out of memory is a result
    (E_OUTOFMEMORY) of every COM method, never an exception. */
@@ -60,8 +52,6 @@ HRESULT Fail(HRESULT hr, const char16_t* description);
 HRESULT OutBstr(BSTR* out, const char16_t* s, size_t n);
 /* The record behind a node argument, checked to belong to this store. */
 HRESULT ArgNode(Store* s, IXMLDOMNode* node, uint32_t* out);
-/* The node handle behind an interface pointer, or null when it is not ours. */
-NodeHandle* HandleOf(IUnknown* unknown);
 /* A node object (with a new reference) for record i; the document object for
    the document record. Null when out of memory. */
 IXMLDOMNode* Wrap(Store* store, uint32_t i);
@@ -73,6 +63,9 @@ HRESULT SerializeToUtf16(Store* store, uint32_t i, std::u16string& out);
 
 /* The node operations shared by the document and node objects. */
 namespace ops {
+/* What nodeName gives for record i, zero-terminated UTF-16 kept by the store
+   (or a constant); *length in units. */
+const char16_t* nameOf(Store* s, uint32_t i, size_t* length);
 HRESULT nodeName(Store* s, uint32_t i, BSTR* out);
 HRESULT nodeValue(Store* s, uint32_t i, VARIANT* out);
 HRESULT putNodeValue(Store* s, uint32_t i, VARIANT v);

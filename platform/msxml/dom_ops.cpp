@@ -49,7 +49,7 @@ HRESULT OutBstr(BSTR* out, const char16_t* s, size_t n) try {
 
 HRESULT ArgNode(Store* s, IXMLDOMNode* node, uint32_t* out) try {
   if (!node) return Fail(E_INVALIDARG, u"A node argument is missing.");
-  NodeHandle* h = HandleOf(node);
+  const NodeHandle* h = RecordOf(node);
   if (!h) return Fail(E_INVALIDARG, u"The node was not made by this document model.");
   if (h->store != s) return Fail(E_INVALIDARG, u"The node belongs to another document.");
   *out = h->index;
@@ -64,13 +64,6 @@ HRESULT Fail(HRESULT hr, const char16_t* description) try {
   }
   return hr;
 } TWDOM_NO_THROW
-
-NodeHandle* HandleOf(IUnknown* unknown) {
-  if (!unknown) return nullptr;
-  void* p = nullptr;
-  if (FAILED(unknown->QueryInterface(IID_TwDomNodeHandle, &p))) return nullptr;
-  return static_cast<NodeHandle*>(p);
-}
 
 IXMLDOMNode* Wrap(Store* store, uint32_t i) {
   if (i == kDocIndex) {
@@ -109,21 +102,31 @@ HRESULT WrapAs(Store* store, uint32_t i, REFIID iid, void** out) try {
 
 namespace ops {
 
-HRESULT nodeName(Store* s, uint32_t i, BSTR* out) try {
-  if (!out) return E_POINTER;
+const char16_t* nameOf(Store* s, uint32_t i, size_t* length) {
+  const char16_t* n = u"";
   switch (s->node(i).kind()) {
     case kElement:
     case kAttribute:
-    case kPI:
-      *out = s->nameBstr(i);
-      return *out ? S_OK : E_OUTOFMEMORY;
-    case kText: return OutBstr(out, u"#text", 5);
-    case kCData: return OutBstr(out, u"#cdata-section", 14);
-    case kComment: return OutBstr(out, u"#comment", 8);
-    case kDocument: return OutBstr(out, u"#document", 9);
-    case kFragment: return OutBstr(out, u"#document-fragment", 18);
+    case kPI: {
+      const std::u16string& q = s->name(s->node(i).name()).qname16;
+      *length = q.size();
+      return q.c_str();
+    }
+    case kText: n = u"#text"; break;
+    case kCData: n = u"#cdata-section"; break;
+    case kComment: n = u"#comment"; break;
+    case kDocument: n = u"#document"; break;
+    case kFragment: n = u"#document-fragment"; break;
   }
-  return E_FAIL;
+  *length = Len16(n);
+  return n;
+}
+
+HRESULT nodeName(Store* s, uint32_t i, BSTR* out) try {
+  if (!out) return E_POINTER;
+  size_t n;
+  const char16_t* name = nameOf(s, i, &n);
+  return OutBstr(out, name, n);
 } TWDOM_NO_THROW
 
 HRESULT nodeValue(Store* s, uint32_t i, VARIANT* out) try {
@@ -263,7 +266,7 @@ HRESULT insertBefore(Store* s, uint32_t i, IXMLDOMNode* child, VARIANT ref, IXML
   uint32_t r = 0;
   if (ref.vt == VT_UNKNOWN || ref.vt == VT_DISPATCH) {
     if (ref.punkVal) {
-      NodeHandle* h = HandleOf(ref.punkVal);
+      const NodeHandle* h = RecordOf(ref.punkVal);
       if (!h || h->store != s) return Fail(E_INVALIDARG, u"The reference node is not a child of this node.");
       r = h->index;
     }

@@ -235,7 +235,7 @@ TEST_F(DomTest, WideDocumentsTakeLinearLookupWork) {
   EXPECT_TRUE(Load(d, doc, 0).ok);
   Ptr<IXMLDOMElement> root;
   ASSERT_EQ(d->get_documentElement(root.out()), S_OK);
-  twdom::Store* store = twdom::HandleOf(root.get())->store;
+  twdom::Store* store = twdom::RecordOf(root.get())->store;
   uint64_t before = store->attrProbes();
   for (int i = 0; i < n; ++i) {
     std::string name = "p" + std::to_string(i) + ":a";

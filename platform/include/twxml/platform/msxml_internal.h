@@ -1,0 +1,65 @@
+// The document model's records read in place, for the document face: names,
+// character data and attributes without a BSTR for each, and element
+// children stepped without a node object for every child passed over. Only
+// node objects of this model have a record (RecordOf answers null for any
+// other object), so the face keeps its COM calls for everything else. The
+// record answers through virtual calls: the face needs no link to the model.
+// Not installed; not exported.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "twxml/platform/com_macros.h"
+#include "twxml/platform/msxml.h"
+
+namespace twdom {
+
+class Store;
+
+/* A record of a document, what each node object of the model stands for,
+   with the answers the face reads in place (the same the COM calls give).
+   Other records are named by index within the same document. */
+class NodeHandle {
+ public:
+  NodeHandle(Store* s, uint32_t i) : store(s), index(i) {}
+  NodeHandle(const NodeHandle&) = delete;
+  NodeHandle& operator=(const NodeHandle&) = delete;
+
+  /* What get_nodeType answers. */
+  virtual DOMNodeType type() const;
+  /* What get_nodeName answers, zero-terminated UTF-16 that lives as long as
+     the node; *length in units. */
+  virtual const char16_t* name(size_t* length) const;
+  /* The first child of the wanted type, or 0. */
+  virtual uint32_t firstChildOfType(DOMNodeType wanted) const;
+  /* The first sibling after this node of the wanted type, or 0 (attributes
+     have none). */
+  virtual uint32_t nextSiblingOfType(DOMNodeType wanted) const;
+  /* The attribute of this element with the qualified name, or 0. */
+  virtual uint32_t attribute(std::u16string_view qname) const;
+  /* Character data of record i (text, comment, attribute value, ...) as
+     UTF-16: at most textBound(i) units, written to out; returns how many. */
+  virtual size_t textBound(uint32_t i) const;
+  virtual size_t textUtf16(uint32_t i, char16_t* out) const;
+  /* A node object for record i with a new reference; null when out of
+     memory. */
+  virtual IXMLDOMNode* nodeObject(uint32_t i) const;
+
+  Store* const store;
+  const uint32_t index;
+};
+
+/* QueryInterface with this identifier yields the NodeHandle of a node object
+   of this model (no reference taken). */
+TW_DEFINE_GUID(IID_TwDomNodeHandle, 0x7c3d5f7f, 0x1e2a, 0x4b6c, 0x8f, 0x10, 0x64, 0x6f, 0x6d, 0x00, 0x00, 0x7f);
+
+/* The record behind a node object of this model, or null. */
+inline const NodeHandle* RecordOf(IUnknown* node) {
+  void* p = nullptr;
+  if (!node || FAILED(node->QueryInterface(IID_TwDomNodeHandle, &p))) return nullptr;
+  return static_cast<const NodeHandle*>(p);
+}
+
+}  // namespace twdom
