@@ -9,6 +9,7 @@
 #include "dom_support.h"
 #include "twxml/document.h"
 #include "twxml/kernel.h"
+#include "twxml/platform/com_internal.h"
 #include "twxml/platform/msxml_internal.h"
 #include "twxml/platform/win32_internal.h"
 
@@ -118,6 +119,17 @@ KxXMLNodeImpl::~KxXMLNodeImpl() {
     domNode = nullptr;
   }
 }
+
+void* KxXMLNodeImpl::operator new(std::size_t size) {
+  if (void* block = TwSmallAlloc(size)) return block;
+  throw std::bad_alloc();
+}
+
+void* KxXMLNodeImpl::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return TwSmallAlloc(size);
+}
+
+void KxXMLNodeImpl::operator delete(void* block, std::size_t size) noexcept { TwSmallFree(block, size); }
 
 IXMLDOMNode* KxXMLNodeImpl::GetInterfaceP() const {
   if (!domNode) return nullptr;

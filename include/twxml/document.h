@@ -3,6 +3,9 @@
 // operations is part of the exported interface. Wide text is UTF-16 (WCHAR).
 #pragma once
 
+#include <cstddef>
+#include <new>
+
 #include "twxml/kxstream.h"
 #include "twxml/platform/com.h"
 #include "twxml/platform/msxml.h"
@@ -123,6 +126,13 @@ class TWXML_API KxXMLNodeImpl : public KxXMLNode {
   ~KxXMLNodeImpl() override;
 
   IXMLDOMNode* GetInterfaceP() const;
+
+  /* Node objects are recycled through per-thread lists: a walk makes and
+     deletes one per step. */
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void* operator new(std::size_t, void* place) noexcept { return place; }
+  static void operator delete(void* block, std::size_t size) noexcept;
 
   WCHAR* GetNameBstr() override;
   int AppendNodeF(KxXMLNode* child) override;

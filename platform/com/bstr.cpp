@@ -1,9 +1,10 @@
 // BSTR: a 32-bit byte count, then the UTF-16 text, then a zero unit. The
-// pointer handed out points at the text.
-#include <cstdlib>
+// pointer handed out points at the text. Blocks come from the small-block
+// lists (their size follows from the count), so the many short strings of a
+// walk cost little.
 #include <cstring>
 
-#include "twxml/platform/com.h"
+#include "twxml/platform/com_internal.h"
 
 namespace {
 
@@ -12,10 +13,12 @@ constexpr UINT kMaxLength = (0x7FFFFFFFu - sizeof(uint32_t) - sizeof(OLECHAR)) /
 
 uint32_t* PrefixOf(BSTR text) { return reinterpret_cast<uint32_t*>(text) - 1; }
 
+size_t BlockSize(size_t bytes) { return sizeof(uint32_t) + bytes + sizeof(OLECHAR); }
+
 BSTR Allocate(const OLECHAR* text, UINT length) {
   if (length > kMaxLength) return nullptr;
   const size_t bytes = static_cast<size_t>(length) * sizeof(OLECHAR);
-  void* block = std::malloc(sizeof(uint32_t) + bytes + sizeof(OLECHAR));
+  void* block = TwSmallAlloc(BlockSize(bytes));
   if (block == nullptr) return nullptr;
   *static_cast<uint32_t*>(block) = static_cast<uint32_t>(bytes);
   BSTR s = reinterpret_cast<BSTR>(static_cast<char*>(block) + sizeof(uint32_t));
@@ -51,7 +54,7 @@ int SysReAllocString(BSTR* target, const OLECHAR* text) {
 }
 
 void SysFreeString(BSTR text) {
-  if (text != nullptr) std::free(PrefixOf(text));
+  if (text != nullptr) TwSmallFree(PrefixOf(text), BlockSize(*PrefixOf(text)));
 }
 
 UINT SysStringLen(BSTR text) { return text ? *PrefixOf(text) / sizeof(OLECHAR) : 0; }

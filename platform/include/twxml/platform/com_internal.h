@@ -17,6 +17,12 @@ inline HRESULT HRESULT_FROM_WIN32(DWORD code) {
 /* Makes a new instance of a registered class: (outer, iid, out) as CoCreateInstance. */
 typedef HRESULT (*TwClassFactoryFn)(IUnknown* outer, REFIID iid, void** out);
 
+/* Small blocks (strings, node objects) from per-thread lists by size class;
+   TwSmallFree takes the size the block was asked with, on any thread. Null
+   when memory is exhausted. */
+void* TwSmallAlloc(size_t size);
+void TwSmallFree(void* block, size_t size);
+
 extern "C" {
 /* Platform modules register their classes here (at load time). */
 HRESULT TwRegisterClass(REFCLSID clsid, TwClassFactoryFn factory);
