@@ -1,4 +1,7 @@
 #include "dom_support.h"
+
+#include <cstring>
+
 #include "twxml/platform/win32_internal.h"
 
 namespace twxml_dom {
@@ -42,6 +45,18 @@ NarrowText::NarrowText(const WCHAR* text) {
 
 BstrText::BstrText(const char* text) {
   if (!text) return;
+  // A short text converts into a call-local buffer in one pass (its bytes
+  // make at most as many units), then is copied into a BSTR of its length.
+  WCHAR local[kShortBytes];
+  if (strnlen(text, kShortBytes) < kShortBytes) {
+    const DWORD lastError = GetLastError();
+    const int units = MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, local, kShortBytes);
+    if (units > 0) {
+      bstr_ = SysAllocStringLen(local, static_cast<UINT>(units - 1));
+      return;
+    }
+    SetLastError(lastError);
+  }
   const int units = MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
   if (units <= 0) return;
   BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(units - 1));

@@ -79,6 +79,7 @@ class BstrText {
   BSTR get() const { return bstr_; }
 
  private:
+  static constexpr size_t kShortBytes = 256;
   BSTR bstr_ = nullptr;
 };
 

@@ -106,12 +106,13 @@ HRESULT DomNode::setAttribute(BSTR name, VARIANT value) try {
   VARIANT t;
   VariantInit(&t);
   HRESULT hr = S_OK;
-  if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
-    t.vt = VT_BSTR;
-    t.bstrVal = nullptr;
-  } else {
+  const char16_t* text = nullptr;  // EMPTY and NULL values set empty text
+  if (value.vt == VT_BSTR) {
+    text = value.bstrVal;  // read in place: no copy
+  } else if (value.vt != VT_EMPTY && value.vt != VT_NULL) {
     hr = VariantChangeType(&t, &value, 0, VT_BSTR);
     if (FAILED(hr)) return Fail(hr, u"The attribute value cannot be turned into text.");
+    text = t.bstrVal;
   }
   std::u16string_view q(name, n);
   uint32_t a = s->findAttr(e, q);
@@ -130,7 +131,7 @@ HRESULT DomNode::setAttribute(BSTR name, VARIANT value) try {
     }
     added = true;
   }
-  hr = ops::setCharacterData(s, a, t.bstrVal, Len16(t.bstrVal));
+  hr = ops::setCharacterData(s, a, text, Len16(text));
   VariantClear(&t);
   if (FAILED(hr)) return hr;
   if (added) s->linkAttr(e, a);

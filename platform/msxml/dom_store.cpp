@@ -129,6 +129,15 @@ std::u16string ToUtf16(std::string_view s) {
 
 bool IsXmlText(const char16_t* s, size_t n) {
   for (size_t i = 0; i < n; ++i) {
+    // Four units a step while they are printable ASCII (0x20 to 0x7F):
+    // adding 0x60 carries into bit 7 exactly for units from 0x20 on.
+    for (uint64_t w; i + 4 <= n; i += 4) {
+      std::memcpy(&w, s + i, 8);
+      if ((w & 0xFF80FF80FF80FF80ull) != 0 ||
+          ((w + 0x0060006000600060ull) & 0x0080008000800080ull) != 0x0080008000800080ull)
+        break;
+    }
+    if (i >= n) break;
     char16_t c = s[i];
     if (c >= 0x20 && c < 0xD800) continue;
     if (c < 0x20) {
@@ -175,14 +184,31 @@ uint32_t NextCp(const char16_t* s, size_t n, size_t& i) {
   return c;
 }
 
+/* ASCII characters of names without colons: may start one, may follow. */
+enum : uint8_t { kNameStart = 1, kNamePart = 2 };
+struct AsciiNameTable {
+  uint8_t t[128] = {};
+  constexpr AsciiNameTable() {
+    for (int c = 'a'; c <= 'z'; ++c) t[c] = t[c - 32] = kNameStart | kNamePart;
+    t['_'] = kNameStart | kNamePart;
+    for (int c = '0'; c <= '9'; ++c) t[c] = kNamePart;
+    t['-'] = t['.'] = kNamePart;
+  }
+};
+constexpr AsciiNameTable kAsciiName;
+
 bool IsNCNameRange(const char16_t* s, size_t n) {
   if (n == 0) return false;
   size_t i = 0;
-  uint32_t c = NextCp(s, n, i);
-  if (c == ':' || !IsNameStart(c)) return false;
+  // ASCII names take one look-up a unit; the rest is decoded by code point.
+  for (; i < n && s[i] < 0x80; ++i) {
+    if (!(kAsciiName.t[s[i]] & (i == 0 ? kNameStart : kNamePart))) return false;
+  }
+  bool first = i == 0;
   while (i < n) {
-    c = NextCp(s, n, i);
-    if (c == ':' || !IsNameChar(c)) return false;
+    uint32_t c = NextCp(s, n, i);
+    if (c == ':' || !(first ? IsNameStart(c) : IsNameChar(c))) return false;
+    first = false;
   }
   return true;
 }
@@ -266,6 +292,8 @@ void WrapperTable::clear() {
 /* ---- Store -------------------------------------------------------------- */
 
 namespace {
+constexpr size_t kLocalUtf8 = 384;  // names converted on the stack up to 128 units
+
 inline uint64_t HashBytes(const char* s, size_t n, uint64_t seed) {
   uint64_t h = 0x9E3779B97F4A7C15ull ^ (seed * 0xC2B2AE3D27D4EB4Full) ^ n;
   size_t i = 0;
@@ -328,6 +356,8 @@ uint32_t Store::newNode(Kind kind, uint32_t nameId) {
 }
 
 uint32_t Store::internNs(const char16_t* uri, size_t len) {
+  char local[kLocalUtf8];
+  if (len <= kLocalUtf8 / 3) return internNs8(local, Utf16ToUtf8(uri, len, local, nullptr));
   std::string u = ToUtf8(std::u16string_view(uri, len));
   return internNs8(u.data(), u.size());
 }
@@ -361,6 +391,8 @@ uint32_t Store::internNs8(const char* uri, size_t len) {
 }
 
 uint32_t Store::internName(const char16_t* qname, size_t len, uint32_t ns) {
+  char local[kLocalUtf8];
+  if (len <= kLocalUtf8 / 3) return internName8(local, Utf16ToUtf8(qname, len, local, nullptr), ns);
   std::string q = ToUtf8(std::u16string_view(qname, len));
   return internName8(q.data(), q.size(), ns);
 }
