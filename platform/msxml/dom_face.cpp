@@ -7,7 +7,9 @@ namespace twdom {
 namespace {
 
 uint32_t FirstOfType(const Store* s, uint32_t c, DOMNodeType wanted) {
-  while (c && int(s->node(c).kind()) != int(wanted)) c = s->nextSibling(c);
+  uint64_t seen = 1;
+  for (; c && int(s->node(c).kind()) != int(wanted); ++seen) c = s->nextSibling(c);
+  s->countSteps(seen);
   return c;
 }
 

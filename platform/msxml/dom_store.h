@@ -198,6 +198,10 @@ class Store {
   uint32_t findAttr(uint32_t e, std::u16string_view qname) const;
   /* Comparisons findAttr made, for tests that bound its work. */
   uint64_t attrProbes() const { return attrProbes_; }
+  /* Records passed over stepping to a child or sibling of a kind (counted by
+     the face's stepping), for tests that bound its work. */
+  uint64_t stepProbes() const { return stepProbes_; }
+  void countSteps(uint64_t n) const { stepProbes_ += n; }
   /* Copies record i (and its subtree when deep) into a new detached record. */
   uint32_t clone(uint32_t i, bool deep);
   /* Moves every child of `from` to the end of `to`. */
@@ -269,6 +273,7 @@ class Store {
   mutable std::vector<uint32_t> attrIndex_;
   mutable uint32_t attrIndexed_ = 0;
   mutable uint64_t attrProbes_ = 0;
+  mutable uint64_t stepProbes_ = 0;
   void indexAttr(uint32_t a) const;
   void* freeBlocks_[2] = {nullptr, nullptr};
   uint32_t freeCount_[2] = {0, 0};

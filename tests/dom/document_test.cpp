@@ -12,6 +12,7 @@
 #include <memory>
 #include <random>
 
+#include "dom_objects.h"
 #include "fakes.h"
 
 using namespace dom_test;
@@ -404,4 +405,36 @@ TEST_F(DomDocument, GeneratedDocumentsWalkLikeLibxml2) {
     EXPECT_EQ(compared2, compared);
   }
   EXPECT_GT(total, 2000);
+}
+
+TEST_F(DomDocument, WideAndLongElementsTakeLinearWork) {
+  // 100,000 attributes on one element, 1,000,000 children (text between
+  // them) under another: every attribute found by name and every child
+  // stepped to in work proportional to their number, counted, not timed.
+  const int attributes = 100000, children = 1000000;
+  std::string text = "<r><w";
+  for (int i = 0; i < attributes; ++i) text += " a" + std::to_string(i) + "='" + std::to_string(i) + "'";
+  text += "/><l>";
+  for (int i = 0; i < children; ++i) text += "<c/>t";
+  text += "</l></r>";
+  Bytes in(text);
+  ASSERT_EQ(doc->LoadFromStreamF(&in), 0);
+  Node root(doc->GetRootElementP());
+  Node wide(root->GetNextChildNodePo(nullptr));
+  Node list(root->GetNextChildNodePo(wide.get()));
+  ASSERT_TRUE(list);
+  IXMLDOMNode* dom = static_cast<KxXMLNodeImpl*>(root.get())->GetInterfaceP();
+  const twdom::Store* store = twdom::RecordOf(dom)->store;
+  dom->Release();
+  const uint64_t probes = store->attrProbes(), steps = store->stepProbes();
+  char buffer[16];
+  for (int i = 0; i < attributes; ++i) {
+    ASSERT_EQ(wide->GetAttributeF(C("a" + std::to_string(i)), buffer, sizeof buffer), 0);
+    ASSERT_EQ(std::string(buffer), std::to_string(i));
+  }
+  int n = 0;
+  for (Node c(list->GetNextChildNodePo(nullptr)); c; c.reset(list->GetNextChildNodePo(c.get()))) ++n;
+  EXPECT_EQ(n, children);
+  EXPECT_LT(store->attrProbes() - probes, uint64_t(4) * attributes);
+  EXPECT_LT(store->stepProbes() - steps, uint64_t(3) * children);
 }
