@@ -190,9 +190,9 @@ struct AsciiNameTable {
   uint8_t t[128] = {};
   constexpr AsciiNameTable() {
     for (int c = 'a'; c <= 'z'; ++c) t[c] = t[c - 32] = kNameStart | kNamePart;
-    t['_'] = kNameStart | kNamePart;
+    t[int('_')] = kNameStart | kNamePart;
     for (int c = '0'; c <= '9'; ++c) t[c] = kNamePart;
-    t['-'] = t['.'] = kNamePart;
+    t[int('-')] = t[int('.')] = kNamePart;
   }
 };
 constexpr AsciiNameTable kAsciiName;
