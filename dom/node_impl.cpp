@@ -34,7 +34,7 @@ class OwnedBstr {
   BSTR text_;
 };
 
-using twdom::NodeHandle;
+using twdom::NodeRecord;
 using twdom::RecordOf;
 
 // Character data of a record (of the DOM node's document) as zero-terminated
@@ -43,7 +43,7 @@ using twdom::RecordOf;
 // BSTR or node object per question.
 class RecordText {
  public:
-  RecordText(const NodeHandle& node, uint32_t index) {
+  RecordText(const NodeRecord& node, uint32_t index) {
     const size_t bound = node.textBound(index);
     if (bound >= twxml_dom::kMaxConvertUnits || !buffer_.Reserve(bound + 1)) return;
     units_ = node.textUtf16(index, buffer_.get());
@@ -75,7 +75,7 @@ class OwnedVariant {
 class NodeName {
  public:
   NodeName(KxXMLNodeImpl* node, IXMLDOMNode* domNode) {
-    const NodeHandle* h = typeid(*node) == typeid(KxXMLNodeImpl) ? RecordOf(domNode) : nullptr;
+    const NodeRecord* h = typeid(*node) == typeid(KxXMLNodeImpl) ? RecordOf(domNode) : nullptr;
     if (h) {
       size_t length;
       name_ = h->name(&length);
@@ -176,7 +176,7 @@ IXMLDOMNode* KxXMLNodeImpl::GetNextChildNodepo(IXMLDOMNode* previous, tagDOMNode
   if (!domNode) return nullptr;
   // The library's own model steps over the records; a node object is made
   // only for the node found.
-  if (const NodeHandle* from = RecordOf(previous ? previous : domNode)) {
+  if (const NodeRecord* from = RecordOf(previous ? previous : domNode)) {
     const uint32_t found =
         previous ? from->nextSiblingOfType(wanted) : from->firstChildOfType(wanted);
     return found ? from->nodeObject(found) : nullptr;
@@ -289,7 +289,7 @@ char* NarrowValue(const WCHAR* text, size_t units, char* buffer, unsigned int si
 char* KxXMLNodeImpl::GetValuePsz(char* buffer, unsigned int size) {
   if (!buffer) return buffer;
   buffer[0] = 0;
-  if (const NodeHandle* h = RecordOf(domNode)) {
+  if (const NodeRecord* h = RecordOf(domNode)) {
     const uint32_t found = h->firstChildOfType(NODE_TEXT);
     if (!found) return buffer;
     RecordText text(*h, found);
@@ -340,13 +340,13 @@ namespace {
 // is no element).
 struct OwnAttribute {
   bool own = false;
-  const NodeHandle* element = nullptr;
+  const NodeRecord* element = nullptr;
   uint32_t index = 0;
 };
 
 OwnAttribute FindOwnAttribute(IXMLDOMNode* node, const char* name) {
   OwnAttribute found;
-  const NodeHandle* h = RecordOf(node);
+  const NodeRecord* h = RecordOf(node);
   if (!h) return found;
   if (h->type() != NODE_ELEMENT) {
     found.own = true;

@@ -92,7 +92,7 @@ HRESULT DomDocument::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (iid == IID_TwDomNodeHandle) {
-    *out = &handle_;
+    *out = static_cast<NodeRecord*>(&handle_);
     return S_OK;
   }
   if (iid == IID_IUnknown || iid == IID_IXMLDOMNode || iid == IID_IXMLDOMDocument) {
@@ -125,7 +125,7 @@ HRESULT DomDocument::get_documentElement(IXMLDOMElement** element) try {
 HRESULT DomDocument::putref_documentElement(IXMLDOMElement* element) try {
   Store* s = handle_.store;
   if (!element) return Fail(E_INVALIDARG, u"The document element is missing.");
-  const NodeHandle* h = RecordOf(element);
+  const NodeRecord* h = RecordOf(element);
   if (!h || h->store != s) return Fail(E_INVALIDARG, u"The element belongs to another document.");
   uint32_t e = h->index;
   if (s->node(e).kind() != kElement) return Fail(E_INVALIDARG, u"Only an element can be the document element.");

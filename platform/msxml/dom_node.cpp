@@ -44,7 +44,7 @@ HRESULT DomNode::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (iid == IID_TwDomNodeHandle) {
-    *out = &handle_;
+    *out = static_cast<NodeRecord*>(&handle_);
     return S_OK;
   }
   Kind k = handle_.store->node(handle_.index).kind();

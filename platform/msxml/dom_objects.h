@@ -14,6 +14,20 @@
 
 namespace twdom {
 
+/* The record a node object stands for, answering the face's questions. */
+class NodeHandle final : public NodeRecord {
+ public:
+  NodeHandle(Store* s, uint32_t i) : NodeRecord(s, i) {}
+  DOMNodeType type() const override;
+  const char16_t* name(size_t* length) const override;
+  uint32_t firstChildOfType(DOMNodeType wanted) const override;
+  uint32_t nextSiblingOfType(DOMNodeType wanted) const override;
+  uint32_t attribute(std::u16string_view qname) const override;
+  size_t textBound(uint32_t i) const override;
+  size_t textUtf16(uint32_t i, char16_t* out) const override;
+  IXMLDOMNode* nodeObject(uint32_t i) const override;
+};
+
 /* Closes a method's function-try-block: running out of memory is a result
    (E_OUTOFMEMORY) of every COM method, never an exception. */
 #define TWDOM_NO_THROW \

@@ -49,7 +49,7 @@ HRESULT OutBstr(BSTR* out, const char16_t* s, size_t n) try {
 
 HRESULT ArgNode(Store* s, IXMLDOMNode* node, uint32_t* out) try {
   if (!node) return Fail(E_INVALIDARG, u"A node argument is missing.");
-  const NodeHandle* h = RecordOf(node);
+  const NodeRecord* h = RecordOf(node);
   if (!h) return Fail(E_INVALIDARG, u"The node was not made by this document model.");
   if (h->store != s) return Fail(E_INVALIDARG, u"The node belongs to another document.");
   *out = h->index;
@@ -266,7 +266,7 @@ HRESULT insertBefore(Store* s, uint32_t i, IXMLDOMNode* child, VARIANT ref, IXML
   uint32_t r = 0;
   if (ref.vt == VT_UNKNOWN || ref.vt == VT_DISPATCH) {
     if (ref.punkVal) {
-      const NodeHandle* h = RecordOf(ref.punkVal);
+      const NodeRecord* h = RecordOf(ref.punkVal);
       if (!h || h->store != s) return Fail(E_INVALIDARG, u"The reference node is not a child of this node.");
       r = h->index;
     }

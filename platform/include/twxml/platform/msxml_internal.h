@@ -20,46 +20,50 @@ class Store;
 
 /* A record of a document, what each node object of the model stands for,
    with the answers the face reads in place (the same the COM calls give).
-   Other records are named by index within the same document. */
-class NodeHandle {
+   Other records are named by index within the same document. An interface
+   only (the model implements it), so using it needs no link to the model. */
+class NodeRecord {
  public:
-  NodeHandle(Store* s, uint32_t i) : store(s), index(i) {}
-  NodeHandle(const NodeHandle&) = delete;
-  NodeHandle& operator=(const NodeHandle&) = delete;
+  NodeRecord(const NodeRecord&) = delete;
+  NodeRecord& operator=(const NodeRecord&) = delete;
 
   /* What get_nodeType answers. */
-  virtual DOMNodeType type() const;
+  virtual DOMNodeType type() const = 0;
   /* What get_nodeName answers, zero-terminated UTF-16 that lives as long as
      the node; *length in units. */
-  virtual const char16_t* name(size_t* length) const;
+  virtual const char16_t* name(size_t* length) const = 0;
   /* The first child of the wanted type, or 0. */
-  virtual uint32_t firstChildOfType(DOMNodeType wanted) const;
+  virtual uint32_t firstChildOfType(DOMNodeType wanted) const = 0;
   /* The first sibling after this node of the wanted type, or 0 (attributes
      have none). */
-  virtual uint32_t nextSiblingOfType(DOMNodeType wanted) const;
+  virtual uint32_t nextSiblingOfType(DOMNodeType wanted) const = 0;
   /* The attribute of this element with the qualified name, or 0. */
-  virtual uint32_t attribute(std::u16string_view qname) const;
+  virtual uint32_t attribute(std::u16string_view qname) const = 0;
   /* Character data of record i (text, comment, attribute value, ...) as
      UTF-16: at most textBound(i) units, written to out; returns how many. */
-  virtual size_t textBound(uint32_t i) const;
-  virtual size_t textUtf16(uint32_t i, char16_t* out) const;
+  virtual size_t textBound(uint32_t i) const = 0;
+  virtual size_t textUtf16(uint32_t i, char16_t* out) const = 0;
   /* A node object for record i with a new reference; null when out of
      memory. */
-  virtual IXMLDOMNode* nodeObject(uint32_t i) const;
+  virtual IXMLDOMNode* nodeObject(uint32_t i) const = 0;
 
   Store* const store;
   const uint32_t index;
+
+ protected:
+  NodeRecord(Store* s, uint32_t i) : store(s), index(i) {}
+  ~NodeRecord() = default;
 };
 
-/* QueryInterface with this identifier yields the NodeHandle of a node object
+/* QueryInterface with this identifier yields the NodeRecord of a node object
    of this model (no reference taken). */
 TW_DEFINE_GUID(IID_TwDomNodeHandle, 0x7c3d5f7f, 0x1e2a, 0x4b6c, 0x8f, 0x10, 0x64, 0x6f, 0x6d, 0x00, 0x00, 0x7f);
 
 /* The record behind a node object of this model, or null. */
-inline const NodeHandle* RecordOf(IUnknown* node) {
+inline const NodeRecord* RecordOf(IUnknown* node) {
   void* p = nullptr;
   if (!node || FAILED(node->QueryInterface(IID_TwDomNodeHandle, &p))) return nullptr;
-  return static_cast<const NodeHandle*>(p);
+  return static_cast<const NodeRecord*>(p);
 }
 
 }  // namespace twdom
