@@ -35,6 +35,8 @@ inline std::vector<std::string> seedDocuments() {
   seeds.push_back(deep);
   // Found by fuzzing: a CDATA character the declared encoding cannot hold.
   seeds.push_back("<?xml version=\"1.0\" encoding=\"Big5\"?><em><![CDATA[\xB8]]></em>");
+  // Found by fuzzing: text that ends before its first character (a zero).
+  seeds.push_back(std::string(1, '\0'));
   return seeds;
 }
 

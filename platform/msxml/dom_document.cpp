@@ -345,7 +345,8 @@ HRESULT DomDocument::loadXML(BSTR xml, VARIANT_BOOL* success) {
     }
   }
   MemoryStream* ms = new (std::nothrow) MemoryStream();
-  char* room = ms && text.size() < (size_t(1) << 40) ? ms->room(text.size() * 3) : nullptr;
+  // One more byte than the text can take, so that even empty text has room.
+  char* room = ms && text.size() < (size_t(1) << 40) ? ms->room(text.size() * 3 + 1) : nullptr;
   if (!room) {
     if (ms) ms->Release();
     return Fail(E_OUTOFMEMORY, u"Out of memory.");
