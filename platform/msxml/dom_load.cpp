@@ -109,7 +109,7 @@ class Builder {
         std::memcpy(&head, q.p, 8);
         std::memcpy(&tail, q.p + q.n - 8, 8);
       } else {
-        std::memcpy(&head, q.p, q.n);
+        for (uint32_t k = 0; k < q.n; ++k) head |= uint64_t(uint8_t(q.p[k])) << (8 * k);
       }
       uint64_t h = (head ^ (tail * 0x9E3779B97F4A7C15ull) ^ (uint64_t(q.n) << 56) ^ nsId) * 0xFF51AFD7ED558CCDull;
       NameSlot& slot = names_[h >> 56];

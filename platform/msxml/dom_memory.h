@@ -45,6 +45,8 @@ class GrowArray {
   T* data() { return data_; }
   const T* data() const { return data_; }
   size_t size() const { return size_; }
+  /* Elements that fit before the array must grow. */
+  size_t spare() const { return cap_ - size_; }
   T& operator[](size_t i) { return data_[i]; }
   const T& operator[](size_t i) const { return data_[i]; }
 

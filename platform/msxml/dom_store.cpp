@@ -342,17 +342,9 @@ void Store::reset() {
   std::vector<uint32_t>().swap(attrIndex_);
 }
 
-uint32_t Store::newNode(Kind kind, uint32_t nameId) {
-  if (nodes_.size() >= 0xFFFFFFF0u || !nodes_.reserveMore(1)) return 0;
-  uint32_t i = uint32_t(nodes_.size());
-  NodeRec* r = nodes_.extend(1);
-  r->parent = 0;
-  r->next = 0;
-  r->prev = i;
-  r->head = uint32_t(kind) | (nameId << 8);
-  r->el.firstChild = 0;
-  r->el.firstAttr = 0;
-  return i;
+uint32_t Store::newNodeGrowing(Kind kind, uint32_t nameId) {
+  if (nodes_.size() >= kMaxRecords || !nodes_.reserveMore(1)) return 0;
+  return newNode(kind, nameId);
 }
 
 uint32_t Store::internNs(const char16_t* uri, size_t len) {
@@ -434,7 +426,7 @@ uint32_t Store::internName8(const char* qname, size_t len, uint32_t ns) {
 }
 
 bool Store::reserveText(size_t bytes) {
-  if (text_.size() + bytes > 0xFFFFFFFFull) return false;
+  if (text_.size() + bytes > kMaxText) return false;
   return text_.reserveMore(bytes);
 }
 
@@ -448,34 +440,6 @@ bool Store::setText(uint32_t i, const char16_t* s, size_t n) {
   r.tx.len = uint32_t(w);
   text_.extend(w);
   if (ascii) {
-    r.setFlag(kFlagAscii);
-  } else {
-    r.clearFlag(kFlagAscii);
-  }
-  return true;
-}
-
-bool Store::setText8(uint32_t i, const char* s, size_t n) {
-  if (!reserveText(n)) return false;
-  char* o = text_.data() + text_.size();
-  // One pass: copy eight bytes at a time and collect their high bits.
-  uint64_t acc = 0;
-  size_t k = 0;
-  for (; k + 8 <= n; k += 8) {
-    uint64_t w;
-    std::memcpy(&w, s + k, 8);
-    std::memcpy(o + k, &w, 8);
-    acc |= w;
-  }
-  for (; k < n; ++k) {
-    o[k] = s[k];
-    acc |= static_cast<unsigned char>(s[k]);
-  }
-  NodeRec& r = nodes_[i];
-  r.tx.off = uint32_t(text_.size());
-  r.tx.len = uint32_t(n);
-  text_.extend(n);
-  if ((acc & 0x8080808080808080ull) == 0) {
     r.setFlag(kFlagAscii);
   } else {
     r.clearFlag(kFlagAscii);

@@ -149,7 +149,19 @@ class Store {
 
   /* ---- building -------------------------------------------------------- */
   /* New detached record; 0 when out of memory. */
-  uint32_t newNode(Kind kind, uint32_t nameId);
+  uint32_t newNode(Kind kind, uint32_t nameId) {
+    // Inline while the array has room: one record a node when loading.
+    if (nodes_.spare() == 0 || nodes_.size() >= kMaxRecords) return newNodeGrowing(kind, nameId);
+    uint32_t i = uint32_t(nodes_.size());
+    NodeRec* r = nodes_.extend(1);
+    r->parent = 0;
+    r->next = 0;
+    r->prev = i;
+    r->head = uint32_t(kind) | (nameId << 8);
+    r->el.firstChild = 0;
+    r->el.firstAttr = 0;
+    return i;
+  }
   /* Interns a namespace URI (UTF-8 or UTF-16); 0 for the empty one. */
   uint32_t internNs8(const char* uri, size_t len);
   uint32_t internNs(const char16_t* uri, size_t len);
@@ -159,7 +171,33 @@ class Store {
   /* Stores text (UTF-16, or UTF-8 that is known to be valid) as the
      character data of record i. */
   bool setText(uint32_t i, const char16_t* s, size_t n);
-  bool setText8(uint32_t i, const char* s, size_t n);
+  bool setText8(uint32_t i, const char* s, size_t n) {
+    if ((text_.spare() < n || text_.size() + n > kMaxText) && !reserveText(n)) return false;
+    char* o = text_.data() + text_.size();
+    // One pass: copy eight bytes at a time and collect their high bits.
+    uint64_t acc = 0;
+    size_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+      uint64_t w;
+      std::memcpy(&w, s + k, 8);
+      std::memcpy(o + k, &w, 8);
+      acc |= w;
+    }
+    for (; k < n; ++k) {
+      o[k] = s[k];
+      acc |= static_cast<unsigned char>(s[k]);
+    }
+    NodeRec& r = nodes_[i];
+    r.tx.off = uint32_t(text_.size());
+    r.tx.len = uint32_t(n);
+    text_.extend(n);
+    if ((acc & 0x8080808080808080ull) == 0) {
+      r.setFlag(kFlagAscii);
+    } else {
+      r.clearFlag(kFlagAscii);
+    }
+    return true;
+  }
   /* Appends text to record i, in place when its data ends the text heap. */
   bool appendText(uint32_t i, const char16_t* s, size_t n);
   bool appendText8(uint32_t i, const char* s, size_t n);
@@ -278,6 +316,9 @@ class Store {
   void* freeBlocks_[2] = {nullptr, nullptr};
   uint32_t freeCount_[2] = {0, 0};
 
+  static constexpr size_t kMaxRecords = 0xFFFFFFF0u;  // record indexes are 32-bit
+  static constexpr size_t kMaxText = 0xFFFFFFFFu;      // and so are text offsets
+  uint32_t newNodeGrowing(Kind kind, uint32_t nameId);
   bool reserveText(size_t bytes);
   /* Moves the data of record i to the end of the text heap (for appending). */
   bool toHeapEnd(uint32_t i, size_t extra);
