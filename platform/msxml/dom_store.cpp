@@ -1,119 +1,10 @@
 #include "dom_store.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <new>
 
 namespace twdom {
 
 /* ---- text helpers ------------------------------------------------------- */
-
-size_t Utf16ToUtf8(const char16_t* s, size_t n, char* out, bool* ascii) {
-  char* o = out;
-  size_t i = 0;
-  bool allAscii = true;
-  while (i < n) {
-    // Runs of ASCII: the common case, copied with a loop the compiler widens.
-    size_t j = i;
-    while (j + 8 <= n) {
-      uint64_t a, b;
-      std::memcpy(&a, s + j, 8);
-      std::memcpy(&b, s + j + 4, 8);
-      if ((a | b) & 0xFF80FF80FF80FF80ull) break;
-      for (int k = 0; k < 8; ++k) o[k] = char(s[j + k]);
-      o += 8;
-      j += 8;
-    }
-    while (j < n && s[j] < 0x80) *o++ = char(s[j++]);
-    i = j;
-    if (i >= n) break;
-    allAscii = false;
-    uint32_t c = s[i++];
-    if (c < 0x800) {
-      *o++ = char(0xC0 | (c >> 6));
-      *o++ = char(0x80 | (c & 0x3F));
-      continue;
-    }
-    if (c >= 0xD800 && c <= 0xDFFF) {
-      if (c <= 0xDBFF && i < n && s[i] >= 0xDC00 && s[i] <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (s[i++] - 0xDC00);
-        *o++ = char(0xF0 | (c >> 18));
-        *o++ = char(0x80 | ((c >> 12) & 0x3F));
-        *o++ = char(0x80 | ((c >> 6) & 0x3F));
-        *o++ = char(0x80 | (c & 0x3F));
-        continue;
-      }
-      c = 0xFFFD;
-    }
-    *o++ = char(0xE0 | (c >> 12));
-    *o++ = char(0x80 | ((c >> 6) & 0x3F));
-    *o++ = char(0x80 | (c & 0x3F));
-  }
-  if (ascii) *ascii = allAscii;
-  return size_t(o - out);
-}
-
-bool IsAscii(const char* s, size_t n) {
-  uint64_t acc = 0;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, s + i, 8);
-    acc |= w;
-  }
-  for (; i < n; ++i) acc |= static_cast<unsigned char>(s[i]);
-  return (acc & 0x8080808080808080ull) == 0;
-}
-
-size_t Utf8ToUtf16(const char* s, size_t n, char16_t* out) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
-  char16_t* o = out;
-  size_t i = 0;
-  while (i < n) {
-#if defined(__SSE2__)
-    // Sixteen ASCII bytes at a time, widened with two unpacks.
-    while (i + 16 <= n) {
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      if (_mm_movemask_epi8(v)) break;
-      __m128i z = _mm_setzero_si128();
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(v, z));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(v, z));
-      o += 16;
-      i += 16;
-    }
-#endif
-    while (i < n && p[i] < 0x80) *o++ = char16_t(p[i++]);
-    if (i >= n) break;
-    uint32_t c = p[i];
-    if (c < 0xE0 && i + 1 < n) {
-      *o++ = char16_t(((c & 0x1F) << 6) | (p[i + 1] & 0x3F));
-      i += 2;
-    } else if (c < 0xF0 && i + 2 < n) {
-      *o++ = char16_t(((c & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F));
-      i += 3;
-    } else if (c >= 0xF0 && i + 3 < n) {
-      uint32_t cp = ((c & 0x07) << 18) | ((p[i + 1] & 0x3F) << 12) | ((p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F);
-      cp -= 0x10000;
-      *o++ = char16_t(0xD800 + (cp >> 10));
-      *o++ = char16_t(0xDC00 + (cp & 0x3FF));
-      i += 4;
-    } else {
-      *o++ = 0xFFFD;  // truncated sequence: never produced by this store
-      break;
-    }
-  }
-  return size_t(o - out);
-}
-
-size_t Utf16Length(const char* s, size_t n) {
-  // Every byte but continuation bytes starts a unit; four-byte leads start two.
-  size_t units = 0;
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
-  for (size_t i = 0; i < n; ++i) units += ((p[i] & 0xC0) != 0x80) + (p[i] >= 0xF0);
-  return units;
-}
 
 std::string ToUtf8(std::u16string_view s) {
   std::string out(s.size() * 3, '\0');
@@ -487,17 +378,18 @@ BSTR Store::textBstr(uint32_t i) const {
   const NodeRec& r = nodes_[i];
   const char* s = text_.data() + r.tx.off;
   size_t n = r.tx.len;
-  size_t units = r.hasFlag(kFlagAscii) ? n : Utf16Length(s, n);
-  if (units > 0x3FFFFFFF) return nullptr;
-  BSTR b = SysAllocStringLen(nullptr, UINT(units));
-  if (!b) return nullptr;
   if (r.hasFlag(kFlagAscii)) {
-    for (size_t k = 0; k < n; ++k) b[k] = char16_t(static_cast<unsigned char>(s[k]));
-  } else {
-    Utf8ToUtf16(s, n, b);
+    if (n > 0x3FFFFFFF) return nullptr;
+    BSTR b = SysAllocStringLen(nullptr, UINT(n));
+    if (b) Utf8ToUtf16(s, n, b);
+    return b;
   }
-  b[units] = 0;
-  return b;
+  // The conversion may write as many units as there are bytes: it goes
+  // through a buffer of that size, the string gets the units it made.
+  std::u16string wide(n, u'\0');
+  size_t units = Utf8ToUtf16(s, n, wide.data());
+  if (units > 0x3FFFFFFF) return nullptr;
+  return SysAllocStringLen(wide.data(), UINT(units));
 }
 
 BSTR Store::nameBstr(uint32_t i) const {

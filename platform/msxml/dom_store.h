@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dom_memory.h"
+#include "twxml/platform/utf.h"
 #include "twxml/platform/com.h"
 #include "twxml/platform/msxml.h"
 
@@ -326,15 +327,25 @@ class Store {
 
 /* ---- text helpers ------------------------------------------------------- */
 
+/* The conversions are the library's shared ones (twxml/platform/utf.h),
+   named here in the forms the store uses. */
+
 /* UTF-16 to UTF-8; out must hold 3*n bytes. Returns bytes written and sets
-   ascii when every unit was below 0x80. Lone surrogates become U+FFFD. */
-size_t Utf16ToUtf8(const char16_t* s, size_t n, char* out, bool* ascii);
+   ascii when every unit was below 0x80 (any other unit takes two bytes or
+   more). Lone surrogates become U+FFFD. */
+inline size_t Utf16ToUtf8(const char16_t* s, size_t n, char* out, bool* ascii) {
+  size_t w = twxml::utf::Utf16ToUtf8(s, n, out);
+  if (ascii) *ascii = w == n;
+  return w;
+}
 /* True when no byte has the high bit set. */
-bool IsAscii(const char* s, size_t n);
-/* UTF-8 to UTF-16; out must hold n units. Returns units written. */
-size_t Utf8ToUtf16(const char* s, size_t n, char16_t* out);
+inline bool IsAscii(const char* s, size_t n) {
+  return twxml::utf::AsciiPrefix(reinterpret_cast<const unsigned char*>(s), n) == n;
+}
+/* UTF-8 (valid) to UTF-16; out must hold n units. Returns units written. */
+inline size_t Utf8ToUtf16(const char* s, size_t n, char16_t* out) { return twxml::utf::Utf8ToUtf16(s, n, out); }
 /* UTF-16 units that Utf8ToUtf16 produces for this input. */
-size_t Utf16Length(const char* s, size_t n);
+inline size_t Utf16Length(const char* s, size_t n) { return twxml::utf::Utf16Size(s, n); }
 std::string ToUtf8(std::u16string_view s);
 std::u16string ToUtf16(std::string_view s);
 
