@@ -7,6 +7,7 @@
 #include <typeinfo>
 
 #include "dom_support.h"
+#include "own_records.h"
 #include "twxml/document.h"
 #include "twxml/kernel.h"
 #include "twxml/platform/com_internal.h"
@@ -15,7 +16,9 @@
 
 using twxml_dom::BstrText;
 using twxml_dom::LocalBuffer;
+using twxml_dom::NarrowName;
 using twxml_dom::NarrowText;
+using twxml_dom::RecordText;
 using twxml_dom::Ref;
 using twxml_dom::WideText;
 
@@ -37,28 +40,6 @@ class OwnedBstr {
 using twdom::NodeRecord;
 using twdom::RecordOf;
 
-// Character data of a record (of the DOM node's document) as zero-terminated
-// UTF-16 for the length of a call. Null when memory for it cannot be had.
-// Reading records in place gives the answers of the COM calls without a
-// BSTR or node object per question.
-class RecordText {
- public:
-  RecordText(const NodeRecord& node, uint32_t index) {
-    const size_t bound = node.textBound(index);
-    if (bound >= twxml_dom::kMaxConvertUnits || !buffer_.Reserve(bound + 1)) return;
-    units_ = node.textUtf16(index, buffer_.get());
-    buffer_.get()[units_] = 0;
-    ok_ = true;
-  }
-  WCHAR* get() const { return ok_ ? buffer_.get() : nullptr; }
-  size_t units() const { return units_; }
-
- private:
-  size_t units_ = 0;
-  LocalBuffer<WCHAR, 512> buffer_;
-  bool ok_ = false;
-};
-
 // A variant the call owns, cleared when the holder goes.
 class OwnedVariant {
  public:
@@ -67,31 +48,6 @@ class OwnedVariant {
   OwnedVariant(const OwnedVariant&) = delete;
   OwnedVariant& operator=(const OwnedVariant&) = delete;
   VARIANT value;
-};
-
-// The node's name (what GetNameBstr gives) for the length of a call: read in
-// place from the record when GetNameBstr is this class's own, else asked
-// through the table and freed afterwards. Null when there is none.
-class NodeName {
- public:
-  NodeName(KxXMLNodeImpl* node, IXMLDOMNode* domNode) {
-    const NodeRecord* h = typeid(*node) == typeid(KxXMLNodeImpl) ? RecordOf(domNode) : nullptr;
-    if (h) {
-      size_t length;
-      name_ = h->name(&length);
-    } else {
-      owned_ = node->GetNameBstr();
-      name_ = owned_;
-    }
-  }
-  ~NodeName() { SysFreeString(owned_); }
-  NodeName(const NodeName&) = delete;
-  NodeName& operator=(const NodeName&) = delete;
-  const WCHAR* get() const { return name_; }
-
- private:
-  BSTR owned_ = nullptr;
-  const WCHAR* name_ = nullptr;
 };
 
 }  // namespace
@@ -223,10 +179,8 @@ KxXMLNode* KxXMLNodeImpl::GetNextChildNodePo(KxXMLNode* previous) {
 
 int KxXMLNodeImpl::ExtractNameF(char* leading, char* buffer, unsigned int size) {
   int result = TWXML_E_NOTFOUND;
-  NodeName name(this, domNode);
-  if (!name.get()) return result;
-  NarrowText narrow(name.get());
-  char* text = narrow.get();
+  NarrowName name(this, domNode);
+  char* text = name.get();
   if (!text) return result;
   // A null leading text counts as none.
   const char* lead = leading ? leading : "";
@@ -260,40 +214,20 @@ bool KxXMLNodeImpl::IsThisNameB(char* leading, char* name) {
 
 void KxXMLNodeImpl::GetTagNameV(char* buffer, unsigned int size) {
   if (!buffer) return;
-  NodeName name(this, domNode);
-  if (!name.get()) {
+  NarrowName name(this, domNode);
+  if (!name.present()) {
     buffer[0] = 0;
     return;
   }
-  NarrowText narrow(name.get());
-  StrNCopyRTrimV(narrow.get(), buffer, size);
+  StrNCopyRTrimV(name.get(), buffer, size);
 }
-
-namespace {
-
-// The narrow form of a first text child: into the buffer when its UTF-16
-// length is below the buffer's size, otherwise as a new narrow copy (the
-// buffer then stays empty). text may be null (nothing to convert).
-char* NarrowValue(const WCHAR* text, size_t units, char* buffer, unsigned int size) {
-  if (!text) return buffer;
-  if (units < size) {
-    VarCnvBStrToStrBufF(text, buffer, size);
-    return buffer;
-  }
-  char* copy = nullptr;
-  return VarCnvBStrToStrF(text, &copy) == 0 ? copy : buffer;
-}
-
-}  // namespace
 
 char* KxXMLNodeImpl::GetValuePsz(char* buffer, unsigned int size) {
   if (!buffer) return buffer;
   buffer[0] = 0;
   if (const NodeRecord* h = RecordOf(domNode)) {
     const uint32_t found = h->firstChildOfType(NODE_TEXT);
-    if (!found) return buffer;
-    RecordText text(*h, found);
-    return NarrowValue(text.get(), text.units(), buffer, size);
+    return found ? twxml_dom::ValueText(*h, found, buffer, size) : buffer;
   }
   IXMLDOMNode* found = GetNextChildNodepo(nullptr, NODE_TEXT);
   if (!found) return buffer;
@@ -304,7 +238,7 @@ char* KxXMLNodeImpl::GetValuePsz(char* buffer, unsigned int size) {
   text.domNode->get_nodeValue(&value.value);
   if (value.value.vt != VT_BSTR) return buffer;
   const WCHAR* bstr = value.value.bstrVal;
-  return NarrowValue(bstr, bstr ? wcslen16(bstr) : 0, buffer, size);
+  return twxml_dom::ValueText(bstr, bstr ? wcslen16(bstr) : 0, buffer, size);
 }
 
 KxXMLNode* KxXMLNodeImpl::FindChildNodePo(char* leading, char* name) {
@@ -369,11 +303,7 @@ int KxXMLNodeImpl::GetAttributeF(char* name, char* buffer, unsigned int size) {
     const OwnAttribute a = FindOwnAttribute(domNode, name);
     if (a.own) {
       if (!a.index) return TWXML_E_NOTFOUND;
-      RecordText value(*a.element, a.index);
-      if (!value.get()) return TWXML_E_NOTFOUND;
-      NarrowText narrow(value.get());
-      StrNCopyRTrimV(narrow.get(), buffer, size);
-      return TWXML_OK;
+      return twxml_dom::CopyTrimmed(*a.element, a.index, buffer, size) ? TWXML_OK : TWXML_E_NOTFOUND;
     }
   }
   Ref<IXMLDOMElement> element;

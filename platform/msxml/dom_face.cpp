@@ -30,7 +30,14 @@ uint32_t NodeHandle::nextSiblingOfType(DOMNodeType wanted) const {
 
 uint32_t NodeHandle::attribute(std::u16string_view qname) const { return store->findAttr(index, qname); }
 
-size_t NodeHandle::textBound(uint32_t i) const { return store->text8(i).size(); }
+const char* NodeHandle::name8(size_t* length) const { return ops::nameOf8(store, index, length); }
+
+std::string_view NodeHandle::text8(uint32_t i) const { return store->text8(i); }
+
+size_t NodeHandle::textUnits(uint32_t i) const {
+  std::string_view t = store->text8(i);
+  return store->node(i).hasFlag(kFlagAscii) ? t.size() : Utf16Length(t.data(), t.size());
+}
 
 size_t NodeHandle::textUtf16(uint32_t i, char16_t* out) const {
   std::string_view t = store->text8(i);

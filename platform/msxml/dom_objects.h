@@ -23,7 +23,9 @@ class NodeHandle final : public NodeRecord {
   uint32_t firstChildOfType(DOMNodeType wanted) const override;
   uint32_t nextSiblingOfType(DOMNodeType wanted) const override;
   uint32_t attribute(std::u16string_view qname) const override;
-  size_t textBound(uint32_t i) const override;
+  const char* name8(size_t* length) const override;
+  std::string_view text8(uint32_t i) const override;
+  size_t textUnits(uint32_t i) const override;
   size_t textUtf16(uint32_t i, char16_t* out) const override;
   IXMLDOMNode* nodeObject(uint32_t i) const override;
 };
@@ -80,6 +82,8 @@ namespace ops {
 /* What nodeName gives for record i, zero-terminated UTF-16 kept by the store
    (or a constant); *length in units. */
 const char16_t* nameOf(Store* s, uint32_t i, size_t* length);
+/* The same as UTF-8; *length in bytes. */
+const char* nameOf8(Store* s, uint32_t i, size_t* length);
 HRESULT nodeName(Store* s, uint32_t i, BSTR* out);
 HRESULT nodeValue(Store* s, uint32_t i, VARIANT* out);
 HRESULT putNodeValue(Store* s, uint32_t i, VARIANT v);

@@ -1,5 +1,6 @@
 // Node operations shared by the document and node objects: names, values,
 // the tree and its changes, text and serialised forms.
+#include <cstring>
 #include <new>
 
 #include "dom_objects.h"
@@ -102,23 +103,57 @@ HRESULT WrapAs(Store* store, uint32_t i, REFIID iid, void** out) try {
 
 namespace ops {
 
-const char16_t* nameOf(Store* s, uint32_t i, size_t* length) {
-  const char16_t* n = u"";
-  switch (s->node(i).kind()) {
-    case kElement:
-    case kAttribute:
-    case kPI: {
-      const std::u16string& q = s->name(s->node(i).name()).qname16;
-      *length = q.size();
-      return q.c_str();
+namespace {
+
+/* The names of nodes without a name of their own, in both forms. */
+template <class Char>
+const Char* FixedName(Kind k) {
+  if constexpr (sizeof(Char) == 2) {
+    switch (k) {
+      case kText: return u"#text";
+      case kCData: return u"#cdata-section";
+      case kComment: return u"#comment";
+      case kDocument: return u"#document";
+      case kFragment: return u"#document-fragment";
+      default: return u"";
     }
-    case kText: n = u"#text"; break;
-    case kCData: n = u"#cdata-section"; break;
-    case kComment: n = u"#comment"; break;
-    case kDocument: n = u"#document"; break;
-    case kFragment: n = u"#document-fragment"; break;
+  } else {
+    switch (k) {
+      case kText: return "#text";
+      case kCData: return "#cdata-section";
+      case kComment: return "#comment";
+      case kDocument: return "#document";
+      case kFragment: return "#document-fragment";
+      default: return "";
+    }
   }
+}
+
+bool HasOwnName(Kind k) { return k == kElement || k == kAttribute || k == kPI; }
+
+}  // namespace
+
+const char16_t* nameOf(Store* s, uint32_t i, size_t* length) {
+  Kind k = s->node(i).kind();
+  if (HasOwnName(k)) {
+    const std::u16string& q = s->name(s->node(i).name()).qname16;
+    *length = q.size();
+    return q.c_str();
+  }
+  const char16_t* n = FixedName<char16_t>(k);
   *length = Len16(n);
+  return n;
+}
+
+const char* nameOf8(Store* s, uint32_t i, size_t* length) {
+  Kind k = s->node(i).kind();
+  if (HasOwnName(k)) {
+    const std::string& q = s->name(s->node(i).name()).qname8;
+    *length = q.size();
+    return q.c_str();
+  }
+  const char* n = FixedName<char>(k);
+  *length = std::strlen(n);
   return n;
 }
 

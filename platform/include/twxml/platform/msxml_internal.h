@@ -32,6 +32,8 @@ class NodeRecord {
   /* What get_nodeName answers, zero-terminated UTF-16 that lives as long as
      the node; *length in units. */
   virtual const char16_t* name(size_t* length) const = 0;
+  /* The same as UTF-8; *length in bytes. */
+  virtual const char* name8(size_t* length) const = 0;
   /* The first child of the wanted type, or 0. */
   virtual uint32_t firstChildOfType(DOMNodeType wanted) const = 0;
   /* The first sibling after this node of the wanted type, or 0 (attributes
@@ -40,8 +42,11 @@ class NodeRecord {
   /* The attribute of this element with the qualified name, or 0. */
   virtual uint32_t attribute(std::u16string_view qname) const = 0;
   /* Character data of record i (text, comment, attribute value, ...) as
-     UTF-16: at most textBound(i) units, written to out; returns how many. */
-  virtual size_t textBound(uint32_t i) const = 0;
+     UTF-8 (no zero inside), the UTF-16 units it makes, and those units
+     written to out, which holds as many units as the UTF-8 has bytes
+     (returns the units written). */
+  virtual std::string_view text8(uint32_t i) const = 0;
+  virtual size_t textUnits(uint32_t i) const = 0;
   virtual size_t textUtf16(uint32_t i, char16_t* out) const = 0;
   /* A node object for record i with a new reference; null when out of
      memory. */
