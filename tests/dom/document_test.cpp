@@ -10,8 +10,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <random>
 
+#include "common/test_locales.h"
 #include "dom_objects.h"
 #include "fakes.h"
 
@@ -437,4 +439,49 @@ TEST_F(DomDocument, WideAndLongElementsTakeLinearWork) {
   EXPECT_EQ(n, children);
   EXPECT_LT(store->attrProbes() - probes, uint64_t(4) * attributes);
   EXPECT_LT(store->stepProbes() - steps, uint64_t(3) * children);
+}
+
+TEST_F(DomDocument, OwnRecordsReadAsTheComCallsGiveThem) {
+  // The same element read through the DOM's own records and through the COM
+  // calls (a scripted node): every buffer size, a UTF-8 and a single-byte
+  // code page, texts with blanks, non-ASCII and characters outside the BMP.
+  const std::u16string texts[] = {u"", u"plain", u"12  ", u"caf\u00E9 na\u00EFve", u"\u6771\u4EAC x",
+                                  u"a\U0001F600b", u"  lead"};
+  const std::u16string names[] = {u"e", u"caf\u00E9", u"p:item"};
+  std::vector<locale_t> locales = {nullptr, twtest::MakeLocale("de_DE", "ISO-8859-1", "de_DE.ISO-8859-1")};
+  for (locale_t loc : locales) {
+    std::optional<twtest::ThreadLocale> scope;
+    if (loc) scope.emplace(loc);
+    for (const std::u16string& name : names) {
+      for (const std::u16string& text : texts) {
+        const std::string name8 = twdom::ToUtf8(name), text8 = twdom::ToUtf8(text);
+        Bytes in("<" + name8 + " xmlns:p='urn:p' a='" + text8 + "'>" + text8 + "<x/></" + name8 + ">");
+        ASSERT_EQ(doc->LoadFromStreamF(&in), 0);
+        Node own(doc->GetRootElementP());
+        FakeNode e(NODE_ELEMENT, name), t(NODE_TEXT, u"#text", text);
+        if (!text.empty()) e.Append(&t);  // blank-only text is no text node
+        e.attributes.emplace_back(u"a", text);
+        KxXMLNodeImpl com(e.node());
+        for (unsigned size = 0; size <= 20; ++size) {
+          SCOPED_TRACE(text8 + " in " + name8 + ", size " + std::to_string(size) + (loc ? ", ISO-8859-1" : ""));
+          char a[24] = "keep", b[24] = "keep";
+          EXPECT_EQ(own->GetAttributeF(C("a"), a, size), com.GetAttributeF(C("a"), b, size));
+          EXPECT_STREQ(a, b);
+          own->GetTagNameV(a, size);
+          com.GetTagNameV(b, size);
+          if (size) {
+            EXPECT_STREQ(a, b);
+          }
+          EXPECT_EQ(own->ExtractNameF(C("p:"), a, size), com.ExtractNameF(C("p:"), b, size));
+          EXPECT_STREQ(a, b);
+          char* x = own->GetValuePsz(a, size);
+          char* y = com.GetValuePsz(b, size);
+          EXPECT_STREQ(x, y);
+          EXPECT_EQ(x == a, y == b);
+          if (x != a) MemFreeF(x);
+          if (y != b) MemFreeF(y);
+        }
+      }
+    }
+  }
 }
