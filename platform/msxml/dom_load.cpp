@@ -38,8 +38,7 @@ struct Source {
 class Builder {
  public:
   Builder(Store* s, xc::Parser& p, bool preserveAll) : s_(s), p_(p), preserveAll_(preserveAll) {
-    parents_.push_back(kDocIndex);
-    keep_.push_back(preserveAll);
+    parents_.push_back({kDocIndex, preserveAll});
   }
 
   /* S_OK when the document was built; otherwise the failure (parser
@@ -55,12 +54,11 @@ class Builder {
         case xc::NodeType::EndElement:
           if (parents_.size() > 1) {
             parents_.pop_back();
-            keep_.pop_back();
           }
           lastText_ = 0;
           break;
         case xc::NodeType::Whitespace:
-          if (!keep_.back()) break;
+          if (!parents_.back().keep) break;
           [[fallthrough]];
         case xc::NodeType::Text:
           hr = text();
@@ -127,14 +125,14 @@ class Builder {
     return id == ~0u ? 0 : id;
   }
 
-  void append(uint32_t i) { s_->link(parents_.back(), i, 0); }
+  void append(uint32_t i) { s_->link(parents_.back().node, i, 0); }
 
   HRESULT element() {
     uint32_t el = s_->newNode(kElement, name(p_.qname(), ns(p_.namespaceUri())));
     if (!el || outOfNames_) return E_OUTOFMEMORY;
     append(el);
     lastText_ = 0;
-    bool keep = keep_.back();
+    bool keep = parents_.back().keep;
     uint32_t count = p_.attributeCount();
     for (uint32_t k = 0; k < count; ++k) {
       const xc::Attribute& at = p_.attribute(k);
@@ -148,8 +146,7 @@ class Builder {
       }
     }
     if (!p_.isEmptyElement()) {
-      parents_.push_back(el);
-      keep_.push_back(keep);
+      parents_.push_back({el, keep});
     }
     return S_OK;
   }
@@ -201,8 +198,12 @@ class Builder {
   xc::Parser& p_;
   bool preserveAll_;
   bool outOfNames_ = false;
-  std::vector<uint32_t> parents_;
-  std::vector<bool> keep_;
+  /* Open elements, and whether white space inside them is kept. */
+  struct Open {
+    uint32_t node;
+    bool keep;
+  };
+  std::vector<Open> parents_;
   uint32_t lastText_ = 0;
   std::string lastUri_;
   uint32_t lastNs_ = 0;

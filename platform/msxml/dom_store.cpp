@@ -413,35 +413,6 @@ uint32_t Store::prevSibling(uint32_t i) const {
   return first == i ? 0 : r.prev;
 }
 
-void Store::link(uint32_t p, uint32_t c, uint32_t ref) {
-  NodeRec& pr = nodes_[p];
-  NodeRec& cr = nodes_[c];
-  cr.parent = p;
-  uint32_t first = pr.el.firstChild;
-  if (!first) {
-    pr.el.firstChild = c;
-    cr.prev = c;
-    cr.next = 0;
-  } else if (!ref) {
-    uint32_t last = nodes_[first].prev;
-    nodes_[last].next = c;
-    cr.prev = last;
-    cr.next = 0;
-    nodes_[first].prev = c;
-  } else {
-    NodeRec& rr = nodes_[ref];
-    cr.next = ref;
-    cr.prev = rr.prev;
-    if (ref == first) {
-      pr.el.firstChild = c;
-    } else {
-      nodes_[rr.prev].next = c;
-    }
-    rr.prev = c;
-  }
-  ++generation_;
-}
-
 void Store::linkAttr(uint32_t e, uint32_t a) {
   if (e == attrIndexOf_) indexAttr(a);
   NodeRec& er = nodes_[e];

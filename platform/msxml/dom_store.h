@@ -224,7 +224,34 @@ class Store {
   uint32_t firstAttr(uint32_t e) const { return nodes_[e].kind() == kElement ? nodes_[e].el.firstAttr : 0; }
 
   /* Links detached record c into p's children before ref (0 = at the end). */
-  void link(uint32_t p, uint32_t c, uint32_t ref);
+  void link(uint32_t p, uint32_t c, uint32_t ref) {
+    NodeRec& pr = nodes_[p];
+    NodeRec& cr = nodes_[c];
+    cr.parent = p;
+    uint32_t first = pr.el.firstChild;
+    if (!first) {
+      pr.el.firstChild = c;
+      cr.prev = c;
+      cr.next = 0;
+    } else if (!ref) {
+      uint32_t last = nodes_[first].prev;
+      nodes_[last].next = c;
+      cr.prev = last;
+      cr.next = 0;
+      nodes_[first].prev = c;
+    } else {
+      NodeRec& rr = nodes_[ref];
+      cr.next = ref;
+      cr.prev = rr.prev;
+      if (ref == first) {
+        pr.el.firstChild = c;
+      } else {
+        nodes_[rr.prev].next = c;
+      }
+      rr.prev = c;
+    }
+    ++generation_;
+  }
   /* Links detached attribute a at the end of element e's attributes. */
   void linkAttr(uint32_t e, uint32_t a);
   /* Detaches i from its parent's child or attribute list. */
