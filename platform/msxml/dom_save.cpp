@@ -4,6 +4,10 @@
 #include <errno.h>
 #include <iconv.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -206,6 +210,20 @@ struct EscapeTable {
 };
 constexpr EscapeTable kEscape;
 
+#if defined(__SSE2__)
+/* The bytes of p[0, 16) the table marks for the classes m, as a bit mask. */
+unsigned Special16(const char* p, uint8_t m) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  auto is = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+  __m128i hit = _mm_or_si128(_mm_or_si128(is('&'), is('<')), is('\r'));
+  if (m & 1) hit = _mm_or_si128(hit, is('>'));
+  if (m & 2) hit = _mm_or_si128(_mm_or_si128(hit, is('"')), _mm_or_si128(is('\t'), is('\n')));
+  unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+  if (m & 4) mask |= static_cast<unsigned>(_mm_movemask_epi8(v));  // non-ASCII
+  return mask;
+}
+#endif
+
 uint32_t DecodeUtf8(const char* s, size_t n, size_t& i) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
   uint32_t c = p[i];
@@ -294,6 +312,16 @@ class Serializer {
     size_t run = 0;
     size_t i = 0;
     while (i < n) {
+#if defined(__SSE2__)
+      // Sixteen bytes a step while none of them needs a second look.
+      for (; i + 16 <= n; i += 16) {
+        if (const unsigned hit = Special16(p + i, m)) {
+          i += static_cast<size_t>(__builtin_ctz(hit));
+          break;
+        }
+      }
+      if (i >= n) break;
+#endif
       uint8_t cls = kEscape.t[static_cast<unsigned char>(p[i])] & m;
       if (!cls) {
         ++i;

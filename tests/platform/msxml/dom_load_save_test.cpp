@@ -70,7 +70,7 @@ std::string Generate(unsigned seed, int elements, Repertoire rep = kAny) {
       for (int i = 0, n = rng() % 4; i < n; ++i) {
         out += std::string(" ") + an[i] + "=\"" +
                pick({"1", "x &amp; y", "&lt;tag&gt;", "caf\xC3\xA9", "&ent;", "&#x20AC;&#65;", "a\tb", "  sp  ",
-                     "&quot;q&quot;", "'"}) +
+                     "&quot;q&quot;", "'", "a value longer than a block, &quot;quoted&quot;\tand &lt;marked&gt;"}) +
                "\"";
       }
       if (rng() % 5 == 0) out += " xml:space=\"" + pick({"preserve", "default"}) + "\"";
@@ -86,7 +86,8 @@ std::string Generate(unsigned seed, int elements, Repertoire rep = kAny) {
       ++made;
     } else {
       out += k <= 5   ? pick({"text", "a &lt; b", "x &amp;&amp; y", "&ent;", "&nested;", "caf\xC3\xA9 \xE2\x82\xAC",
-                              "\xF0\x9F\x98\x80", "&#x1F600;", "&#10;line", "tail "})
+                              "\xF0\x9F\x98\x80", "&#x1F600;", "&#10;line", "tail ",
+                              "text past the first block: x &gt; y &amp;&amp; caf\xC3\xA9 &#13;"})
              : k == 6 ? pick({"\n    ", "  ", "\n", " \t "})
              : k == 7 ? pick({"<!-- c -->", "<!---->", "<!-- \xC3\xA9 -->"}, rep == kAscii)
              : k == 8 ? pick({"<?pi data?>", "<?target?>", "<?t  spaced data ?>"})
