@@ -12,7 +12,7 @@ inline bool IsBlank(unsigned char c) {
 }
 
 // NameChar of XML 1.0 Fifth Edition (':' included).
-bool IsNameChar(uint32_t c) {
+constexpr bool IsNameChar(uint32_t c) {
   if (c < 0x80) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
            c == ':' || c == '_' || c == '-' || c == '.';
@@ -24,6 +24,15 @@ bool IsNameChar(uint32_t c) {
          (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) ||
          (c >= 0x10000 && c <= 0xEFFFF);
 }
+
+// IsNameChar for ASCII, by table.
+struct AsciiNameChars {
+  bool ok[128] = {};
+  constexpr AsciiNameChars() {
+    for (uint32_t c = 0; c < 128; ++c) ok[c] = IsNameChar(c);
+  }
+};
+constexpr AsciiNameChars kAsciiNameChar;
 
 // Length of the well-formed UTF-8 sequence at p (0 when ill-formed) and its
 // scalar value.
@@ -139,7 +148,9 @@ void StrRemoveIllegalXMLNameCharV(char* text) {
 void StrRemoveIllegalXMLNameWCharV(WCHAR* text) {
   if (text == nullptr) return;
   WCHAR* in = text;
-  WCHAR* out = text;
+  // Most names are ASCII name characters from the start: they stay in place.
+  while (*in && *in < 0x80 && kAsciiNameChar.ok[*in]) ++in;
+  WCHAR* out = in;
   while (*in) {
     const uint32_t u = *in;
     if (u >= 0xD800 && u <= 0xDBFF && in[1] >= 0xDC00 && in[1] <= 0xDFFF) {

@@ -1,5 +1,9 @@
 #include "dom_store.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <new>
 
 namespace twdom {
@@ -20,6 +24,14 @@ std::u16string ToUtf16(std::string_view s) {
 
 bool IsXmlText(const char16_t* s, size_t n) {
   for (size_t i = 0; i < n; ++i) {
+#if defined(__SSE2__)
+    // Eight units a step while all lie in 0x20 to 0x7FFF (none of them a
+    // control or a surrogate): as signed numbers, none is below 0x20.
+    for (; i + 8 <= n; i += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+      if (_mm_movemask_epi8(_mm_cmplt_epi16(v, _mm_set1_epi16(0x20)))) break;
+    }
+#else
     // Four units a step while they are printable ASCII (0x20 to 0x7F):
     // adding 0x60 carries into bit 7 exactly for units from 0x20 on.
     for (uint64_t w; i + 4 <= n; i += 4) {
@@ -28,6 +40,7 @@ bool IsXmlText(const char16_t* s, size_t n) {
           ((w + 0x0060006000600060ull) & 0x0080008000800080ull) != 0x0080008000800080ull)
         break;
     }
+#endif
     if (i >= n) break;
     char16_t c = s[i];
     if (c >= 0x20 && c < 0xD800) continue;
