@@ -1,3 +1,4 @@
+// Helpers of the document face: text conversions, scoped references, refusals.
 #include "dom_support.h"
 
 #include <cstring>

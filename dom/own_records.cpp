@@ -1,3 +1,4 @@
+// The library's own DOM records read in place by the document face.
 #include "own_records.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// KxPersistToStream: a KxStream the DOM document loads from and saves to.
 #include "persist_stream.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// XmlInterface over a loaded or built DOM document (no streaming module).
 #include "dom_engine.h"
 
 #include <cstring>

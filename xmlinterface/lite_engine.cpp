@@ -1,3 +1,4 @@
+// XmlInterface over the handle functions of the streaming module.
 #include "lite_engine.h"
 
 #include <charconv>

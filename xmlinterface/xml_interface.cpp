@@ -1,3 +1,4 @@
+// XmlInterface: the helpers every engine shares, built on its own virtual calls.
 #include <cstring>
 
 #include "scratch.h"

@@ -1,3 +1,4 @@
+// Node-store memory: growable arrays in pooled mappings reused across documents.
 #include "dom_memory.h"
 
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// One document's node records, interned names and UTF-8 character data.
 #include "dom_store.h"
 
 #if defined(__SSE2__)

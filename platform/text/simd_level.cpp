@@ -1,3 +1,4 @@
+// The vector level (AVX2, SSE2 or plain) the text kernels use, probed once.
 #include "twxml/platform/simd.h"
 
 namespace twxml::simd {

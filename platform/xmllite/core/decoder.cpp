@@ -1,3 +1,4 @@
+// Input bytes in any supported encoding to checked, line-normalised UTF-8.
 #include "decoder.h"
 
 #include "markup_sample.h"

@@ -1,3 +1,4 @@
+// The writer's output encodings: UTF-8 composed text turned into the target.
 #include "encoding.h"
 
 #include <cerrno>
