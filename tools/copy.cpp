@@ -53,6 +53,16 @@ void ReportCopyFailure(Input& in, Output& out, IXmlReader* reader, HRESULT hr) {
   }
 }
 
+// A copy without the references the engine could not expand would pass for
+// the whole document: it is refused instead.
+bool LostReferences(Input& in, IUnknown* engine) {
+  Problem p;
+  if (!SkippedReferences(engine, &p)) return false;
+  p.message += "; a copy would lose it";
+  ReportError(in.name(), p);
+  return true;
+}
+
 bool CopyStreaming(Input& in, Output& out, const CopyOptions& o) {
   std::string error;
   Ref<IXmlReader> reader = NewReader(&error);
@@ -95,7 +105,7 @@ bool CopyStreaming(Input& in, Output& out, const CopyOptions& o) {
     return false;
   }
   writer.reset();
-  return true;
+  return !LostReferences(in, reader.get());
 }
 
 // The declaration the saved document starts with: the given encoding, or
@@ -154,6 +164,7 @@ bool CopyDom(Input& in, Output& out, const CopyOptions& o) {
     ReportError(in.name(), DomProblem(document.get(), hr));
     return false;
   }
+  if (LostReferences(in, document.get())) return false;
   if (FAILED(hr = Declare(document.get(), o.encoding))) {
     ReportError(in.name(), "the declaration could not be set: " + MessageFor(hr));
     return false;

@@ -75,6 +75,35 @@ Problem ReaderProblem(IXmlReader* reader, HRESULT hr) {
   return p;
 }
 
+bool SkippedReferences(IUnknown* engine, Problem* problem) {
+  UINT count = 0, line = 0, column = 0;
+  std::string name;
+  IXmlReaderError* reader = nullptr;
+  IXMLDOMSkippedReferences* document = nullptr;
+  if (SUCCEEDED(engine->QueryInterface(IID_IXmlReaderError, reinterpret_cast<void**>(&reader))) &&
+      reader) {
+    LPCWSTR first = nullptr;
+    if (reader->GetSkippedReferences(&count, &line, &column, &first) == S_OK) name = Utf8(first);
+    reader->Release();
+  } else if (SUCCEEDED(engine->QueryInterface(IID_IXMLDOMSkippedReferences,
+                                              reinterpret_cast<void**>(&document))) &&
+             document) {
+    BSTR first = nullptr;
+    if (document->GetSkippedReferences(&count, &line, &column, &first) == S_OK) name = Utf8(first);
+    SysFreeString(first);
+    document->Release();
+  }
+  if (count == 0) return false;
+  *problem = Problem();
+  problem->line = line;
+  problem->column = column;
+  problem->message = "the entity '" + name +
+                     "' is not declared in the document itself and was left unexpanded "
+                     "(nothing outside the document is read)";
+  if (count > 1) problem->message += "; " + std::to_string(count) + " such references";
+  return true;
+}
+
 Problem DomProblem(IXMLDOMDocument* document, HRESULT hr) {
   Problem p;
   p.code = hr;
@@ -100,7 +129,9 @@ Problem DomProblem(IXMLDOMDocument* document, HRESULT hr) {
 void SetVerbosity(Verbosity v) { level = v; }
 bool IsVerbose() { return level == Verbosity::kVerbose; }
 
-void ReportError(const std::string& file, const Problem& problem) {
+namespace {
+
+void Report(const std::string& file, const char* kind, const Problem& problem) {
   if (level == Verbosity::kQuiet) return;
   std::string line = file;
   if (problem.line > 0) {
@@ -109,7 +140,9 @@ void ReportError(const std::string& file, const Problem& problem) {
     line += ':';
     line += std::to_string(problem.column);
   }
-  line += ": error: ";
+  line += ": ";
+  line += kind;
+  line += ": ";
   line += problem.message;
   if (level == Verbosity::kVerbose && problem.code != S_OK) {
     char code[24];
@@ -118,6 +151,13 @@ void ReportError(const std::string& file, const Problem& problem) {
   }
   line += '\n';
   std::fputs(line.c_str(), stderr);
+}
+
+}  // namespace
+
+void ReportError(const std::string& file, const Problem& problem) { Report(file, "error", problem); }
+void ReportWarning(const std::string& file, const Problem& problem) {
+  Report(file, "warning", problem);
 }
 
 void ReportError(const std::string& file, const std::string& message) {

@@ -24,6 +24,10 @@ std::string MessageFor(HRESULT hr);
 Problem ReaderProblem(IXmlReader* reader, HRESULT hr);
 // Why the document did not load, from its parse error.
 Problem DomProblem(IXMLDOMDocument* document, HRESULT hr);
+// Whether the reader or document left entity references unexpanded because
+// only something outside the document could define them: the first one,
+// placed, with how many there were.
+bool SkippedReferences(IUnknown* engine, Problem* problem);
 // Whether hr is a refusal of the writer (rather than of the reader).
 bool IsWriterRefusal(HRESULT hr);
 
@@ -35,6 +39,8 @@ bool IsVerbose();
 // FILE:LINE:COL: error: message (FILE: error: message without a position).
 void ReportError(const std::string& file, const Problem& problem);
 void ReportError(const std::string& file, const std::string& message);
+// FILE:LINE:COL: warning: message (not with -q).
+void ReportWarning(const std::string& file, const Problem& problem);
 // FILE: note: message, shown only with -v.
 void ReportNote(const std::string& file, const std::string& message);
 // twxml: COMMAND: message, about the run rather than a file (not with -q).

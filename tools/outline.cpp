@@ -71,11 +71,12 @@ class Printer final : public NodeSink {
 WalkResult OutlineOne(Input& in, bool dom) {
   Ref<IStream> stream(in.Stream());
   Printer printer;
-  Problem problem;
-  WalkResult result = ReadDocument(stream.get(), dom, &printer, &problem);
+  Problem problem, incomplete;
+  WalkResult result = ReadDocument(stream.get(), dom, &printer, &problem, &incomplete);
   // The outline up to an error stays complete to that point.
   if (result != WalkResult::kStopped && !printer.Flush()) return WalkResult::kStopped;
   if (result == WalkResult::kFailed) ReportError(in.name(), problem);
+  if (!incomplete.message.empty()) ReportWarning(in.name(), incomplete);
   return result;
 }
 

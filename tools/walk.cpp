@@ -149,15 +149,24 @@ WalkResult WalkDom(IXMLDOMDocument* document, NodeSink& sink) {
   }
 }
 
+// What the sink was shown lacks the references the engine left unexpanded:
+// said in *incomplete rather than hidden.
+WalkResult Complete(IUnknown* engine, WalkResult result, Problem* incomplete) {
+  if (result == WalkResult::kDone && incomplete) SkippedReferences(engine, incomplete);
+  return result;
+}
+
 }  // namespace
 
-WalkResult ReadDocument(IStream* input, bool dom, NodeSink* sink, Problem* problem) {
+WalkResult ReadDocument(IStream* input, bool dom, NodeSink* sink, Problem* problem,
+                        Problem* incomplete) {
   std::string error;
   if (dom) {
     Ref<IXMLDOMDocument> document = NewDomDocument(&error);
     if (document) {
       HRESULT hr = LoadDom(document.get(), input);
-      if (SUCCEEDED(hr)) return sink ? WalkDom(document.get(), *sink) : WalkResult::kDone;
+      if (SUCCEEDED(hr) && !sink) return WalkResult::kDone;
+      if (SUCCEEDED(hr)) return Complete(document.get(), WalkDom(document.get(), *sink), incomplete);
       *problem = DomProblem(document.get(), hr);
       return WalkResult::kFailed;
     }
@@ -165,7 +174,7 @@ WalkResult ReadDocument(IStream* input, bool dom, NodeSink* sink, Problem* probl
     Ref<IXmlReader> reader = NewReader(&error);
     if (reader) {
       reader->SetInput(input);
-      if (sink) return WalkReader(reader.get(), *sink, problem);
+      if (sink) return Complete(reader.get(), WalkReader(reader.get(), *sink, problem), incomplete);
       XmlNodeType type;
       HRESULT hr;
       while ((hr = reader->Read(&type)) == S_OK) {

@@ -34,7 +34,11 @@ enum class WalkResult { kDone, kStopped, kFailed };
 // Reads a whole document with the chosen engine, handing its content to the
 // sink when there is one (nesting costs no stack). kStopped when the sink
 // stopped it; kFailed with *problem when the document is not well-formed or
-// the engine cannot be made.
-WalkResult ReadDocument(IStream* input, bool dom, NodeSink* sink, Problem* problem);
+// the engine cannot be made. When the sink saw the whole document but the
+// engine left entity references unexpanded (only something outside the
+// document could define them), *incomplete says so (its message stays
+// empty otherwise).
+WalkResult ReadDocument(IStream* input, bool dom, NodeSink* sink, Problem* problem,
+                        Problem* incomplete = nullptr);
 
 }  // namespace twxml_cli

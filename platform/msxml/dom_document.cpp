@@ -99,6 +99,8 @@ HRESULT DomDocument::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<IXMLDOMDocument*>(this);
   } else if (iid == IID_ISupportErrorInfo) {
     *out = static_cast<ISupportErrorInfo*>(this);
+  } else if (iid == IID_IXMLDOMSkippedReferences) {
+    *out = static_cast<IXMLDOMSkippedReferences*>(this);
   } else {
     return E_NOINTERFACE;
   }
@@ -394,6 +396,16 @@ HRESULT DomDocument::get_parseError(IXMLDOMParseError** error) try {
   *error = new (std::nothrow) DomParseError(handle_.store->parseError);
   return *error ? S_OK : E_OUTOFMEMORY;
 } TWDOM_NO_THROW
+
+HRESULT DomDocument::GetSkippedReferences(UINT* count, UINT* line, UINT* column, BSTR* name) {
+  const SkippedState& k = handle_.store->skipped;
+  if (count) *count = k.count;
+  if (line) *line = k.line;
+  if (column) *column = k.column;
+  if (name) *name = nullptr;
+  if (k.count == 0) return S_FALSE;
+  return name ? OutBstr(name, k.name.data(), k.name.size()) : S_OK;
+}
 
 HRESULT DomDocument::get_async(VARIANT_BOOL* async) {
   if (!async) return E_POINTER;

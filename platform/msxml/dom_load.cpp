@@ -242,6 +242,7 @@ void ResetContent(Store* s) {
 HRESULT LoadDocument(Store* s, IUnknown* input, const std::u16string* declData) {
   ResetContent(s);
   s->parseError = ParseErrorState();
+  s->skipped = SkippedState();
   ISequentialStream* stream = nullptr;
   HRESULT hr = input ? input->QueryInterface(IID_ISequentialStream, reinterpret_cast<void**>(&stream)) : E_POINTER;
   if (FAILED(hr) || !stream) {
@@ -271,6 +272,12 @@ HRESULT LoadDocument(Store* s, IUnknown* input, const std::u16string* declData) 
         line = parser.errorLine();
         col = parser.errorColumn();
         reason = parser.errorMessage();
+      } else if (SUCCEEDED(hr)) {
+        std::string first;
+        SkippedState& k = s->skipped;
+        const uint64_t n = parser.skippedReferences(&first, &k.line, &k.column);
+        k.count = n > UINT32_MAX ? UINT32_MAX : uint32_t(n);
+        if (n) k.name = ToUtf16(first);
       }
     } catch (const std::bad_alloc&) {
       hr = E_OUTOFMEMORY;

@@ -192,7 +192,9 @@ class DomNode final : public IXMLDOMElement,
   ULONG refs_ = 1;  // one thread at a time per document (no atomics)
 };
 
-class DomDocument final : public IXMLDOMDocument, public ISupportErrorInfo {
+class DomDocument final : public IXMLDOMDocument,
+                          public ISupportErrorInfo,
+                          public IXMLDOMSkippedReferences {
  public:
   /* A document object over store (taking a reference on it). */
   explicit DomDocument(Store* store);
@@ -217,6 +219,7 @@ class DomDocument final : public IXMLDOMDocument, public ISupportErrorInfo {
   HRESULT loadXML(BSTR xml, VARIANT_BOOL* success) override;
   HRESULT save(VARIANT destination) override;
   HRESULT get_parseError(IXMLDOMParseError** error) override;
+  HRESULT GetSkippedReferences(UINT* count, UINT* line, UINT* column, BSTR* name) override;
   HRESULT get_async(VARIANT_BOOL* async) override;
   HRESULT put_async(VARIANT_BOOL async) override;
   HRESULT get_preserveWhiteSpace(VARIANT_BOOL* preserve) override;

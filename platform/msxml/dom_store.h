@@ -127,6 +127,13 @@ struct ParseErrorState {
   LONG filepos = 0;
 };
 
+/* Entity references the last load left unexpanded (see
+   IXMLDOMSkippedReferences). */
+struct SkippedState {
+  uint32_t count = 0, line = 0, column = 0;
+  std::u16string name;
+};
+
 class Store {
  public:
   Store();
@@ -316,6 +323,7 @@ class Store {
 
   /* ---- document settings kept with the content ------------------------- */
   ParseErrorState parseError;
+  SkippedState skipped;
   bool preserveWhiteSpace = false;
   bool async = true;
 

@@ -406,9 +406,7 @@ class XmlReader final : public IXmlReader, public IXmlReaderError {
     try {
       std::string text = e != Error::None ? parser_.errorMessage()
                                            : twxml::xmlcore::errorText(Error::NoInput, {}, {});
-      errText_.resize(text.size() + 1);
-      errText_.resize(twxml::xmlcore::utf8ToUtf16(text.data(), text.size(), errText_.data()));
-      errText_.push_back(0);
+      Widen(text, errText_);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }
@@ -418,8 +416,36 @@ class XmlReader final : public IXmlReader, public IXmlReaderError {
     return S_OK;
   }
 
+  HRESULT GetSkippedReferences(UINT* count, UINT* line, UINT* column, LPCWSTR* firstName) override {
+    if (count) *count = 0;
+    if (line) *line = 0;
+    if (column) *column = 0;
+    if (firstName) *firstName = kEmpty;
+    std::string name;
+    uint32_t l = 0, c = 0;
+    const uint64_t n = parser_.skippedReferences(&name, &l, &c);
+    if (n == 0) return S_FALSE;
+    try {
+      Widen(name, skipText_);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    if (count) *count = n > UINT32_MAX ? UINT32_MAX : UINT(n);
+    if (line) *line = l;
+    if (column) *column = c;
+    if (firstName) *firstName = skipText_.data();
+    return S_OK;
+  }
+
  private:
   using Options = twxml::xmlcore::Options;
+
+  // Parser text (UTF-8) as a terminated UTF-16 string held by the reader.
+  static void Widen(const std::string& text, std::vector<char16_t>& out) {
+    out.resize(text.size() + 1);
+    out.resize(twxml::xmlcore::utf8ToUtf16(text.data(), text.size(), out.data()));
+    out.push_back(0);
+  }
 
   static long pull(void* ctx, void* buf, size_t n) {
     XmlReader* self = static_cast<XmlReader*>(ctx);
@@ -522,7 +548,7 @@ class XmlReader final : public IXmlReader, public IXmlReaderError {
   size_t chunkPos_ = 0;
   bool chunkValid_ = false;
   std::string qLocal_, qNs_;
-  std::vector<char16_t> errText_;
+  std::vector<char16_t> errText_, skipText_;
 };
 
 }  // namespace

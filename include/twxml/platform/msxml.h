@@ -38,6 +38,7 @@ inline constexpr GUID IID_IXMLDOMComment = {0x7c3d5f06, 0x1e2a, 0x4b6c, {0x8f, 0
 inline constexpr GUID IID_IXMLDOMCDATASection = {0x7c3d5f07, 0x1e2a, 0x4b6c, {0x8f, 0x10, 0x64, 0x6f, 0x6d, 0x00, 0x00, 0x01}};
 inline constexpr GUID IID_IXMLDOMProcessingInstruction = {0x7c3d5f08, 0x1e2a, 0x4b6c, {0x8f, 0x10, 0x64, 0x6f, 0x6d, 0x00, 0x00, 0x01}};
 inline constexpr GUID IID_IXMLDOMParseError = {0x7c3d5f09, 0x1e2a, 0x4b6c, {0x8f, 0x10, 0x64, 0x6f, 0x6d, 0x00, 0x00, 0x01}};
+inline constexpr GUID IID_IXMLDOMSkippedReferences = {0x7c3d5f0a, 0x1e2a, 0x4b6c, {0x8f, 0x10, 0x64, 0x6f, 0x6d, 0x00, 0x00, 0x01}};
 
 struct IXMLDOMDocument;
 struct IXMLDOMNodeList;
@@ -140,6 +141,16 @@ struct IXMLDOMParseError : IUnknown {
   virtual HRESULT get_linepos(LONG* column) = 0;
   virtual HRESULT get_filepos(LONG* offset) = 0;
   virtual HRESULT get_srcText(BSTR* text) = 0;
+};
+
+/* Extension, asked of a document with QueryInterface: entity references the
+   last load left unexpanded because what they name lies outside the document
+   (an external parsed entity, or an entity only the external subset can
+   declare; nothing outside the document is read). S_OK with their count, the
+   position and the name of the first (*name a new BSTR); S_FALSE with 0, 0, 0
+   and a null name when there were none. */
+struct IXMLDOMSkippedReferences : IUnknown {
+  virtual HRESULT GetSkippedReferences(UINT* count, UINT* line, UINT* column, BSTR* name) = 0;
 };
 
 struct IXMLDOMDocument : IXMLDOMNode {

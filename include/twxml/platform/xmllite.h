@@ -180,6 +180,14 @@ struct IXmlReaderError : IUnknown {
      until the reader gets new input or goes) once Read has failed; S_FALSE
      with 0, 0 and an empty message while nothing has failed. */
   virtual HRESULT GetLastError(UINT* line, UINT* column, LPCWSTR* message) = 0;
+  /* Entity references read so far that were left unexpanded because what
+     they name lies outside the document (an external parsed entity, or an
+     entity only the external subset can declare; nothing outside is read).
+     S_OK with their count, the position and the name (UTF-16, valid until
+     the reader gets new input or goes) of the first; S_FALSE with 0, 0, 0
+     and an empty name when there were none. */
+  virtual HRESULT GetSkippedReferences(UINT* count, UINT* line, UINT* column,
+                                       LPCWSTR* firstName) = 0;
 };
 
 struct IXmlWriter : IUnknown {

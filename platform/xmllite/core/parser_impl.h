@@ -215,6 +215,14 @@ struct Parser::Impl {
   // Entity expansion accounting.
   uint64_t expansions = 0, expandedBytes = 0;
 
+  // References left unexpanded because what they name lies outside the
+  // document (an external entity, or a declaration the external subset may
+  // hold): counted once per offset, the first one kept for the caller.
+  uint64_t skippedRefs = 0, lastSkipOff = UINT64_MAX;
+  std::string skippedName;
+  uint32_t skippedLine = 0, skippedCol = 0;
+  void skipReference(std::string_view name, const char* at);
+
   // Current node: node is what the Parser's accessors read.
   View node;
   uint64_t nodeOff = 0;

@@ -96,6 +96,21 @@ void Parser::Impl::lineCol(uint64_t abs, uint32_t* line, uint32_t* col) const {
 }
 
 // ------------------------------------------------------------ entities
+void Parser::Impl::skipReference(std::string_view name, const char* at) {
+  const auto a = reinterpret_cast<uintptr_t>(at);
+  const bool inMain = srcs.empty() && a >= reinterpret_cast<uintptr_t>(buf) &&
+                      a <= reinterpret_cast<uintptr_t>(buf + len);
+  const uint64_t off = inMain ? base + uint64_t(at - buf) : curOffset();
+  // A token that ran past the data at hand is read again: the same
+  // reference is not counted twice.
+  if (lastSkipOff != UINT64_MAX && off <= lastSkipOff) return;
+  lastSkipOff = off;
+  if (skippedRefs++ == 0) {
+    skippedName.assign(name);
+    lineCol(off, &skippedLine, &skippedCol);
+  }
+}
+
 void Parser::Impl::pushEntity(int idx, const char* resume) {
   if (srcs.empty())
     mainPos = size_t(resume - buf);
@@ -282,6 +297,10 @@ void Parser::Impl::reset(ReadFn fn, void* ctx) {
   standalone = false;
   resetDtd();
   expansions = expandedBytes = 0;
+  skippedRefs = 0;
+  lastSkipOff = UINT64_MAX;
+  skippedName.clear();
+  skippedLine = skippedCol = 0;
   bounded = false;
   failOff = UINT64_MAX;
   errAt = nullptr;
@@ -312,5 +331,11 @@ int Parser::findAttribute(std::string_view local, const std::string_view* ns) {
   return d->findAttribute(local, ns);
 }
 uint64_t Parser::lookupProbes() const { return d->probes; }
+uint64_t Parser::skippedReferences(std::string* first, uint32_t* line, uint32_t* col) const {
+  if (first) *first = d->skippedName;
+  if (line) *line = d->skippedLine;
+  if (col) *col = d->skippedCol;
+  return d->skippedRefs;
+}
 
 }  // namespace twxml::xmlcore

@@ -118,6 +118,7 @@ void Parser::Impl::normalize(const char* p, const char* e, bool cdata, std::stri
         int idx = findGE(n, nl);
         if (idx < 0) {
           if (undeclaredIsError()) failMsg(Msg::UndefinedEntity, std::string_view(n, nl));
+          skipReference(std::string_view(n, nl), p);
           p = after;
           continue;
         }
@@ -230,12 +231,14 @@ int Parser::Impl::parseText() {
     int idx = findGE(n, nl);
     if (idx < 0) {
       if (undeclaredIsError()) failMsg(Msg::UndefinedEntity, std::string_view(n, nl), p);
+      skipReference(std::string_view(n, nl), p);
       p = start = after;
       continue;
     }
     Entity& ent = entities[size_t(idx)];
     if (ent.unparsed) fail(Error::Syntax);
     if (ent.external) {
+      skipReference(std::string_view(n, nl), p);
       p = start = after;
       continue;
     }

@@ -164,6 +164,12 @@ class Parser {
   // this work on wide documents instead of timing it.
   uint64_t lookupProbes() const;
 
+  // References this processor left unexpanded since reset (an external
+  // entity, or one only the external subset may declare): how many, and the
+  // name and position of the first. Callers that copy a document use it to
+  // avoid passing off an incomplete copy as whole.
+  uint64_t skippedReferences(std::string* first, uint32_t* line, uint32_t* col) const;
+
  private:
   struct Impl;
   // The current node, kept where the accessors (inline) read it.
