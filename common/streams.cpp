@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "mem_append.h"
 #include "twxml/kernel.h"
 #include "twxml/platform/win32_internal.h"
 
@@ -91,27 +92,40 @@ class MemStream final : public KxStream {
   int WriteF(void* bytes, unsigned int count) override {
     if (count == 0) return TWXML_OK;
     if (bytes == nullptr || !growable_) return TWXML_E_NOTFOUND;
-    const uint64_t need = static_cast<uint64_t>(size_) + count;
-    if (need > UINT_MAX) return TWXML_E_ALLOC;
-    if (need > capacity_) {
-      uint64_t grown = capacity_ < 256 ? 256 : static_cast<uint64_t>(capacity_) * 2;
-      if (grown < need) grown = need;
-      if (grown > UINT_MAX) grown = UINT_MAX;
-      // A new kernel block (realloc would move the block out of the kernel's
-      // registry, and MemFreeF would then refuse it); the caller's bytes are
-      // never resized or freed.
-      char* bigger = static_cast<char*>(MemAllocP(static_cast<size_t>(grown)));
-      if (bigger == nullptr) return TWXML_E_ALLOC;
-      if (size_) std::memcpy(bigger, data_, size_);
-      if (owns_) MemFreeF(data_);
-      data_ = bigger;
-      owns_ = true;
-      capacity_ = static_cast<unsigned int>(grown);
-    }
+    const int status = Reserve(count, false);
+    if (status != TWXML_OK) return status;
     std::memmove(data_ + size_, bytes, count);
-    size_ = static_cast<unsigned int>(need);
+    size_ += count;
     return TWXML_OK;
   }
+
+  // Capacity for count more bytes: doubling for WriteF's many small
+  // appends, exactly that much when the producer said how much comes.
+  int Reserve(unsigned int count, bool exact) {
+    const uint64_t need = static_cast<uint64_t>(size_) + count;
+    if (need > UINT_MAX) return TWXML_E_ALLOC;
+    if (need <= capacity_) return TWXML_OK;
+    uint64_t grown = capacity_ < 256 || exact ? 256 : static_cast<uint64_t>(capacity_) * 2;
+    if (grown < need) grown = need;
+    if (grown > UINT_MAX) grown = UINT_MAX;
+    // A new kernel block (realloc would move the block out of the kernel's
+    // registry, and MemFreeF would then refuse it); the caller's bytes are
+    // never resized or freed.
+    char* bigger = static_cast<char*>(MemAllocP(static_cast<size_t>(grown)));
+    if (bigger == nullptr) return TWXML_E_ALLOC;
+    if (size_) std::memcpy(bigger, data_, size_);
+    if (owns_) MemFreeF(data_);
+    data_ = bigger;
+    owns_ = true;
+    capacity_ = static_cast<unsigned int>(grown);
+    return TWXML_OK;
+  }
+
+  char* Room(unsigned int count) {
+    if (!growable_ || Reserve(count, true) != TWXML_OK) return nullptr;
+    return data_ + size_;
+  }
+  void Commit(unsigned int count) { size_ += count; }
 
   int ReadF(void* buffer, unsigned int count) override {
     if (count == 0) return TWXML_OK;
@@ -142,6 +156,19 @@ class MemStream final : public KxStream {
 };
 
 }  // namespace
+
+namespace twxml::kernel {
+
+char* MemStreamRoom(KxStream* stream, unsigned int count) {
+  auto* m = dynamic_cast<MemStream*>(stream);
+  return m ? m->Room(count) : nullptr;
+}
+
+void MemStreamCommit(KxStream* stream, unsigned int count) {
+  if (auto* m = dynamic_cast<MemStream*>(stream)) m->Commit(count);
+}
+
+}  // namespace twxml::kernel
 
 extern "C" {
 

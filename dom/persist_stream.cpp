@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "mem_append.h"
+
 KxPersistToStream::KxPersistToStream(KxStream* stream) : stream(stream), refCount(1) {}
 
 KxPersistToStream::~KxPersistToStream() {}
@@ -38,6 +40,14 @@ HRESULT KxPersistToStream::Load(IStream* source) {
   if (FAILED(source->Stat(&stat, STATFLAG_NONAME))) return E_FAIL;
   ULONG remaining = stat.cbSize.u.LowPart;
   if (remaining == 0) return S_OK;
+  // A memory stream takes the document in one piece, read straight into it.
+  if (char* room = twxml::kernel::MemStreamRoom(stream, remaining)) {
+    ULONG got = 0;
+    const HRESULT hr = source->Read(room, remaining, &got);
+    if (FAILED(hr) || got != remaining) return E_FAIL;
+    twxml::kernel::MemStreamCommit(stream, remaining);
+    return S_OK;
+  }
   BYTE chunk[kChunkSize];
   HRESULT status = S_OK;
   while (remaining != 0 && status == S_OK) {

@@ -48,6 +48,17 @@ HRESULT MemoryStream::Read(void* buffer, ULONG count, ULONG* read) {
 }
 
 HRESULT MemoryStream::Write(const void* data, ULONG count, ULONG* written) {
+  // Appending (a save) copies once, without zeroing the room first.
+  if (pos_ == data_.size() && count) {
+    char* more = room(count);
+    if (more) {
+      std::memcpy(more, data, count);
+      grew(count);
+      pos_ += count;
+      if (written) *written = count;
+      return S_OK;
+    }
+  }
   if (pos_ + count > data_.size() && !resize(pos_ + count)) {
     if (written) *written = 0;
     return STG_E_MEDIUMFULL;
