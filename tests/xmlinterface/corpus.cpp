@@ -58,7 +58,7 @@ const char* const kTexts[] = {"plain", "Fish &amp; Chips", "a &lt; b &gt; c", "c
                               "tab\there", "&#65;&#x42;C"};
 const char* const kAttrValues[] = {"1", "-42", "2147483647", "v", "a&amp;b", "&lt;tag&gt;",
                                    "say &quot;hi&quot;", "it&apos;s", "\xc3\xa9t\xc3\xa9",
-                                   "&#x20AC;", "", "x y  z", "abc", "007"};
+                                   "&#x20AC;", "", "x y  z", "abc", "007", "2147483648", "-2147483648"};
 
 template <typename T, size_t N>
 const T& Pick(std::mt19937& rng, const T (&items)[N]) {
@@ -115,7 +115,7 @@ std::string Dump(const Node& n, int depth) {
   return out;
 }
 
-bool Parse(const std::string& bytes, Node* root, std::string* error) {
+bool Parse(const std::string& bytes, Node* root, std::string* error, std::string* encoding) {
   xmlDocPtr doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "doc.xml", nullptr,
                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
   if (doc == nullptr) {
@@ -125,6 +125,7 @@ bool Parse(const std::string& bytes, Node* root, std::string* error) {
   }
   *root = Node();
   Convert(xmlDocGetRootElement(doc), root);
+  if (encoding) *encoding = Str(doc->encoding);
   xmlFreeDoc(doc);
   return true;
 }
@@ -185,62 +186,22 @@ Node GenerateTree(std::mt19937& rng, bool mixed, bool asciiNames, int depth) {
   return n;
 }
 
+Node Expected(Node n) {
+  std::sort(n.attrs.begin(), n.attrs.end(), [](const Attr& x, const Attr& y) {
+    return std::tie(x.ns, x.local) < std::tie(y.ns, y.local);
+  });
+  if (Blank(n.text)) n.text.clear();
+  n.mixed = !n.text.empty() && !n.children.empty();
+  for (Node& c : n.children) c = Expected(c);
+  return n;
+}
+
 std::vector<Named> RealDocuments() {
   std::vector<Named> docs;
   std::ifstream in(TWXML_EXAMPLES_DIR "/catalogue.xml", std::ios::binary);
   std::stringstream ss;
   ss << in.rdbuf();
   docs.push_back({"catalogue", ss.str()});
-  docs.push_back({"atom", R"doc(<?xml version="1.0" encoding="utf-8"?>
-<feed xmlns="http://www.w3.org/2005/Atom" xml:lang="en">
-  <title>Example Feed</title>
-  <link href="http://example.org/" rel="alternate"/>
-  <updated>2003-12-13T18:30:02Z</updated>
-  <author>
-    <name>John Doe</name>
-    <email>johndoe@example.com</email>
-  </author>
-  <id>urn:uuid:60a76c80-d399-11d9-b93C-0003939e0af6</id>
-  <entry>
-    <title>Atom-Powered Robots Run Amok</title>
-    <link href="http://example.org/2003/12/13/atom03" rel="alternate" type="text/html"/>
-    <id>urn:uuid:1225c695-cfb8-4ebb-aaaa-80da344efa6a</id>
-    <updated>2003-12-13T18:30:02Z</updated>
-    <summary type="text">Some text &amp; more.</summary>
-  </entry>
-</feed>
-)doc"});
-  docs.push_back({"svg", R"doc(<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink"
-     width="120" height="80" viewBox="0 0 120 80">
-  <!-- a shape and a label -->
-  <defs><linearGradient id="g"><stop offset="0" stop-color="#fc0"/><stop offset="1" stop-color="#f60"/></linearGradient></defs>
-  <rect x="10" y="10" width="100" height="60" rx="8" fill="url(#g)"/>
-  <use xlink:href="#g" x="5"/>
-  <text x="60" y="45" text-anchor="middle" font-size="14">Grüße</text>
-</svg>
-)doc"});
-  docs.push_back({"pom", R"doc(<?xml version="1.0" encoding="UTF-8"?>
-<project xmlns="http://maven.apache.org/POM/4.0.0"
-         xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance"
-         xsi:schemaLocation="http://maven.apache.org/POM/4.0.0 http://maven.apache.org/xsd/maven-4.0.0.xsd">
-  <modelVersion>4.0.0</modelVersion>
-  <groupId>org.example</groupId>
-  <artifactId>demo</artifactId>
-  <version>1.0-SNAPSHOT</version>
-  <properties>
-    <maven.compiler.source>17</maven.compiler.source>
-    <project.build.sourceEncoding>UTF-8</project.build.sourceEncoding>
-  </properties>
-  <dependencies>
-    <dependency>
-      <groupId>junit</groupId>
-      <artifactId>junit</artifactId>
-      <version>4.13.2</version>
-      <scope>test</scope>
-    </dependency>
-  </dependencies>
-</project>
-)doc"});
   docs.push_back({"config", "<?xml version='1.0' encoding='ISO-8859-1'?>\r\n"
                             "<config env=\"prod\" retries=\"3\">\r\n"
                             "  <server host=\"db.example\" port=\"5432\" timeout=\"30s\"/>\r\n"

@@ -1,14 +1,19 @@
 // Run with the streaming module hidden (TWXML_TEST_MODULE_DIR names an empty
-// folder): every factory takes the document engine, whether the caller
-// forces it or not, and reading and writing work as usual. Exit status 0
-// means pass.
+// folder): the library still loads, the probe answers 0 from every thread
+// and never asks again, the handle creators give null, and every factory
+// takes the document engine whether the caller forces it or not. The first
+// argument is the module, put in place halfway. Exit status 0 means pass.
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "twxml/twxml.h"
 
@@ -21,8 +26,7 @@ void Check(bool ok, const char* what) {
 
 char* S(const char* text) { return const_cast<char*>(text); }
 
-// The document engine names elements with their prefix; its attribute reads
-// go through the document too.
+// The document engine names elements with their prefix.
 void ReadsWithDocumentEngine(int status, XmlInterface* x, const char* what) {
   char name[32];
   int n = 0;
@@ -35,9 +39,27 @@ void ReadsWithDocumentEngine(int status, XmlInterface* x, const char* what) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  const char* dir = std::getenv("TWXML_TEST_MODULE_DIR");
+  if (argc < 2 || dir == nullptr) return std::fprintf(stderr, "usage: module path, TWXML_TEST_MODULE_DIR\n"), 2;
+  const fs::path placed = fs::path(dir) / fs::path(argv[1]).filename();
+  std::error_code ec;
+  fs::remove(placed, ec);  // left behind by an interrupted earlier run
   Check(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)), "COM initialised");
-  Check(XmlLiteIsDllFoundB() == 0, "the probe answers 0");
+  std::atomic<int> found{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) threads.emplace_back([&] { found += XmlLiteIsDllFoundB(); });
+  for (std::thread& t : threads) t.join();
+  Check(found.load() == 0 && XmlLiteIsDllFoundB() == 0, "the probe answers 0 on every thread");
+  Check(XmlLiteCreateMemReaderH("<a/>") == nullptr && XmlLiteCreateMemWriterH(1, "UTF-16") == nullptr,
+        "no handle without the module");
+  // The answer is never probed again: with the module in place now, the
+  // probe still answers 0, the creators give null, the factories take the
+  // document engine.
+  fs::copy_file(argv[1], placed, fs::copy_options::overwrite_existing, ec);
+  Check(!ec, "module copied into the searched folder");
+  Check(XmlLiteIsDllFoundB() == 0 && XmlLiteCreateMemReaderH("<a/>") == nullptr, "the probe is not repeated");
 
   char doc[] = "<p:r xmlns:p='urn:p'><p:a n='7'>text</p:a></p:r>";
   XmlInterface* x = nullptr;
@@ -50,8 +72,7 @@ int main() {
 
   char path[] = "/tmp/twxml_nomodule_XXXXXX";
   int fd = mkstemp(path);
-  Check(fd >= 0 && write(fd, doc, sizeof doc - 1) == static_cast<ssize_t>(sizeof doc - 1),
-        "temporary file");
+  Check(fd >= 0 && write(fd, doc, sizeof doc - 1) == static_cast<ssize_t>(sizeof doc - 1), "temporary file");
   close(fd);
   status = XmlInterface::CreateReaderFromFileF(path, &x);
   ReadsWithDocumentEngine(status, x, "file reader");
@@ -70,8 +91,8 @@ int main() {
   unlink(path);
 
   x = nullptr;
-  Check(XmlInterface::CreateWriterToMemF(&x, true) == 0 &&
-            x->WriteStartElemNsB(S("p"), S("r"), S("urn:p")) && x->EndElemB(),
+  Check(XmlInterface::CreateWriterToMemF(&x, true) == 0 && x->WriteStartElemNsB(S("p"), S("r"), S("urn:p")) &&
+            x->EndElemB(),
         "memory writer");
   char* text = x != nullptr ? x->AllocMemP(nullptr) : nullptr;
   Check(text != nullptr && std::strstr(text, "version='1.0' encoding='UTF-8'") != nullptr &&
@@ -79,7 +100,7 @@ int main() {
         "the document engine's declaration and element");
   MemFreeF(text);
   delete x;
-
+  fs::remove(placed, ec);
   CoUninitialize();
   if (failures == 0) std::printf("all checks passed\n");
   return failures == 0 ? 0 : 1;
