@@ -1,6 +1,6 @@
-// Test doubles: one byte buffer that is both a KxStream and an IStream (so it
-// sits on either side of the stream adapter), and a DOM node whose answers
-// the test sets, for paths a real DOM rarely takes.
+// Test helpers: text conversions, one byte buffer that is both a KxStream and
+// an IStream (so it sits on either side of the stream adapter) and fails on
+// demand, and a DOM node of the test's own, reached through COM calls only.
 #pragma once
 
 #include <algorithm>
@@ -13,15 +13,11 @@
 
 namespace dom_test {
 
-#define DOM_TEST_NOTIMPL(name, ...) \
-  HRESULT name(__VA_ARGS__) override { return E_NOTIMPL; }
-
 inline char* C(const char* text) { return const_cast<char*>(text); }
 inline char* C(const std::string& text) { return const_cast<char*>(text.c_str()); }
 inline WCHAR* W(const char16_t* text) { return const_cast<WCHAR*>(text); }
-inline std::u16string Show(const WCHAR* text) { return text ? std::u16string(text) : u"<null>"; }
 inline std::u16string TakeBstr(BSTR text) {
-  std::u16string s = Show(text);
+  std::u16string s = text ? std::u16string(text) : u"<null>";
   SysFreeString(text);
   return s;
 }
@@ -52,15 +48,9 @@ class Bytes : public KxStream, public IStream {
     return contentSize >= 0 ? static_cast<unsigned int>(contentSize) : KxStream::GetContentSizeUl();
   }
 
-  HRESULT QueryInterface(REFIID iid, void** out) override {
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_ISequentialStream && iid != IID_IStream) return E_NOINTERFACE;
-    *out = static_cast<IStream*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++refs; }
-  ULONG Release() override { return --refs; }
+  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
   HRESULT Read(void* buffer, ULONG count, ULONG* read) override {
     readSizes.push_back(count);
     if (static_cast<int>(readSizes.size()) == failReadAt) return E_FAIL;
@@ -84,22 +74,20 @@ class Bytes : public KxStream, public IStream {
     statFlags = flags;
     if (FAILED(statResult)) return statResult;
     std::memset(stat, 0, sizeof(*stat));
-    stat->type = STGTY_STREAM;
     stat->cbSize.QuadPart = reportedSize >= 0 ? static_cast<ULONGLONG>(reportedSize) : data.size();
     return S_OK;
   }
-  DOM_TEST_NOTIMPL(Seek, LARGE_INTEGER, DWORD, ULARGE_INTEGER*)
-  DOM_TEST_NOTIMPL(SetSize, ULARGE_INTEGER)
-  DOM_TEST_NOTIMPL(CopyTo, IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*)
-  DOM_TEST_NOTIMPL(Commit, DWORD)
-  DOM_TEST_NOTIMPL(Revert)
-  DOM_TEST_NOTIMPL(LockRegion, ULARGE_INTEGER, ULARGE_INTEGER, DWORD)
-  DOM_TEST_NOTIMPL(UnlockRegion, ULARGE_INTEGER, ULARGE_INTEGER, DWORD)
-  DOM_TEST_NOTIMPL(Clone, IStream**)
+  HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+  HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+  HRESULT Commit(DWORD) override { return E_NOTIMPL; }
+  HRESULT Revert() override { return E_NOTIMPL; }
+  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  HRESULT Clone(IStream**) override { return E_NOTIMPL; }
 
   std::string data;
   size_t position = 0;
-  ULONG refs = 1;
   int failReadAt = 0, shortReadAt = 0, failWriteAt = 0, shortWriteAt = 0;
   HRESULT writeResult = S_OK, statResult = S_OK;
   long long reportedSize = -1, contentSize = -1;
@@ -107,45 +95,43 @@ class Bytes : public KxStream, public IStream {
   std::vector<ULONG> readSizes, writeSizes;
 };
 
-// Every node operation unanswered; fakes override what they script.
+#define FAKE_NOTIMPL(name, ...) \
+  HRESULT name(__VA_ARGS__) override { return E_NOTIMPL; }
+
+// Every node operation unanswered; the fakes override what they script.
 template <class Face>
 struct NodeStub : Face {
-  DOM_TEST_NOTIMPL(get_nodeName, BSTR*)
-  DOM_TEST_NOTIMPL(get_nodeValue, VARIANT*)
-  DOM_TEST_NOTIMPL(put_nodeValue, VARIANT)
-  DOM_TEST_NOTIMPL(get_nodeType, DOMNodeType*)
-  DOM_TEST_NOTIMPL(get_parentNode, IXMLDOMNode**)
-  DOM_TEST_NOTIMPL(get_childNodes, IXMLDOMNodeList**)
-  DOM_TEST_NOTIMPL(get_firstChild, IXMLDOMNode**)
-  DOM_TEST_NOTIMPL(get_lastChild, IXMLDOMNode**)
-  DOM_TEST_NOTIMPL(get_previousSibling, IXMLDOMNode**)
-  DOM_TEST_NOTIMPL(get_nextSibling, IXMLDOMNode**)
-  DOM_TEST_NOTIMPL(get_attributes, IXMLDOMNamedNodeMap**)
-  DOM_TEST_NOTIMPL(insertBefore, IXMLDOMNode*, VARIANT, IXMLDOMNode**)
-  DOM_TEST_NOTIMPL(replaceChild, IXMLDOMNode*, IXMLDOMNode*, IXMLDOMNode**)
-  DOM_TEST_NOTIMPL(removeChild, IXMLDOMNode*, IXMLDOMNode**)
-  DOM_TEST_NOTIMPL(appendChild, IXMLDOMNode*, IXMLDOMNode**)
-  DOM_TEST_NOTIMPL(hasChildNodes, VARIANT_BOOL*)
-  DOM_TEST_NOTIMPL(get_ownerDocument, IXMLDOMDocument**)
-  DOM_TEST_NOTIMPL(cloneNode, VARIANT_BOOL, IXMLDOMNode**)
-  DOM_TEST_NOTIMPL(get_nodeTypeString, BSTR*)
-  DOM_TEST_NOTIMPL(get_text, BSTR*)
-  DOM_TEST_NOTIMPL(put_text, BSTR)
-  DOM_TEST_NOTIMPL(get_xml, BSTR*)
-  DOM_TEST_NOTIMPL(get_namespaceURI, BSTR*)
-  DOM_TEST_NOTIMPL(get_prefix, BSTR*)
-  DOM_TEST_NOTIMPL(get_baseName, BSTR*)
+  FAKE_NOTIMPL(get_nodeName, BSTR*) FAKE_NOTIMPL(get_nodeValue, VARIANT*) FAKE_NOTIMPL(put_nodeValue, VARIANT)
+  FAKE_NOTIMPL(get_nodeType, DOMNodeType*) FAKE_NOTIMPL(get_parentNode, IXMLDOMNode**)
+  FAKE_NOTIMPL(get_childNodes, IXMLDOMNodeList**) FAKE_NOTIMPL(get_firstChild, IXMLDOMNode**)
+  FAKE_NOTIMPL(get_lastChild, IXMLDOMNode**) FAKE_NOTIMPL(get_previousSibling, IXMLDOMNode**)
+  FAKE_NOTIMPL(get_nextSibling, IXMLDOMNode**) FAKE_NOTIMPL(get_attributes, IXMLDOMNamedNodeMap**)
+  FAKE_NOTIMPL(insertBefore, IXMLDOMNode*, VARIANT, IXMLDOMNode**)
+  FAKE_NOTIMPL(replaceChild, IXMLDOMNode*, IXMLDOMNode*, IXMLDOMNode**)
+  FAKE_NOTIMPL(removeChild, IXMLDOMNode*, IXMLDOMNode**) FAKE_NOTIMPL(appendChild, IXMLDOMNode*, IXMLDOMNode**)
+  FAKE_NOTIMPL(hasChildNodes, VARIANT_BOOL*) FAKE_NOTIMPL(get_ownerDocument, IXMLDOMDocument**)
+  FAKE_NOTIMPL(cloneNode, VARIANT_BOOL, IXMLDOMNode**) FAKE_NOTIMPL(get_nodeTypeString, BSTR*)
+  FAKE_NOTIMPL(get_text, BSTR*) FAKE_NOTIMPL(put_text, BSTR) FAKE_NOTIMPL(get_xml, BSTR*)
+  FAKE_NOTIMPL(get_namespaceURI, BSTR*) FAKE_NOTIMPL(get_prefix, BSTR*) FAKE_NOTIMPL(get_baseName, BSTR*)
   virtual ~NodeStub() = default;
 };
 
-// A DOM node (and element face) whose answers the test sets. Siblings are
-// linked by plain pointers; the test owns every node and checks the counts.
+// Sets the thread's error information, as a refusing DOM does.
+inline void SetError(const char16_t* text) {
+  IErrorInfo* info = nullptr;
+  if (TwCreateErrorInfo(GUID_NULL, u"fake", text, &info) == S_OK) {
+    SetErrorInfo(0, info);
+    info->Release();
+  }
+}
+
+// A node with a name, a value, attributes and children, that cannot be
+// changed and whose walk fails where it is told to. The test owns it and
+// checks its count.
 class FakeNode : public NodeStub<IXMLDOMElement>, public ISupportErrorInfo {
  public:
   FakeNode(DOMNodeType nodeType, std::u16string nodeName, std::u16string nodeText = {})
       : type(nodeType), name(std::move(nodeName)), text(std::move(nodeText)) {}
-
-  // Both faces share one count.
   HRESULT QueryInterface(REFIID iid, void** out) override {
     *out = nullptr;
     if (iid == IID_IUnknown || iid == IID_IXMLDOMNode || (iid == IID_IXMLDOMElement && type == NODE_ELEMENT))
@@ -159,96 +145,48 @@ class FakeNode : public NodeStub<IXMLDOMElement>, public ISupportErrorInfo {
   }
   ULONG AddRef() override { return ++refs; }
   ULONG Release() override { return --refs; }
-  HRESULT InterfaceSupportsErrorInfo(REFIID iid) override {
-    askedErrorInfoFor = iid;
-    return supportsErrorInfo;
-  }
-
+  HRESULT InterfaceSupportsErrorInfo(REFIID) override { return supportsErrorInfo; }
   HRESULT get_nodeName(BSTR* out) override {
     *out = hasName ? SysAllocString(name.c_str()) : nullptr;
     return hasName ? S_OK : E_FAIL;
   }
   HRESULT get_tagName(BSTR* out) override { return get_nodeName(out); }
-  HRESULT get_nodeValue(VARIANT* value) override {
+  HRESULT get_nodeValue(VARIANT* value) override {  // a value of another type than text is no value
     VariantInit(value);
     value->vt = type == NODE_ELEMENT ? VT_NULL : valueIsNumber ? VT_I4 : VT_BSTR;
-    if (value->vt == VT_I4) value->lVal = 7;
     if (value->vt == VT_BSTR) value->bstrVal = SysAllocString(text.c_str());
     return type == NODE_ELEMENT ? S_FALSE : S_OK;
   }
-  HRESULT get_nodeType(DOMNodeType* out) override {
-    if (typeFails) return E_FAIL;
-    *out = type;
-    return S_OK;
-  }
+  HRESULT get_nodeType(DOMNodeType* out) override { return typeFails ? E_FAIL : (*out = type, S_OK); }
   HRESULT get_firstChild(IXMLDOMNode** out) override {
     return Hand(firstChildFails, children.empty() ? nullptr : children.front(), out);
   }
   HRESULT get_nextSibling(IXMLDOMNode** out) override { return Hand(nextSiblingFails, next, out); }
-  HRESULT appendChild(IXMLDOMNode* child, IXMLDOMNode** out) override {
-    if (out) *out = nullptr;
-    if (refuseChildren) return E_FAIL;
-    auto* node = static_cast<FakeNode*>(static_cast<IXMLDOMElement*>(child));
-    if (!children.empty()) children.back()->next = node;
-    children.push_back(node);
-    if (out) (*out = child)->AddRef();
-    return S_OK;
-  }
-  HRESULT put_text(BSTR value) override {
-    if (refuseText) return E_FAIL;
-    text = value ? value : u"";
-    return S_OK;
-  }
-  HRESULT getAttribute(BSTR attributeName, VARIANT* value) override {
+  HRESULT put_text(BSTR) override { return E_FAIL; }
+  HRESULT getAttribute(BSTR key, VARIANT* value) override {
     VariantInit(value);
-    if (getAttributeFails) return E_FAIL;
-    value->vt = VT_NULL;
     for (auto& a : attributes)
-      if (attributeName && a.first == attributeName) {
-        value->vt = VT_BSTR;
-        value->bstrVal = SysAllocString(a.second.c_str());
-        return S_OK;
-      }
-    return S_FALSE;
+      if (key && a.first == key) return value->vt = VT_BSTR, value->bstrVal = SysAllocString(a.second.c_str()), S_OK;
+    return E_FAIL;
   }
-  HRESULT setAttribute(BSTR attributeName, VARIANT value) override {
-    lastSetType = value.vt;
-    if (setAttributeResult != S_OK) {
-      IErrorInfo* info = nullptr;
-      if (!errorText.empty() && TwCreateErrorInfo(GUID_NULL, u"fake", errorText.c_str(), &info) == S_OK) {
-        SetErrorInfo(0, info);
-        info->Release();
-      }
-      return setAttributeResult;
-    }
-    VARIANT asText;
-    VariantInit(&asText);
-    if (FAILED(VariantChangeType(&asText, &value, 0, VT_BSTR))) return E_INVALIDARG;
-    std::u16string key = attributeName ? attributeName : u"", val = asText.bstrVal ? asText.bstrVal : u"";
-    VariantClear(&asText);
-    auto it = std::find_if(attributes.begin(), attributes.end(), [&](auto& a) { return a.first == key; });
-    if (it != attributes.end()) it->second = val;
-    else attributes.emplace_back(key, val);
-    return S_OK;
-  }
-  DOM_TEST_NOTIMPL(removeAttribute, BSTR)
-  DOM_TEST_NOTIMPL(getAttributeNode, BSTR, IXMLDOMAttribute**)
+  HRESULT setAttribute(BSTR, VARIANT) override { return SetError(u"bad name"), E_INVALIDARG; }
+  FAKE_NOTIMPL(removeAttribute, BSTR) FAKE_NOTIMPL(getAttributeNode, BSTR, IXMLDOMAttribute**)
 
   IXMLDOMNode* node() { return static_cast<IXMLDOMElement*>(this); }
-  void Append(FakeNode* child) { appendChild(child->node(), nullptr); }
+  void Append(FakeNode* child) {
+    if (!children.empty()) children.back()->next = child;
+    children.push_back(child);
+  }
 
   DOMNodeType type;
-  std::u16string name, text, errorText;
+  std::u16string name, text;
+  std::vector<std::pair<std::u16string, std::u16string>> attributes;
   std::vector<FakeNode*> children;
   FakeNode* next = nullptr;
-  std::vector<std::pair<std::u16string, std::u16string>> attributes;
   ULONG refs = 1;
   bool hasName = true, typeFails = false, firstChildFails = false, nextSiblingFails = false;
-  bool refuseChildren = false, refuseText = false, valueIsNumber = false, getAttributeFails = false;
-  bool offersErrorInfo = true;
-  HRESULT supportsErrorInfo = S_OK, setAttributeResult = S_OK;
-  GUID askedErrorInfoFor = GUID_NULL;
-  VARTYPE lastSetType = VT_EMPTY;
+  bool valueIsNumber = false, offersErrorInfo = true;
+  HRESULT supportsErrorInfo = S_OK;
 
  private:
   static HRESULT Hand(bool fails, FakeNode* node, IXMLDOMNode** out) {
