@@ -131,7 +131,7 @@ TEST(FileStreams, WriteThenReadSharingAndUnreadablePaths) {
   EXPECT_EQ(0u, fs::file_size(p));
   EXPECT_EQ(nullptr, StreamCreateFileStreamP(p.c_str(), 0, 1, 0));  // unknown mode
 
-  // The file calls' errors come through (their full table is in the platform tests).
+  // The file calls' errors come through.
   SetLastError(0);
   EXPECT_EQ(nullptr, StreamCreateFileStreamP((dir + "/no/dir/x.xml").c_str(), 0, 2, 0));
   EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());

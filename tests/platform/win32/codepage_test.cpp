@@ -1,7 +1,6 @@
 // Code-page conversions: UTF-8 fast path, iconv code pages, thread locales.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -158,37 +157,6 @@ TEST(CodePage, RoundTripsAndIllFormedTextAtBlockEdges) {
   }
 }
 
-TEST(CodePage, RandomTextRoundTrips) {
-  std::mt19937 rng(1234);
-  for (int iter = 0; iter < 300; ++iter) {
-    // Arbitrary bytes: after one lax decode the text is valid and round-trips.
-    std::string bytes(rng() % 40 + 1, '\0');
-    for (char& c : bytes) c = static_cast<char>(rng() % 4 == 0 ? rng() % 0x80 : 0x80 + rng() % 0x80);
-    const u16 w = ToWide(CP_UTF8, bytes).text;
-    const auto n = ToNarrow(CP_UTF8, w, WC_ERR_INVALID_CHARS);
-    ASSERT_TRUE(n.ok);
-    EXPECT_EQ(w, ToWide(CP_UTF8, n.text, MB_ERR_INVALID_CHARS).text);
-    // Arbitrary code units: encode then decode replaces exactly the lone surrogates.
-    u16 units(rng() % 20 + 1, u'\0'), expected;
-    for (char16_t& u : units) {
-      const unsigned pick = rng() % 5;
-      u = static_cast<char16_t>(pick == 0 ? 0xD800 + rng() % 0x800 : pick == 1 ? rng() % 0x80 : 1 + rng() % 0xFFFF);
-    }
-    for (size_t k = 0; k < units.size(); ++k) {
-      const char16_t u = units[k];
-      if (u >= 0xD800 && u <= 0xDBFF && k + 1 < units.size() && (units[k + 1] & 0xFC00) == 0xDC00) {
-        expected += u;
-        expected += units[++k];
-      } else {
-        expected += (u >= 0xD800 && u <= 0xDFFF) ? char16_t(0xFFFD) : u;
-      }
-    }
-    const auto back = ToWide(CP_UTF8, ToNarrow(CP_UTF8, units).text, MB_ERR_INVALID_CHARS);
-    ASSERT_TRUE(back.ok);
-    EXPECT_EQ(expected, back.text);
-  }
-}
-
 TEST(CodePage, InvalidArguments) {
   WCHAR w[4];
   char n[4];
@@ -218,17 +186,10 @@ TEST(CodePage, NumberedCodePagesThroughIconv) {
   } cases[] = {
       {1252, u"\u20ac caf\u00e9", "\x80 caf\xE9"},
       {28591, u"\u00e9\u00ff", "\xE9\xFF"},
-      {28595, u"\u0416", "\xB6"},
-      {1251, u"\u0416\u0436", "\xC6\xE6"},
-      {20866, u"\u0416", "\xF6"},
       {932, u"\u65e5\u672c", "\x93\xFA\x96\x7B"},
-      {936, u"\u4e2d", "\xD6\xD0"},
-      {949, u"\ud55c", "\xC7\xD1"},
-      {950, u"\u4e2d", "\xA4\xA4"},
       {54936, u"\u4e2d\U0001F600", "\xD6\xD0\x94\x39\xFC\x36"},  // all scalars, 4-byte supplementary
       {1200, u"A\u00e9", std::string("A\0\xE9\0", 4)},
       {1201, u"A\u00e9", std::string("\0A\0\xE9", 4)},
-      {20127, u"plain", "plain"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.cp);

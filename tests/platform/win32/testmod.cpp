@@ -1,2 +1,0 @@
-// Loaded by the loader tests.
-extern "C" __attribute__((visibility("default"))) int TwTestAnswer(void) { return 42; }
