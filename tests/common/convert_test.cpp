@@ -53,6 +53,18 @@ TEST(VarCnv, CopiesAndBufferCutsOnCharacterBoundaries) {
   }
   EXPECT_EQ(30, Into(u"abc", 0).first);
   EXPECT_EQ(30, VarCnvBStrToStrBufF(u"abc", nullptr, 10));
+  // The end of the text is found a block at a time once aligned: texts at
+  // every alignment and short length, with a two-byte character inside.
+  std::u16string storage(64, u'\0');
+  for (size_t offset = 0; offset < 9; ++offset) {
+    for (size_t len = 1; len < 40; ++len) {
+      std::u16string text(len, u'a');
+      text[len / 2] = u'\u00e9';
+      storage.replace(offset, len + 1, text + u'\0');
+      const std::string want = std::string(len / 2, 'a') + "\xC3\xA9" + std::string(len - len / 2 - 1, 'a');
+      EXPECT_EQ(P(0, want.c_str()), Into(storage.c_str() + offset, unsigned(want.size() + 1))) << offset;
+    }
+  }
 }
 
 TEST(VarCnv, FollowsTheThreadCodePage) {
