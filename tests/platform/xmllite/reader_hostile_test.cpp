@@ -1,7 +1,7 @@
 // Hostile input: entity bombs, extreme nesting and attribute counts, input
 // cut at every byte, bytes invalid in the declared encoding, failing
 // streams. Every case must end in S_FALSE or a failure code, never a crash,
-// hang or unbounded growth.
+// hang or unbounded growth. (Random bytes: the reader fuzz harness.)
 #include <gtest/gtest.h>
 
 #include "reader_util.h"
@@ -121,21 +121,6 @@ TEST(XmlReaderHostile, StreamFailsAtEveryOffset) {
     }
     EXPECT_EQ(hr, STG_E_READFAULT) << at;
     EXPECT_EQ(r->Read(&t), STG_E_READFAULT);
-  }
-}
-
-TEST(XmlReaderHostile, RandomBytesNeverCrash) {
-  uint64_t x = 88172645463325252ULL;
-  auto next = [&] { return x ^= x << 13, x ^= x >> 7, x ^= x << 17; };
-  const std::string pieces[] = {"<", ">", "/", "a", "b:c", "=", "'", "\"", "&", ";", "#", "x", "!--",
-                                "-->", "<![CDATA[", "]]>", "<?", "?>", " ", "\n", "\r", "xmlns",
-                                "xmlns:b", "&amp;", "&#65;", "<!DOCTYPE a [", "]>", "<!ENTITY e '",
-                                "%", "\xC3\xA9", "\xFF", std::string(1, '\0')};
-  for (int i = 0; i < 3000; ++i) {
-    std::string d;
-    for (int k = int(next() % 40); k > 0; --k) d += pieces[next() % std::size(pieces)];
-    HRESULT hr = walk(d, 1 + next() % 8).hr;
-    EXPECT_TRUE(hr == S_FALSE || FAILED(hr));
   }
 }
 
