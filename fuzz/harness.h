@@ -1,16 +1,42 @@
-// The vector level a fuzz input runs at, taken from two bits of the input so
-// that the fuzzer runs every level (and an input always the same one).
+// What every fuzz harness shares: the vector level an input runs at, the
+// check that stops on a broken promise, and the seed corpus written at test
+// time (never kept in the tree).
 #pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "twxml/platform/simd.h"
 
 namespace twfuzz {
 
-// 0: the best level here, 1: plain, 2: SSE2, 3: AVX2 (capped at the best).
+// Taken from two bits of the input, so that the fuzzer runs every level and
+// an input always the same one. 0: the best level here, 1: plain, 2: SSE2,
+// 3: AVX2 (capped at the best).
 inline void PickLevel(unsigned bits) {
   static const twxml::simd::Level best = twxml::simd::Best();
   const unsigned b = bits & 3;
   twxml::simd::Force(b == 0 ? best : static_cast<twxml::simd::Level>(b - 1));
+}
+
+inline void check(bool ok) {
+  if (!ok) __builtin_trap();
+}
+
+// With TWXML_FUZZ_WRITE_SEEDS naming a folder, writes the seeds into it and
+// ends the program.
+inline void WriteSeedsIfAsked(const std::vector<std::string>& seeds) {
+  const char* dir = std::getenv("TWXML_FUZZ_WRITE_SEEDS");
+  if (dir == nullptr) return;
+  int n = 0;
+  for (const std::string& seed : seeds) {
+    std::FILE* f = std::fopen((std::string(dir) + "/seed-" + std::to_string(n++)).c_str(), "wb");
+    if (f == nullptr || std::fwrite(seed.data(), 1, seed.size(), f) != seed.size()) std::exit(1);
+    std::fclose(f);
+  }
+  std::exit(0);
 }
 
 }  // namespace twfuzz

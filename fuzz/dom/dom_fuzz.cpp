@@ -8,22 +8,20 @@
 //
 // The first input byte selects options: bit 0 preserves white space, bit 1
 // loads through loadXML (the bytes taken as UTF-8 text) instead of load,
-// bits 2 and 3 pick the vector level (../levels.h).
+// bits 2 and 3 pick the vector level (../harness.h).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "../levels.h"
+#include "../harness.h"
 #include "mem_istream.h"
 #include "seeds.h"
 #include "twxml/platform/msxml.h"
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
+using twfuzz::check;
 
 // TWXML_FUZZ_DEBUG=1 when replaying an input prints the texts in between.
 const bool kDebug = std::getenv("TWXML_FUZZ_DEBUG") != nullptr;
@@ -172,7 +170,7 @@ bool loadText(IXMLDOMDocument* d, const std::u16string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  twfuzz::writeSeedsIfAsked({0x00, 0x01, 0x02});
+  twfuzz::WriteSeedsIfAsked(twfuzz::seedInputs({0x00, 0x01, 0x02}));
   check(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   return 0;
 }

@@ -3,7 +3,7 @@
 // the source of names, texts and the encoding). Checks that statuses stay in
 // their documented sets, caller buffers are never overrun and always
 // terminated, and that every document the writer accepted reads back without
-// a reader failure. The input's length picks the vector level (../levels.h).
+// a reader failure. The input's length picks the vector level (../harness.h).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,17 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "../levels.h"
+#include "../harness.h"
 #include "lite_internal.h"
 #include "twxml/platform/xmllite_internal.h"
 #include "twxml/twxml.h"
 
 namespace {
 
-#define CHECK(cond)                  \
-  do {                               \
-    if (!(cond)) std::abort();       \
-  } while (0)
+using twfuzz::check;
 
 bool In(int s, std::initializer_list<int> set) {
   for (int v : set)
@@ -35,12 +32,12 @@ struct Guarded {
   // Success writes a terminated text; so does a cut (30), except where 30
   // means an absent attribute and nothing is written at all.
   void Check(int status, bool absentAllowed = false) const {
-    for (size_t i = size; i < bytes.size(); ++i) CHECK(bytes[i] == '\x5a');
+    for (size_t i = size; i < bytes.size(); ++i) check(bytes[i] == '\x5a');
     bool untouched = true;
     for (size_t i = 0; i < size; ++i) untouched = untouched && bytes[i] == '\x5a';
     if (status == 30 && absentAllowed && untouched) return;
-    if (status == 0 || status == 30) CHECK(std::memchr(bytes.data(), 0, size) != nullptr);
-    if (status != 0 && status != 30) CHECK(untouched);
+    if (status == 0 || status == 30) check(std::memchr(bytes.data(), 0, size) != nullptr);
+    if (status != 0 && status != 30) check(untouched);
   }
   unsigned int size;
   std::vector<char> bytes;
@@ -57,14 +54,14 @@ void RunReader(const std::string& ops, const std::string& doc) {
     int s = -1;
     unsigned int size = 1 + static_cast<unsigned char>(op) % 9;
     switch (op) {
-      case 'R': s = XmlLiteReadElemF(r); CHECK(In(s, {0, 30, 76, 255})); break;
-      case 'P': s = XmlLitePeekElemF(r); CHECK(In(s, {0, 30, 76, 255})); break;
-      case 'E': s = XmlLiteReadEndElemF(r); CHECK(In(s, {0, 30, 76, 255})); break;
-      case 'S': s = XmlLiteSkipLevelF(r); CHECK(In(s, {0, 76, 255})); break;
+      case 'R': s = XmlLiteReadElemF(r); check(In(s, {0, 30, 76, 255})); break;
+      case 'P': s = XmlLitePeekElemF(r); check(In(s, {0, 30, 76, 255})); break;
+      case 'E': s = XmlLiteReadEndElemF(r); check(In(s, {0, 30, 76, 255})); break;
+      case 'S': s = XmlLiteSkipLevelF(r); check(In(s, {0, 76, 255})); break;
       case 'N': case 'n': {
         Guarded g(op == 'N' ? 256 : size);
         s = XmlLiteGetElemNameToBufF(r, g.bytes.data(), g.size);
-        CHECK(In(s, {0, 30, 255}));
+        check(In(s, {0, 30, 255}));
         g.Check(s);
         break;
       }
@@ -72,14 +69,14 @@ void RunReader(const std::string& ops, const std::string& doc) {
         Guarded g(op == 'A' ? 256 : size);
         s = XmlLiteGetAttrValueToBufF(r, kAttrNames[pick++ % std::size(kAttrNames)],
                                       g.bytes.data(), g.size);
-        CHECK(In(s, {0, 30, 255}));
+        check(In(s, {0, 30, 255}));
         g.Check(s, true);
         break;
       }
       case 'V': case 'v': {
         Guarded g(op == 'V' ? 256 : size);
         s = XmlLiteGetElemValueToBufF(r, g.bytes.data(), g.size);
-        CHECK(In(s, {0, 30, 255}));
+        check(In(s, {0, 30, 255}));
         g.Check(s);
         break;
       }
@@ -87,12 +84,12 @@ void RunReader(const std::string& ops, const std::string& doc) {
     }
     // Once the reader failed it never reports a clean end of input.
     if (op == 'R' || op == 'P' || op == 'E' || op == 'S') {
-      if (failed) CHECK(s != 76);
+      if (failed) check(s != 76);
       if (s == 255) failed = true;
     }
   }
-  CHECK(XmlLiteIsReaderHndValidB(r) == 1);
-  CHECK(XmlLiteCloseReaderF(r) == 0);
+  check(XmlLiteIsReaderHndValidB(r) == 1);
+  check(XmlLiteCloseReaderF(r) == 0);
 }
 
 // Reads everything back; false when the reader fails.
@@ -150,8 +147,8 @@ void RunWriter(const std::string& ops, const std::string& source) {
         char* text = nullptr;
         unsigned int length = 0;
         s = XmlLiteGetMemF(w, &text, &length);
-        CHECK(s == 0 && text != nullptr && text[length] == '\0');
-        if (!useEncoding && roots == 1 && !ended) CHECK(ReadsBack(text));
+        check(s == 0 && text != nullptr && text[length] == '\0');
+        if (!useEncoding && roots == 1 && !ended) check(ReadsBack(text));
         MemFreeF(text);
         depth = 0;  // the document is ended: everything is closed
         ended = true;
@@ -159,11 +156,11 @@ void RunWriter(const std::string& ops, const std::string& source) {
       }
       default: break;
     }
-    CHECK(s == -1 || In(s, {0, 255}));
-    CHECK(roots <= 1);  // a second root element must be refused
+    check(s == -1 || In(s, {0, 255}));
+    check(roots <= 1);  // a second root element must be refused
   }
-  CHECK(XmlLiteIsWriterHndValidB(w) == 1);
-  CHECK(XmlLiteCloseWriterF(w) == 0);
+  check(XmlLiteIsWriterHndValidB(w) == 1);
+  check(XmlLiteCloseWriterF(w) == 0);
 }
 
 // Seeds: an op line, a newline, then the document (or writer source).
@@ -181,24 +178,13 @@ const char* const kWriterSeeds[] = {"wsatvewsavvegw\n", "WsatvesvEeeg\nUTF-16",
                                     "wssaavveeeegGc\nISO-8859-1", "wSaSvVeetg\nname\x01<&>",
                                     "Wsvesveg\nno-such-encoding"};
 
-// Writes the seed corpus into the folder TWXML_FUZZ_WRITE_SEEDS names and
-// exits; the corpus is made at test time, never kept in the tree.
-void WriteSeedsIfAsked() {
-  const char* dir = std::getenv("TWXML_FUZZ_WRITE_SEEDS");
-  if (dir == nullptr) return;
+// The seed corpus: every operation line over every document, and the writers.
+std::vector<std::string> Seeds() {
   std::vector<std::string> seeds;
   for (const char* ops : kOpLines)
     for (const char* doc : kDocuments) seeds.push_back(std::string(ops) + "\n" + doc);
   for (const char* w : kWriterSeeds) seeds.push_back(w);
-  int n = 0;
-  for (const std::string& seed : seeds) {
-    std::string path = std::string(dir) + "/seed-" + std::to_string(n++);
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) std::exit(1);
-    std::fwrite(seed.data(), 1, seed.size(), f);
-    std::fclose(f);
-  }
-  std::exit(0);
+  return seeds;
 }
 
 HRESULT CreateReaderInProc(REFIID iid, void** out, IMalloc*) {
@@ -208,7 +194,7 @@ HRESULT CreateReaderInProc(REFIID iid, void** out, IMalloc*) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  WriteSeedsIfAsked();
+  twfuzz::WriteSeedsIfAsked(Seeds());
 #if TWXML_FUZZ_HAS_WRITER
   twxml::lite::SetFactoriesForTest(&CreateReaderInProc, &CreateXmlWriter,
                                    &CreateXmlWriterOutputWithEncodingName);
@@ -231,7 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   else
     RunReader(ops, rest);
   // Bad handles on the way: never anything but 44.
-  CHECK(XmlLiteReadElemF(nullptr) == 44);
-  CHECK(XmlLiteWriteEndElemF(nullptr) == 44);
+  check(XmlLiteReadElemF(nullptr) == 44);
+  check(XmlLiteWriteEndElemF(nullptr) == 44);
   return 0;
 }

@@ -7,11 +7,11 @@
 // The first input byte selects options: bit 0 prohibits DTDs, bit 1 caps
 // the element depth, bit 2 lowers the entity expansion limit, bit 3 makes
 // the stream fail half way, bit 4 reads values in small chunks first, bits
-// 5 and 6 pick the vector level (../levels.h).
+// 5 and 6 pick the vector level (../harness.h).
 #include <cstdint>
 #include <cstring>
 
-#include "../levels.h"
+#include "../harness.h"
 #include "mem_istream.h"
 #include "seeds.h"
 #include "twxml/platform/xmllite.h"
@@ -19,9 +19,7 @@
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
+using twfuzz::check;
 
 void checkString(HRESULT hr, LPCWSTR s, UINT n) {
   if (hr != S_OK) return;
@@ -66,7 +64,7 @@ void visitStrings(IXmlReader* r) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // Option bytes the seeds are written with: plain, DTD prohibited, chunked.
-  twfuzz::writeSeedsIfAsked({0x00, 0x01, 0x10});
+  twfuzz::WriteSeedsIfAsked(twfuzz::seedInputs({0x00, 0x01, 0x10}));
   return 0;
 }
 

@@ -41,21 +41,12 @@ inline std::vector<std::string> seedDocuments() {
 }
 
 // Writes one file per seed, each led by the harness's option byte.
-inline bool writeSeedsIfAsked(const std::vector<unsigned char>& optionBytes) {
-  const char* dir = std::getenv("TWXML_FUZZ_WRITE_SEEDS");
-  if (!dir) return false;
-  int n = 0;
-  for (const std::string& doc : seedDocuments()) {
-    for (unsigned char opt : optionBytes) {
-      std::string path = std::string(dir) + "/seed-" + std::to_string(n++);
-      std::FILE* f = std::fopen(path.c_str(), "wb");
-      if (!f) std::exit(1);
-      std::fputc(opt, f);
-      std::fwrite(doc.data(), 1, doc.size(), f);
-      std::fclose(f);
-    }
-  }
-  std::exit(0);
+// The seed documents, each behind every option byte given.
+inline std::vector<std::string> seedInputs(const std::vector<unsigned char>& optionBytes) {
+  std::vector<std::string> inputs;
+  for (const std::string& doc : seedDocuments())
+    for (unsigned char opt : optionBytes) inputs.push_back(std::string(1, char(opt)) + doc);
+  return inputs;
 }
 
 }  // namespace twfuzz

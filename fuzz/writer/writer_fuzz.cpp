@@ -15,15 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "../levels.h"
+#include "../harness.h"
 #include "mem_istream.h"
 #include "twxml/platform/xmllite_internal.h"
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
+using twfuzz::check;
 
 const char16_t* const kEncodings[] = {u"UTF-8",    u"UTF-16",    u"ISO-8859-1", u"windows-1252",
                                       u"US-ASCII", u"Shift_JIS", u"Big5",       u"KOI8-R"};
@@ -274,27 +272,20 @@ void Run(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Seeds: a few call programs in each encoding, written when asked.
-  if (const char* dir = std::getenv("TWXML_FUZZ_WRITE_SEEDS")) {
-    const std::string programs[] = {
-        std::string("\x00\x00\x01\x08\x05hello\x07\x01\x02\x03xy\x04", 16),
-        std::string("\x01\x02\x00\x0b\x04]]>\x01\x0d\x03-<a\x0e\x01\x02pi\x04", 20),
-        std::string("\x02\x00\x04\x09\x04\x80\x88\x98\x99\x0c\x01\x9a\x11\x04", 14),
-        std::string("\x86\x00\x05\x10\x03\x02" "ab\x08\x02\xe9\x94\x12\x03<x>\x05", 16)};
-    int n = 0;
-    for (int e = 0; e < 8; ++e) {
-      for (const std::string& p : programs) {
-        std::string seed = p;
-        seed[0] = static_cast<char>((seed[0] & 0x80) | e);
-        const std::string path = std::string(dir) + "/seed-" + std::to_string(n++);
-        if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-          std::fwrite(seed.data(), 1, seed.size(), f);
-          std::fclose(f);
-        }
-      }
+  // Seeds: a few call programs in each encoding.
+  const std::string programs[] = {
+      std::string("\x00\x00\x01\x08\x05hello\x07\x01\x02\x03xy\x04", 16),
+      std::string("\x01\x02\x00\x0b\x04]]>\x01\x0d\x03-<a\x0e\x01\x02pi\x04", 20),
+      std::string("\x02\x00\x04\x09\x04\x80\x88\x98\x99\x0c\x01\x9a\x11\x04", 14),
+      std::string("\x86\x00\x05\x10\x03\x02" "ab\x08\x02\xe9\x94\x12\x03<x>\x05", 16)};
+  std::vector<std::string> seeds;
+  for (int e = 0; e < 8; ++e) {
+    for (std::string seed : programs) {
+      seed[0] = static_cast<char>((seed[0] & 0x80) | e);
+      seeds.push_back(seed);
     }
-    std::exit(0);
   }
+  twfuzz::WriteSeedsIfAsked(seeds);
   return 0;
 }
 

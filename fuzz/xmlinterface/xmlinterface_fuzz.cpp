@@ -7,7 +7,7 @@
 //
 // Input: byte 0 picks engine (bit 0: document engine), role (bit 1:
 // writer), indentation (bit 2) and the vector level (bits 3 and 4,
-// ../levels.h); then a line of operation letters, a newline, and the
+// ../harness.h); then a line of operation letters, a newline, and the
 // document to read (or, for writers, the text source).
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "../levels.h"
+#include "../harness.h"
 #include "lite_engine.h"
 #include "lite_internal.h"
 #include "twxml/platform/xmllite_internal.h"
@@ -25,9 +25,7 @@
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
+using twfuzz::check;
 
 char* S(const char* text) { return const_cast<char*>(text); }
 
@@ -195,9 +193,7 @@ const char* const kDocs[] = {
     "<!DOCTYPE r [<!ENTITY e 'ent'>]><r a='&e;'>&e;<s/>caf\xc3\xa9</r>"};
 const char* const kWriterOps[] = {"sasvesavvee", "nmivesvee", "ssaavveeee", "SaSveef"};
 
-void WriteSeedsIfAsked() {
-  const char* dir = std::getenv("TWXML_FUZZ_WRITE_SEEDS");
-  if (dir == nullptr) return;
+std::vector<std::string> Seeds() {
   std::vector<std::string> seeds;
   for (char options : {'\0', '\1'}) {
     for (const char* ops : kOps)
@@ -205,15 +201,7 @@ void WriteSeedsIfAsked() {
     for (const char* ops : kWriterOps)
       seeds.push_back(std::string(1, static_cast<char>(options | 2)) + ops + "\nname\x01<&>\xc3\xa9");
   }
-  int n = 0;
-  for (const std::string& seed : seeds) {
-    const std::string path = std::string(dir) + "/seed-" + std::to_string(n++);
-    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-      std::fwrite(seed.data(), 1, seed.size(), f);
-      std::fclose(f);
-    }
-  }
-  std::exit(0);
+  return seeds;
 }
 
 HRESULT CreateReaderInProc(REFIID iid, void** out, IMalloc*) {
@@ -223,7 +211,7 @@ HRESULT CreateReaderInProc(REFIID iid, void** out, IMalloc*) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  WriteSeedsIfAsked();
+  twfuzz::WriteSeedsIfAsked(Seeds());
   twxml::lite::SetFactoriesForTest(&CreateReaderInProc, &CreateXmlWriter,
                                    &CreateXmlWriterOutputWithEncodingName);
   check(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
