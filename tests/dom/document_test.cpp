@@ -16,7 +16,6 @@
 #include "dom_objects.h"
 #include "fakes.h"
 #include "support/canonical.h"
-#include "module_entry.h"
 
 using namespace dom_test;
 
@@ -422,84 +421,6 @@ TEST_F(DomDocument, WithoutDomNodeOrDocumentEveryOperationFailsQuietly) {
   KxXMLParserImpl* impl = static_cast<KxXMLParserImpl*>(doc.get());
   EXPECT_EQ(impl->AppendElementF(child.get(), grandChild.get()), 0);
   EXPECT_EQ(TagName(*Node(child->GetNextChildNodePo(nullptr))), "g");
-}
-
-namespace {
-
-// Wide forms that record the calls the narrow forms make through the table.
-class RecordingDocument : public KxXMLParserImpl {
- public:
-  using KxXMLParserImpl::AppendCommentF, KxXMLParserImpl::AppendElementF, KxXMLParserImpl::AppendTextF;
-  using KxXMLParserImpl::CreateCommentP, KxXMLParserImpl::CreateElementP, KxXMLParserImpl::CreateTextP;
-  KxXMLNode* CreateElementP(WCHAR* name, WCHAR* uri) override { return Log(u"element" + Show(name) + Show(uri)); }
-  KxXMLNode* CreateTextP(WCHAR* text) override { return Log(u"text" + Show(text)); }
-  KxXMLNode* CreateCommentP(WCHAR* text) override { return Log(u"comment" + Show(text)); }
-  int AppendElementF(KxXMLNode*, WCHAR* name, WCHAR* uri) override {
-    return Log(u"append element" + Show(name) + Show(uri)), 5;
-  }
-  int AppendTextF(KxXMLNode*, WCHAR* text) override { return Log(u"append text" + Show(text)), 6; }
-  int AppendCommentF(KxXMLNode*, WCHAR* text) override { return Log(u"append comment" + Show(text)), 7; }
-  static std::u16string Show(const WCHAR* text) { return std::u16string(u" ").append(text ? text : u"<null>"); }
-  KxXMLNode* Log(std::u16string call) {
-    calls.push_back(std::move(call));
-    return nullptr;
-  }
-  std::vector<std::u16string> calls;
-};
-
-class RecordingNode : public KxXMLNodeImpl {
- public:
-  using KxXMLNodeImpl::AppendAttributeF;
-  using KxXMLNodeImpl::KxXMLNodeImpl;
-  int AppendAttributeF(WCHAR* name, int value) override {
-    calls.push_back(u"number" + RecordingDocument::Show(name) + u"=" + char16_t(u'0' + value));
-    return 11;
-  }
-  int AppendAttributeF(WCHAR* name, WCHAR* value) override {
-    calls.push_back(u"text" + RecordingDocument::Show(name) + u"=" + RecordingDocument::Show(value));
-    return 12;
-  }
-  int ExtractNameF(char*, char* buffer, unsigned int size) override {
-    return strcpy_s(buffer, size, "Picked") == 0 ? 0 : 30;
-  }
-  std::vector<std::u16string> calls;
-};
-
-}  // namespace
-
-TEST(DocumentClasses, NarrowFormsReachTheWideFormsThroughTheTable) {
-  RecordingDocument document;
-  KxXMLParser* base = &document;
-  KxXMLNodeImpl parent(nullptr);
-  EXPECT_EQ(base->CreateElementP(C("p:item"), C("urn:x")), nullptr);
-  EXPECT_EQ(base->CreateTextP(C("hello")), nullptr);
-  EXPECT_EQ(base->CreateCommentP(static_cast<char*>(nullptr)), nullptr);
-  EXPECT_EQ(base->AppendElementF(&parent, C("a"), nullptr), 5);
-  EXPECT_EQ(base->AppendTextF(&parent, C("t")), 6);
-  EXPECT_EQ(base->AppendCommentF(&parent, C("c")), 7);
-  EXPECT_EQ(document.calls, (std::vector<std::u16string>{u"element p:item urn:x", u"text hello", u"comment <null>",
-                                                          u"append element a <null>", u"append text t",
-                                                          u"append comment c"}));
-  RecordingNode node(nullptr);
-  KxXMLNode* face = &node;
-  EXPECT_EQ(face->AppendAttributeF(C("id"), 5), 11);
-  EXPECT_EQ(face->AppendAttributeF(C("n"), C("v")), 12);
-  EXPECT_EQ(node.calls, (std::vector<std::u16string>{u"number id=5", u"text n= v"}));
-  EXPECT_TRUE(face->IsThisNameB(C(""), C("picked")));
-}
-
-TEST(DocumentClasses, ModuleEntryStoresTheHandleOnProcessAttachOnly) {
-  const HINSTANCE loaded = moduleHandle;  // stored by the load-time call
-  EXPECT_NE(loaded, nullptr);
-  int marker = 0;
-  for (DWORD reason : {DLL_PROCESS_DETACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH}) {
-    EXPECT_EQ(DllMain(&marker, reason, nullptr), TRUE);
-    EXPECT_EQ(moduleHandle, loaded);
-  }
-  EXPECT_EQ(DllMain(&marker, DLL_PROCESS_ATTACH, nullptr), TRUE);
-  EXPECT_EQ(moduleHandle, static_cast<HINSTANCE>(&marker));
-  EXPECT_EQ(DllMain(loaded, DLL_PROCESS_ATTACH, reinterpret_cast<LPVOID>(1)), TRUE);
-  EXPECT_EQ(moduleHandle, loaded);
 }
 
 TEST_F(DomDocument, WideAndLongElementsTakeLinearWork) {
