@@ -43,8 +43,6 @@ VARIANT Make(VARTYPE vt) {
   return v;
 }
 VARIANT I4(LONG x) { VARIANT v = Make(VT_I4); v.lVal = x; return v; }
-VARIANT I2(short x) { VARIANT v = Make(VT_I2); v.iVal = x; return v; }
-VARIANT UI4(ULONG x) { VARIANT v = Make(VT_UI4); v.ulVal = x; return v; }
 VARIANT R8(double x) { VARIANT v = Make(VT_R8); v.dblVal = x; return v; }
 VARIANT Bool(bool x) { VARIANT v = Make(VT_BOOL); v.boolVal = x ? VARIANT_TRUE : VARIANT_FALSE; return v; }
 VARIANT Str(const char16_t* s) { VARIANT v = Make(VT_BSTR); v.bstrVal = SysAllocString(s); return v; }
@@ -78,14 +76,10 @@ TEST(Variant, ChangeTypeTable) {
   std::vector<Case> cases = {
       // text -> numbers
       {Str(u"  -17\t"), VT_I4, S_OK, "i4:-17"},
-      {Str(u"+8"), VT_I2, S_OK, "i2:8"},
       {Str(u"2147483647"), VT_I4, S_OK, "i4:2147483647"},
       {Str(u"-2147483648"), VT_I4, S_OK, "i4:-2147483648"},
       {Str(u"2147483648"), VT_I4, OVF, ""},
       {Str(u"99999999999999999999999"), VT_I4, OVF, ""},
-      {Str(u"32768"), VT_I2, OVF, ""},
-      {Str(u"4294967295"), VT_UI4, S_OK, "ui4:4294967295"},
-      {Str(u"-1"), VT_UI4, OVF, ""},
       {Str(u"12abc"), VT_I4, MIS, ""},
       {Str(u""), VT_I4, MIS, ""},
       {Str(u"   "), VT_I4, MIS, ""},
@@ -94,53 +88,31 @@ TEST(Variant, ChangeTypeTable) {
       {Str(u"\uFF11"), VT_I4, MIS, ""},
       {Str(u"1.5"), VT_I4, MIS, ""},
       {Str(u" 1.5e3 "), VT_R8, S_OK, "r8:1500"},
-      {Str(u"-.25"), VT_R8, S_OK, "r8:-0.25"},
-      {Str(u"7."), VT_R8, S_OK, "r8:7"},
       {Str(u"1e"), VT_R8, MIS, ""},
-      {Str(u"."), VT_R8, MIS, ""},
       {Str(u"1e999"), VT_R8, OVF, ""},
       {Str(u"TRUE"), VT_BOOL, S_OK, "bool:T"},
-      {Str(u" false "), VT_BOOL, S_OK, "bool:F"},
       {Str(u"0"), VT_BOOL, S_OK, "bool:F"},
-      {Str(u"-3"), VT_BOOL, S_OK, "bool:T"},
       {Str(u"yes"), VT_BOOL, MIS, ""},
       // numbers -> text
       {I4(-123), VT_BSTR, S_OK, "bstr:-123"},
       {I4(-2147483647 - 1), VT_BSTR, S_OK, "bstr:-2147483648"},
-      {UI4(4000000000u), VT_BSTR, S_OK, "bstr:4000000000"},
-      {I2(-32768), VT_BSTR, S_OK, "bstr:-32768"},
       {R8(0.1), VT_BSTR, S_OK, "bstr:0.1"},
-      {R8(2.5), VT_BSTR, S_OK, "bstr:2.5"},
       {R8(1e20), VT_BSTR, S_OK, "bstr:1E+20"},
       {R8(1.0 / 3), VT_BSTR, S_OK, ""},  // only the round trip is checked
-      {R8(123456789.125), VT_BSTR, S_OK, ""},
-      {R8(-1e-7), VT_BSTR, S_OK, ""},
       {R8(6.02214076e23), VT_BSTR, S_OK, ""},
       {Bool(true), VT_BSTR, S_OK, "bstr:True"},
-      {Bool(false), VT_BSTR, S_OK, "bstr:False"},
       // numbers -> numbers
       {I4(40000), VT_I2, OVF, ""},
-      {I4(-1), VT_UI4, OVF, ""},
-      {UI4(4294967295u), VT_I4, OVF, ""},
       {R8(2.5), VT_I4, S_OK, "i4:2"},  // halves to even
-      {R8(3.5), VT_I4, S_OK, "i4:4"},
-      {R8(-2.5), VT_I4, S_OK, "i4:-2"},
-      {R8(2147483647.4), VT_I4, S_OK, "i4:2147483647"},
       {R8(2147483647.5), VT_I4, OVF, ""},
       {R8(NAN), VT_I4, OVF, ""},
-      {R8(-0.4), VT_UI4, S_OK, "ui4:0"},
       {Bool(true), VT_I4, S_OK, "i4:-1"},
-      {Bool(true), VT_UI4, OVF, ""},
       {I4(7), VT_BOOL, S_OK, "bool:T"},
-      {I4(0), VT_BOOL, S_OK, "bool:F"},
-      {I4(7), VT_R8, S_OK, "r8:7"},
       // empty, null and other types
       {Make(VT_EMPTY), VT_BSTR, S_OK, "bstr:"},
       {Make(VT_EMPTY), VT_I4, S_OK, "i4:0"},
-      {Make(VT_EMPTY), VT_BOOL, S_OK, "bool:F"},
       {Make(VT_EMPTY), VT_NULL, S_OK, "null"},
       {Make(VT_NULL), VT_I4, MIS, ""},
-      {Make(VT_NULL), VT_BSTR, MIS, ""},
       {Make(VT_NULL), VT_EMPTY, S_OK, "empty"},
       {Make(VT_BSTR), VT_BSTR, S_OK, "bstr:"},  // a null BSTR is the empty text...
       {Make(VT_BSTR), VT_I4, MIS, ""},          // ...which is no number

@@ -1,6 +1,7 @@
-// Building documents through the node interfaces: what each node kind
-// answers, the rules the model enforces, output of built trees, and the
-// lifetime of node objects relative to their document and tree.
+// Building documents through the node interfaces: the rules the model
+// enforces, editing and output of built trees, a tree too deep for
+// recursion. (Namespace declarations on output and node objects outliving
+// their document: the document face's tests.)
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,74 +13,6 @@ using namespace domtest;
 namespace {
 
 class DomModel : public DomTest {};
-
-TEST_F(DomModel, WhatEachNodeKindAnswers) {
-  auto d = NewDoc();
-  struct Case {
-    int type;
-    const char16_t *name, *ns;
-    const char *wantName, *typeString, *prefix, *base, *uri;
-    bool hasValue;
-    std::vector<const IID*> faces, notFaces;
-  } cases[] = {
-      {NODE_ELEMENT, u"item", nullptr, "item", "element", "", "item", "", false, {&IID_IXMLDOMElement},
-       {&IID_IXMLDOMText, &IID_IXMLDOMAttribute, &IID_IXMLDOMDocument}},
-      {NODE_ELEMENT, u"p:item", u"urn:p", "p:item", "element", "p", "item", "urn:p", false, {}, {}},
-      {NODE_ELEMENT, u"item", u"", "item", "element", "", "item", "", false, {}, {}},
-      {NODE_ATTRIBUTE, u"size", nullptr, "size", "attribute", "", "size", "", true, {&IID_IXMLDOMAttribute},
-       {&IID_IXMLDOMElement}},
-      {NODE_ATTRIBUTE, u"xmlns:q", nullptr, "xmlns:q", "attribute", "xmlns", "q", "http://www.w3.org/2000/xmlns/",
-       true, {}, {}},
-      {NODE_TEXT, nullptr, nullptr, "#text", "text", "", "", "", true, {&IID_IXMLDOMText, &IID_IXMLDOMCharacterData},
-       {&IID_IXMLDOMElement, &IID_IXMLDOMCDATASection}},
-      {NODE_COMMENT, nullptr, nullptr, "#comment", "comment", "", "", "", true,
-       {&IID_IXMLDOMComment, &IID_IXMLDOMCharacterData}, {&IID_IXMLDOMText}},
-      {NODE_CDATA_SECTION, nullptr, nullptr, "#cdata-section", "cdatasection", "", "", "", true,
-       {&IID_IXMLDOMCDATASection, &IID_IXMLDOMText}, {&IID_IXMLDOMComment}},
-      {NODE_PROCESSING_INSTRUCTION, u"style", nullptr, "style", "processinginstruction", "", "style", "", true,
-       {&IID_IXMLDOMProcessingInstruction}, {&IID_IXMLDOMCharacterData}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.wantName);
-    auto n = Create(d, c.type, c.name, c.ns);
-    ASSERT_TRUE(n);
-    DOMNodeType t;
-    EXPECT_EQ(n->get_nodeType(&t), S_OK);
-    EXPECT_EQ(t, c.type);
-    EXPECT_EQ(Name(n), c.wantName);
-    EXPECT_EQ(Str(n, &IXMLDOMNode::get_nodeTypeString), c.typeString);
-    EXPECT_EQ(Str(n, &IXMLDOMNode::get_prefix), c.prefix);
-    EXPECT_EQ(Str(n, &IXMLDOMNode::get_baseName), c.base);
-    EXPECT_EQ(Str(n, &IXMLDOMNode::get_namespaceURI), c.uri);
-    VARIANT v;
-    EXPECT_EQ(n->get_nodeValue(&v), c.hasValue ? S_OK : S_FALSE);
-    EXPECT_EQ(v.vt, c.hasValue ? VT_BSTR : VT_NULL);
-    VariantClear(&v);
-    auto identity = n.as<IUnknown>(IID_IUnknown);
-    for (const IID* iid : c.faces) {
-      auto f = n.as<IUnknown>(*iid);
-      ASSERT_TRUE(f);
-      EXPECT_EQ(f.as<IUnknown>(IID_IUnknown).get(), identity.get());  // every face leads back to one identity
-    }
-    for (const IID* iid : c.notFaces) EXPECT_FALSE(n.as<IUnknown>(*iid));
-    auto sei = n.as<ISupportErrorInfo>(IID_ISupportErrorInfo);
-    ASSERT_TRUE(sei);
-    EXPECT_EQ(sei->InterfaceSupportsErrorInfo(IID_IStream), S_FALSE);
-  }
-  EXPECT_EQ(Name(d), "#document");
-  VARIANT v;
-  EXPECT_EQ(d->get_nodeValue(&v), S_FALSE);
-  EXPECT_EQ(v.vt, VT_NULL);
-  auto sei = d.as<ISupportErrorInfo>(IID_ISupportErrorInfo);
-  ASSERT_TRUE(sei);
-  EXPECT_EQ(sei->InterfaceSupportsErrorInfo(IID_IXMLDOMDocument), S_OK);
-  // The kind may also be given as a number in text or as a name.
-  Node n;
-  EXPECT_EQ(d->createNode(VStr(u"8"), nullptr, nullptr, n.out()), S_OK);
-  EXPECT_EQ(Name(n), "#comment");
-  EXPECT_EQ(d->createNode(VStr(u"element"), Bstr(u"e"), nullptr, n.out()), S_OK);
-  EXPECT_EQ(Name(n), "e");
-}
 
 TEST_F(DomModel, RefusalsCarryErrorInformationAndChangeNothing) {
   auto d = NewDoc();
@@ -251,70 +184,6 @@ TEST_F(DomModel, BuiltTreesAreEditedAndWrittenOut) {
   EXPECT_EQ(d->putref_documentElement(inner.as<IXMLDOMElement>(IID_IXMLDOMElement).get()), S_OK);
   EXPECT_EQ(Xml(d), "<i>two </i>\r\n<!---->\r\n");
   EXPECT_EQ(root->get_parentNode(n.out()), S_FALSE);
-}
-
-TEST_F(DomModel, NamespacesAreDeclaredOnOutput) {
-  auto d = NewDoc();
-  auto root = Create(d, NODE_ELEMENT, u"p:root", u"urn:p"), same = Create(d, NODE_ELEMENT, u"p:same", u"urn:p");
-  auto dflt = Create(d, NODE_ELEMENT, u"d", u"urn:d");
-  Append(root, same);
-  Append(root, Create(d, NODE_ELEMENT, u"p:other", u"urn:other"));
-  Append(root, dflt);
-  Append(dflt, Create(d, NODE_ELEMENT, u"none"));
-  Append(dflt, Create(d, NODE_ELEMENT, u"again", u"urn:d"));
-  Ptr<IXMLDOMNamedNodeMap> map;
-  dflt->get_attributes(map.out());
-  Node added;
-  ASSERT_EQ(map->setNamedItem(Create(d, NODE_ATTRIBUTE, u"q:at", u"urn:q", u"v").get(), added.out()), S_OK);
-  EXPECT_EQ(Xml(root),
-            "<p:root xmlns:p=\"urn:p\"><p:same/><p:other xmlns:p=\"urn:other\"/>"
-            "<d xmlns=\"urn:d\" xmlns:q=\"urn:q\" q:at=\"v\"><none xmlns=\"\"/><again/></d></p:root>");
-  // An explicit declaration is kept and not repeated.
-  ASSERT_EQ(root.as<IXMLDOMElement>(IID_IXMLDOMElement)->setAttribute(Bstr(u"xmlns:p"), VStr(u"urn:p")), S_OK);
-  EXPECT_EQ(Xml(same), "<p:same xmlns:p=\"urn:p\"/>");
-  EXPECT_EQ(Xml(root).rfind("<p:root xmlns:p=\"urn:p\"><p:same/>", 0), 0u);
-  EXPECT_EQ(Xml(Create(d, NODE_ELEMENT, u"x:loose")), "<x:loose/>");  // no namespace: written as given
-  // Attributes join and leave through the map; a removed one stays usable.
-  ASSERT_EQ(map->setNamedItem(Create(d, NODE_ATTRIBUTE, u"extra", nullptr, u"x").get(), added.out()), S_OK);
-  EXPECT_EQ(Xml(dflt), "<d xmlns=\"urn:d\" xmlns:q=\"urn:q\" q:at=\"v\" extra=\"x\"><none xmlns=\"\"/><again/></d>");
-  EXPECT_EQ(map->removeNamedItem(Bstr(u"extra"), added.out()), S_OK);
-  EXPECT_EQ(Xml(added), "extra=\"x\"");
-  EXPECT_EQ(map->getNamedItem(Bstr(u"extra"), Node().out()), S_FALSE);
-  EXPECT_EQ(Xml(dflt).find("extra"), std::string::npos);
-}
-
-TEST_F(DomModel, NodesOutliveTheirDocumentAndTree) {
-  Node keptRoot, keptText, removed;
-  {
-    auto d = NewDoc();
-    auto root = Create(d, NODE_ELEMENT, u"root"), gone = Create(d, NODE_ELEMENT, u"gone");
-    keptText = Create(d, NODE_TEXT, nullptr, nullptr, u"kept");
-    Append(d, root);
-    Append(root, gone);
-    Append(gone, keptText);
-    ASSERT_EQ(root->removeChild(gone.get(), removed.out()), S_OK);
-    Ptr<IXMLDOMElement> de;
-    d->get_documentElement(de.out());
-    keptRoot = de.as<IXMLDOMNode>(IID_IXMLDOMNode);
-    EXPECT_EQ(keptRoot.get(), root.get());
-  }
-  // The document object is gone; its nodes are not, and stay editable.
-  EXPECT_EQ(Xml(removed), "<gone>kept</gone>");
-  Node parent;
-  ASSERT_EQ(keptText->get_parentNode(parent.out()), S_OK);
-  EXPECT_EQ(parent.get(), removed.get());
-  Ptr<IXMLDOMDocument> owner;
-  ASSERT_EQ(keptRoot->get_ownerDocument(owner.out()), S_OK);
-  Ptr<IXMLDOMElement> de;
-  ASSERT_EQ(owner->get_documentElement(de.out()), S_OK);
-  EXPECT_EQ(de.as<IUnknown>(IID_IUnknown).get(), keptRoot.as<IUnknown>(IID_IUnknown).get());
-  EXPECT_EQ(Append(keptRoot, removed), S_OK);
-  EXPECT_EQ(Xml(owner), "<root><gone>kept</gone></root>\r\n");
-  owner = {};
-  de = {};
-  keptRoot = {};
-  EXPECT_EQ(Xml(removed), "<gone>kept</gone>");  // the tree outlives its root's holders
-  EXPECT_EQ(Text(keptText), "kept");
 }
 
 TEST_F(DomModel, MillionDeepTreeWithoutRecursion) {
