@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "twxml/platform/simd.h"
@@ -37,6 +38,22 @@ inline void WriteSeedsIfAsked(const std::vector<std::string>& seeds) {
     std::fclose(f);
   }
   std::exit(0);
+}
+
+// With TWXML_FUZZ_DEBUG set, replaying an input prints what a harness shows
+// on the way, characters outside printable ASCII escaped.
+template <class Text>
+void Debug(const char* what, const Text& text) {
+  static const bool on = std::getenv("TWXML_FUZZ_DEBUG") != nullptr;
+  if (!on) return;
+  std::string shown;
+  for (auto c : text) {
+    const unsigned u = static_cast<std::make_unsigned_t<decltype(c)>>(c);
+    char escaped[12];
+    std::snprintf(escaped, sizeof escaped, sizeof c == 1 ? "\\x%02X" : "\\u%04X", u);
+    shown += u >= 0x20 && u < 0x7F ? std::string(1, char(u)) : std::string(escaped);
+  }
+  std::fprintf(stderr, "%s (%zu units): %s\n", what, text.size(), shown.c_str());
 }
 
 }  // namespace twfuzz

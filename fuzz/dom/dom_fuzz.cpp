@@ -18,52 +18,19 @@
 #include "mem_istream.h"
 #include "seeds.h"
 #include "twxml/platform/msxml.h"
+#include "twxml/platform/utf.h"
 
 namespace {
 
 using twfuzz::check;
 
-// TWXML_FUZZ_DEBUG=1 when replaying an input prints the texts in between.
-const bool kDebug = std::getenv("TWXML_FUZZ_DEBUG") != nullptr;
-
-void debugPrint(const char* what, const std::string& bytes) {
-  if (!kDebug) return;
-  std::fprintf(stderr, "%s (%zu bytes): ", what, bytes.size());
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7F) std::fputc(c, stderr);
-    else std::fprintf(stderr, "\\x%02X", c);
-  }
-  std::fputc('\n', stderr);
-}
-
-void debugPrint(const char* what, const std::u16string& text) {
-  if (!kDebug) return;
-  std::string narrow;
-  for (char16_t c : text) {
-    if (c >= 0x20 && c < 0x7F) {
-      narrow += static_cast<char>(c);
-    } else {
-      char buf[12];
-      std::snprintf(buf, sizeof buf, "\\u%04X", static_cast<unsigned>(c));
-      narrow += buf;
-    }
-  }
-  debugPrint(what, narrow);
-}
-
+// Why a load failed, when replaying with TWXML_FUZZ_DEBUG set.
 void debugParseError(IXMLDOMDocument* d) {
-  if (!kDebug) return;
   IXMLDOMParseError* pe = nullptr;
   if (FAILED(d->get_parseError(&pe)) || !pe) return;
-  LONG code = 0, line = 0, col = 0;
   BSTR reason = nullptr;
-  pe->get_errorCode(&code);
-  pe->get_line(&line);
-  pe->get_linepos(&col);
   pe->get_reason(&reason);
-  std::fprintf(stderr, "parse error 0x%08X at %d:%d\n", static_cast<unsigned>(code),
-               static_cast<int>(line), static_cast<int>(col));
-  debugPrint("reason", std::u16string(reason ? reason : u""));
+  twfuzz::Debug("parse error", std::u16string(reason ? reason : u""));
   SysFreeString(reason);
   pe->Release();
 }
@@ -85,27 +52,9 @@ VARIANT unknownVariant(IUnknown* u) {
   return v;
 }
 
-std::u16string widen(const uint8_t* p, size_t n) {
-  // Plain UTF-8 decoding; invalid bytes become U+FFFD.
-  std::u16string out;
-  for (size_t i = 0; i < n;) {
-    uint32_t c = p[i], len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (!len || i + len > n) {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    if (len > 1) c &= 0x3F >> (len - 1);
-    for (uint32_t k = 1; k < len; ++k) c = (c << 6) | (p[i + k] & 0x3F);
-    i += len;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
+std::u16string widen(const uint8_t* p, size_t n) {  // invalid bytes become U+FFFD
+  std::u16string out(n, u'\0');
+  out.resize(twxml::utf::Utf8ToUtf16Replacing(reinterpret_cast<const char*>(p), n, out.data()));
   return out;
 }
 
@@ -161,7 +110,7 @@ bool loadText(IXMLDOMDocument* d, const std::u16string& text) {
   SysFreeString(b);
   check(SUCCEEDED(hr) || ok == VARIANT_FALSE);
   if (hr != S_OK || ok != VARIANT_TRUE) {
-    debugPrint("loadXML refused", text);
+    twfuzz::Debug("loadXML refused", text);
     debugParseError(d);
   }
   return hr == S_OK && ok == VARIANT_TRUE;
@@ -226,13 +175,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     IXMLDOMDocument* reloaded = newDocument(preserve);
     auto* in = new twtest::MemReadStream(out->text().data(), out->text().size());
     VARIANT_BOOL ok = VARIANT_FALSE;
-    debugPrint("saved", out->text());
-    debugPrint("xml", first);
+    twfuzz::Debug("saved", out->text());
+    twfuzz::Debug("xml", first);
     HRESULT hr = reloaded->load(unknownVariant(in), &ok);
     if (hr != S_OK || ok != VARIANT_TRUE) debugParseError(reloaded);
     check(hr == S_OK && ok == VARIANT_TRUE);
     in->Release();
-    debugPrint("xml after reloading the saved bytes", xmlOf(reloaded));
+    twfuzz::Debug("xml after reloading the saved bytes", xmlOf(reloaded));
     check(cdataAsText(sameQuotes(xmlOf(reloaded))) == cdataAsText(sameQuotes(first)));
     reloaded->Release();
   }

@@ -87,21 +87,8 @@ std::u16string Local(const std::u16string& q) {
   return colon == std::u16string::npos ? q : q.substr(colon + 1);
 }
 
-// TWXML_FUZZ_DEBUG=1 when replaying an input shows the calls and the output.
-const bool kDebug = std::getenv("TWXML_FUZZ_DEBUG") != nullptr;
-
-std::string Shown(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    char buf[12];
-    if (c >= 0x20 && c < 0x7F) out += static_cast<char>(c);
-    else std::snprintf(buf, sizeof buf, "\\u%04X", unsigned(c)), out += buf;
-  }
-  return out;
-}
-
 void ReadBack(const std::string& bytes, const Model& m) {
-  if (kDebug) std::fprintf(stderr, "output: %s\n", bytes.c_str());
+  twfuzz::Debug("output", bytes);
   twtest::MemReadStream* in = new twtest::MemReadStream(bytes.data(), bytes.size());
   IXmlReader* r = nullptr;
   check(SUCCEEDED(TwCreateXmlReaderInProc(IID_IXmlReader, reinterpret_cast<void**>(&r))));
@@ -244,10 +231,7 @@ void Run(const uint8_t* data, size_t size) {
         break;
     }
     check(Known(hr));
-    if (kDebug) {
-      std::fprintf(stderr, "op %d (%s|%s) -> %08x\n", op % 20, Shown(a).c_str(), Shown(b).c_str(),
-                   static_cast<unsigned>(hr));
-    }
+    twfuzz::Debug(("op " + std::to_string(op % 20) + " -> " + std::to_string(hr)).c_str(), a + u"|" + b);
     if (hr == S_OK) {
       // Element strings carry their text inside themselves; other text
       // counts inside the root (white space outside it is not character data).
