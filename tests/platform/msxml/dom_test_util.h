@@ -1,6 +1,5 @@
 // Helpers shared by the document-model tests: owning pointers for interfaces
-// and strings, node creation, text conversion, and test doubles for the load
-// sources and save targets (a stream failing part way, a persistable object).
+// and strings, node creation, text conversion, and a stream failing part way.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -139,27 +138,20 @@ HRESULT Append(const P& parent, const C& child) {
   return parent->appendChild(child.get(), out.out());
 }
 
-/* A stream on the test's stack: reads and writes can fail part way, reads can
-   come short, and it can hide IStream to be a sequential stream only. */
+/* A stream on the test's stack: reads and writes can fail part way. */
 class TestStream final : public twtest::MemIStreamBase {
  public:
   explicit TestStream(std::string data = std::string()) : data_(std::move(data)) {}
   std::string data_;
   size_t failWriteAfter = SIZE_MAX;  // bytes accepted before writes fail
   size_t failReadAfter = SIZE_MAX;   // bytes delivered before reads fail
-  size_t maxChunk = SIZE_MAX;        // largest read answered at once
-  bool sequentialOnly = false;
   ULONG refs = 1;
 
-  HRESULT QueryInterface(REFIID iid, void** out) override {
-    *out = nullptr;
-    return sequentialOnly && iid == IID_IStream ? E_NOINTERFACE : MemIStreamBase::QueryInterface(iid, out);
-  }
   ULONG AddRef() override { return ++refs; }
   ULONG Release() override { return --refs; }
   HRESULT Read(void* buffer, ULONG count, ULONG* read) override {
     if (pos_ >= failReadAfter) return STG_E_READFAULT;
-    size_t n = std::min({size_t(count), data_.size() - std::min(pos_, data_.size()), maxChunk, failReadAfter - pos_});
+    size_t n = std::min({size_t(count), data_.size() - std::min(pos_, data_.size()), failReadAfter - pos_});
     std::memcpy(buffer, data_.data() + pos_, n);
     pos_ += n;
     if (read) *read = ULONG(n);
@@ -175,49 +167,6 @@ class TestStream final : public twtest::MemIStreamBase {
 
  protected:
   size_t size() const override { return data_.size(); }
-};
-
-/* Answers only IUnknown and IPersistStream: Save copies its bytes into the
-   document's stream, Load takes the document's bytes through Stat and Read. */
-class TestPersist final : public IPersistStream {
- public:
-  std::string bytes;
-  bool failSave = false;
-  ULONG refs = 1;
-
-  HRESULT QueryInterface(REFIID iid, void** out) override {
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IPersistStream) return E_NOINTERFACE;
-    *out = static_cast<IPersistStream*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++refs; }
-  ULONG Release() override { return --refs; }
-  HRESULT GetClassID(CLSID*) override { return E_NOTIMPL; }
-  HRESULT IsDirty() override { return S_OK; }
-  HRESULT Load(IStream* s) override {
-    STATSTG st;
-    if (FAILED(s->Stat(&st, STATFLAG_NONAME))) return E_FAIL;
-    bytes.assign(size_t(st.cbSize.QuadPart), '\0');
-    return Blocks([&](size_t at, ULONG n, ULONG* got) { return s->Read(bytes.data() + at, n, got); });
-  }
-  HRESULT Save(IStream* s, BOOL) override {
-    if (failSave) return E_FAIL;
-    return Blocks([&](size_t at, ULONG n, ULONG* put) { return s->Write(bytes.data() + at, n, put); });
-  }
-  template <class F>
-  HRESULT Blocks(F move) {  // in blocks of 1 KiB, each moved whole
-    for (size_t done = 0; done < bytes.size(); done += 1024) {
-      ULONG n = ULONG(std::min<size_t>(1024, bytes.size() - done)), moved = 0;
-      if (FAILED(move(done, n, &moved)) || moved != n) return E_FAIL;
-    }
-    return S_OK;
-  }
-  HRESULT GetSizeMax(ULARGE_INTEGER* size) override {
-    size->QuadPart = bytes.size();
-    return S_OK;
-  }
 };
 
 }  // namespace domtest
