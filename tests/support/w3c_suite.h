@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
+
 namespace w3csuite {
 
 namespace fs = std::filesystem;
@@ -25,12 +27,7 @@ struct Case {
   std::string id, type, file, entities, output;
 };
 
-inline std::string Slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
+using twtest::Slurp;
 
 // Escaping of the suite's canonical output form.
 inline std::string Escape(const std::string& v) {

@@ -18,10 +18,12 @@
 #include <vector>
 
 #include "support/canonical.h"
+#include "support/files.h"
 
 namespace {
 
 using twtest::Canonical;
+using twtest::Slurp;
 
 namespace fs = std::filesystem;
 
@@ -29,13 +31,6 @@ struct Result {
   int status = -1;
   std::string out, err;
 };
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 void Spit(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;

@@ -4,8 +4,8 @@
 #include <libxml/tree.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+
+#include "support/files.h"
 
 namespace corpus {
 
@@ -198,10 +198,7 @@ Node Expected(Node n) {
 
 std::vector<Named> RealDocuments() {
   std::vector<Named> docs;
-  std::ifstream in(TWXML_EXAMPLES_DIR "/catalogue.xml", std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  docs.push_back({"catalogue", ss.str()});
+  docs.push_back({"catalogue", twtest::Slurp(TWXML_EXAMPLES_DIR "/catalogue.xml")});
   docs.push_back({"config", "<?xml version='1.0' encoding='ISO-8859-1'?>\r\n"
                             "<config env=\"prod\" retries=\"3\">\r\n"
                             "  <server host=\"db.example\" port=\"5432\" timeout=\"30s\"/>\r\n"

@@ -13,6 +13,7 @@
 #include <random>
 
 #include "corpus.h"
+#include "support/files.h"
 #include "xmlif_test.h"
 
 namespace {
@@ -22,12 +23,6 @@ using namespace xmlif_test;
 char* OrNull(const std::string& s) { return s.empty() ? nullptr : S(s); }
 
 class Engines : public Fixture {};
-
-std::string ReadFile(const std::string& path) {
-  std::stringstream ss;
-  ss << std::ifstream(path, std::ios::binary).rdbuf();
-  return ss.str();
-}
 
 bool PureInteger(const std::string& v) {
   if (v.empty() || v.size() > 9) return false;
@@ -236,7 +231,7 @@ TEST_F(Engines, FileWritersAndReadersAgree) {
       ASSERT_TRUE(WriteTree(*w, tree, i % 3 != 0));
       EXPECT_EQ(w->AllocMemP(nullptr), nullptr);  // a file has no memory output
       w.reset();  // the file is complete once the writer is deleted, ends or not
-      texts[dom] = ReadFile(path);
+      texts[dom] = twtest::Slurp(path);
       corpus::Node got;
       std::string error;
       ASSERT_TRUE(corpus::Parse(texts[dom], &got, &error)) << error;

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "corpus.h"
+#include "support/files.h"
 #include "test_locales.h"
 #include "twxml/handles.h"
 #include "twxml/kernel.h"
@@ -36,12 +37,6 @@ std::string Take(_XmlLiteWriterS* w) {
 std::string TempPath(const char* name) {
   const char* dir = std::getenv("TMPDIR");
   return std::string(dir ? dir : "/tmp") + "/twxml_module_" + std::to_string(getpid()) + "_" + name;
-}
-
-std::string Slurp(const std::string& path) {
-  std::stringstream ss;
-  ss << std::ifstream(path, std::ios::binary).rdbuf();
-  return ss.str();
 }
 
 // Runs a call sequence written as text: R read, P peek, E read end, S skip
@@ -190,7 +185,7 @@ TEST_F(Module, OutputEncodingsInMemoryAndFiles) {
       }
       EXPECT_EQ(0, XmlLiteCloseWriterF(w));  // ends, flushes and closes a file
     }
-    EXPECT_EQ(bytes, Slurp(path));
+    EXPECT_EQ(bytes, twtest::Slurp(path));
     corpus::Node parsed;
     std::string error, encoding;
     ASSERT_TRUE(corpus::Parse(bytes, &parsed, &error, &encoding)) << error;
