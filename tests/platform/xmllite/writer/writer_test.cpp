@@ -534,20 +534,6 @@ TEST(XmlWriterEncoding, NamesAliasesAndByteOrderMarks) {
   std::u16string expected = u"\ufeff<?xml version=\"1.0\" encoding=\"UTF-16\"?><a>\u00e9\U0001F600</a>";
   EXPECT_EQ(w.text(), std::string(reinterpret_cast<const char*>(expected.data()), expected.size() * 2));
 
-  auto* s = new StringStream();
-  IUnknown* out = nullptr;
-  EXPECT_EQ(CreateXmlWriterOutputWithEncodingName(s, nullptr, nullptr, &out), E_INVALIDARG);
-  EXPECT_EQ(CreateXmlWriterOutputWithEncodingName(nullptr, nullptr, u"UTF-8", &out), E_INVALIDARG);
-  EXPECT_EQ(CreateXmlWriterOutputWithEncodingName(s, nullptr, u"UTF-8", nullptr), E_INVALIDARG);
-  EXPECT_EQ(CreateXmlWriterOutputWithEncodingName(w.get(), nullptr, u"UTF-8", &out), E_NOINTERFACE);
-  // The output object answers its own interface identifier, not a stream's.
-  ASSERT_EQ(CreateXmlWriterOutputWithEncodingName(s, nullptr, u"UTF-8", &out), S_OK);
-  void* p = nullptr;
-  EXPECT_EQ(out->QueryInterface(IID_IXmlWriterOutput, &p), S_OK);
-  static_cast<IUnknown*>(p)->Release();
-  EXPECT_EQ(out->QueryInterface(IID_IStream, &p), E_NOINTERFACE);
-  EXPECT_EQ(out->Release(), 0u);
-  EXPECT_EQ(s->Release(), 0u);
 }
 
 // Characters the encoding lacks, and stateful encodings across flushes.
