@@ -1,5 +1,5 @@
 // The memory and file byte streams, driven through IStream as the streaming
-// module drives them.
+// module drives them: reading and writing, never seeking.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -73,7 +73,7 @@ TEST(MemStream, ReadingAndWriting) {
   EXPECT_EQ(0, std::memcmp(builder.GetData(), "hello world", 11));
 }
 
-TEST(FileStream, OpeningReadingWritingSeeking) {
+TEST(FileStream, OpeningReadingAndWriting) {
   const std::string path = "/tmp/twxml_streams_" + std::to_string(getpid()) + ".xml";
   IStream* s = reinterpret_cast<IStream*>(1);
   std::remove(path.c_str());
@@ -97,28 +97,10 @@ TEST(FileStream, OpeningReadingWritingSeeking) {
   EXPECT_EQ(0u, s->Release());
 
   ASSERT_EQ(S_OK, twxml::lite::OpenFileStream(path.c_str(), false, &s));
-  LARGE_INTEGER distance{};
-  ULARGE_INTEGER pos{};
-  distance.QuadPart = 3;
-  EXPECT_EQ(S_OK, s->Seek(distance, STREAM_SEEK_SET, &pos));
-  EXPECT_EQ(3u, pos.QuadPart);
-  pos.QuadPart = 77;
-  EXPECT_EQ(STG_E_INVALIDFUNCTION, s->Seek(distance, 3, &pos));
-  EXPECT_EQ(77u, pos.QuadPart);
-  EXPECT_EQ(S_OK, s->Read(buffer, 5, &n));
-  EXPECT_EQ("12345", std::string(buffer, n)) << "origin 3 moved nothing";
-  distance.QuadPart = -2;
-  EXPECT_EQ(S_OK, s->Seek(distance, STREAM_SEEK_CUR, nullptr));
-  EXPECT_EQ(S_OK, s->Read(buffer, 2, &n));
-  EXPECT_EQ("45", std::string(buffer, n));
-  distance.QuadPart = 0;
-  EXPECT_EQ(S_OK, s->Seek(distance, STREAM_SEEK_END, &pos));
-  EXPECT_EQ(12u, pos.QuadPart);
+  EXPECT_EQ(S_OK, s->Read(buffer, 16, &n));
+  EXPECT_EQ("<a>12345</a>", std::string(buffer, n));
   EXPECT_EQ(S_OK, s->Read(buffer, 4, &n));
   EXPECT_EQ(0u, n) << "end of file is S_OK with nothing read";
-  distance.QuadPart = -100;
-  EXPECT_TRUE(FAILED(s->Seek(distance, STREAM_SEEK_SET, &pos)));
-  EXPECT_EQ(12u, Size(s));
   EXPECT_EQ(0u, s->Release());
   std::remove(path.c_str());
 }
