@@ -16,7 +16,6 @@ namespace domtest {
 
 struct Canon {
   bool preserveAll = false;  // the document keeps all white space: xml:space changes nothing
-  bool cdataAsText = false;  // the output encoding splits CDATA around character references
   std::string out;
 
   /* One line per item; adjacent CDATA sections read back as one. */
@@ -44,7 +43,7 @@ struct Canon {
     };
     for (; n; n = n->next) {
       auto t = n->type;
-      if (t == XML_TEXT_NODE || (t == XML_CDATA_SECTION_NODE && cdataAsText)) {
+      if (t == XML_TEXT_NODE) {
         text += S(n->content);
         continue;
       }
@@ -81,7 +80,7 @@ struct Canon {
     for (Node next; n; n->get_nextSibling(next.out()), n = next) {
       DOMNodeType t;
       n->get_nodeType(&t);
-      if (t == NODE_TEXT || (t == NODE_CDATA_SECTION && cdataAsText)) {
+      if (t == NODE_TEXT) {
         text += Text(n);
         continue;
       }
@@ -112,20 +111,20 @@ struct Canon {
 
 /* libxml2's tree of the bytes (entities substituted, DTD defaults added, no
    network); empty when the bytes do not parse. */
-inline std::string LibxmlCanonOf(const std::string& bytes, bool preserveAll = false, bool cdataAsText = false) {
+inline std::string LibxmlCanonOf(const std::string& bytes, bool preserveAll = false) {
   xmlDocPtr doc = xmlReadMemory(bytes.data(), int(bytes.size()), "mem.xml", nullptr,
                                 XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_NONET | XML_PARSE_NOERROR |
                                     XML_PARSE_NOWARNING | XML_PARSE_HUGE);
   if (!doc) return std::string();
-  Canon c{preserveAll, cdataAsText, {}};
+  Canon c{preserveAll, {}};
   c.Lx(doc->children, preserveAll);
   xmlFreeDoc(doc);
   return c.out;
 }
 
 template <class T>
-std::string DomCanonOf(const Ptr<T>& doc, bool cdataAsText = false) {
-  Canon c{false, cdataAsText, {}};
+std::string DomCanonOf(const Ptr<T>& doc) {
+  Canon c{false, {}};
   Node first;
   doc->get_firstChild(first.out());
   c.Dom(first.get());
