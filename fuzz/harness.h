@@ -3,6 +3,7 @@
 // time (never kept in the tree).
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -24,6 +25,27 @@ inline void PickLevel(unsigned bits) {
 
 inline void check(bool ok) {
   if (!ok) __builtin_trap();
+}
+
+// A caller buffer with guard bytes behind the size handed to the library.
+struct Guarded {
+  explicit Guarded(unsigned int size) : size(size), bytes(size + 16, '\x5a') {}
+  char* data() { return bytes.data(); }
+  bool Untouched() const { return bytes.find_first_not_of('\x5a') == std::string::npos; }
+  // Nothing written behind the size; text that was written is terminated in it.
+  void CheckBounds(bool wrote) const {
+    check(bytes.find_first_not_of('\x5a', size) == std::string::npos);
+    if (wrote && size > 0) check(bytes.find('\0') < size);
+  }
+  unsigned int size;
+  std::string bytes;
+};
+
+// "ops\nrest": a line of operation letters (at most 256) and what follows.
+inline void SplitOps(const std::string& input, std::string* ops, std::string* rest) {
+  const size_t nl = input.find('\n');
+  *ops = input.substr(0, std::min<size_t>(nl, 256));
+  *rest = nl == std::string::npos ? std::string() : input.substr(nl + 1);
 }
 
 // With TWXML_FUZZ_WRITE_SEEDS naming a folder, writes the seeds into it and

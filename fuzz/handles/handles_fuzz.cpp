@@ -26,22 +26,15 @@ bool In(int s, std::initializer_list<int> set) {
   return false;
 }
 
-// A buffer with guard bytes behind the size handed to the library.
-struct Guarded {
-  explicit Guarded(unsigned int size) : size(size), bytes(size + 16, '\x5a') {}
-  // Success writes a terminated text; so does a cut (30), except where 30
-  // means an absent attribute and nothing is written at all.
-  void Check(int status, bool absentAllowed = false) const {
-    for (size_t i = size; i < bytes.size(); ++i) check(bytes[i] == '\x5a');
-    bool untouched = true;
-    for (size_t i = 0; i < size; ++i) untouched = untouched && bytes[i] == '\x5a';
-    if (status == 30 && absentAllowed && untouched) return;
-    if (status == 0 || status == 30) check(std::memchr(bytes.data(), 0, size) != nullptr);
-    if (status != 0 && status != 30) check(untouched);
-  }
-  unsigned int size;
-  std::vector<char> bytes;
-};
+using twfuzz::Guarded;
+
+// Success writes a terminated text; so does a cut (30), except where 30 means
+// an absent attribute and nothing is written at all. Failures write nothing.
+void CheckText(const Guarded& g, int status, bool absentAllowed = false) {
+  if (status == 30 && absentAllowed && g.Untouched()) return g.CheckBounds(false);
+  g.CheckBounds(status == 0 || status == 30);
+  if (status != 0 && status != 30) check(g.Untouched());
+}
 
 const char* const kAttrNames[] = {"id", "k", "a", "", "x:k", nullptr};
 
@@ -60,24 +53,24 @@ void RunReader(const std::string& ops, const std::string& doc) {
       case 'S': s = XmlLiteSkipLevelF(r); check(In(s, {0, 76, 255})); break;
       case 'N': case 'n': {
         Guarded g(op == 'N' ? 256 : size);
-        s = XmlLiteGetElemNameToBufF(r, g.bytes.data(), g.size);
+        s = XmlLiteGetElemNameToBufF(r, g.data(), g.size);
         check(In(s, {0, 30, 255}));
-        g.Check(s);
+        CheckText(g, s);
         break;
       }
       case 'A': case 'a': {
         Guarded g(op == 'A' ? 256 : size);
         s = XmlLiteGetAttrValueToBufF(r, kAttrNames[pick++ % std::size(kAttrNames)],
-                                      g.bytes.data(), g.size);
+                                      g.data(), g.size);
         check(In(s, {0, 30, 255}));
-        g.Check(s, true);
+        CheckText(g, s, true);
         break;
       }
       case 'V': case 'v': {
         Guarded g(op == 'V' ? 256 : size);
-        s = XmlLiteGetElemValueToBufF(r, g.bytes.data(), g.size);
+        s = XmlLiteGetElemValueToBufF(r, g.data(), g.size);
         check(In(s, {0, 30, 255}));
-        g.Check(s);
+        CheckText(g, s);
         break;
       }
       default: break;
@@ -207,10 +200,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   twfuzz::PickLevel(unsigned(size));
   std::string input(reinterpret_cast<const char*>(data), size);
-  size_t nl = input.find('\n');
-  std::string ops = input.substr(0, nl == std::string::npos ? input.size() : nl);
-  std::string rest = nl == std::string::npos ? std::string() : input.substr(nl + 1);
-  if (ops.size() > 256) ops.resize(256);
+  std::string ops, rest;
+  twfuzz::SplitOps(input, &ops, &rest);
   bool writer = !ops.empty() && (ops[0] == 'w' || ops[0] == 'W');
   if (writer)
     RunWriter(ops, rest);

@@ -1,11 +1,8 @@
 // Seed corpus for the harnesses: small valid documents of every construct,
-// random generated ones, some re-encoded, and damaged copies. Written by the
-// harness itself when TWXML_FUZZ_WRITE_SEEDS names a folder, so the corpus
-// is made at test time and never committed.
+// random generated ones, some re-encoded, and damaged copies, made at test
+// time (../harness.h).
 #pragma once
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -40,7 +37,6 @@ inline std::vector<std::string> seedDocuments() {
   return seeds;
 }
 
-// Writes one file per seed, each led by the harness's option byte.
 // The seed documents, each behind every option byte given.
 inline std::vector<std::string> seedInputs(const std::vector<unsigned char>& optionBytes) {
   std::vector<std::string> inputs;

@@ -29,17 +29,7 @@ using twfuzz::check;
 
 char* S(const char* text) { return const_cast<char*>(text); }
 
-// A caller buffer with guard bytes behind the size given to the library.
-struct Guarded {
-  explicit Guarded(unsigned int size) : size(size), bytes(size + 16, '\x5a') {}
-  void Check(bool answered) const {
-    for (size_t i = size; i < bytes.size(); ++i) check(bytes[i] == '\x5a');
-    if (answered && size > 0) check(std::memchr(bytes.data(), 0, size) != nullptr);
-  }
-  char* data() { return bytes.data(); }
-  unsigned int size;
-  std::vector<char> bytes;
-};
+using twfuzz::Guarded;  // true answers write terminated text
 
 const char* const kNames[] = {"id", "k", "a", "", "x:k", "item", "r", "n"};
 
@@ -72,12 +62,12 @@ void RunReader(bool dom, const std::string& ops, std::string doc) {
       case 'K': x->SkipLevelB(); break;
       case 'N': case 'n': {
         Guarded g(op == 'N' ? 256 : size);
-        g.Check(x->GetElemNameToBufB(g.data(), g.size));
+        g.CheckBounds(x->GetElemNameToBufB(g.data(), g.size));
         break;
       }
       case 'A': case 'a': {
         Guarded g(op == 'A' ? 256 : size);
-        g.Check(x->GetAttrValueToBufB(S(name), g.data(), g.size));
+        g.CheckBounds(x->GetAttrValueToBufB(S(name), g.data(), g.size));
         break;
       }
       case 'I': {
@@ -87,12 +77,12 @@ void RunReader(bool dom, const std::string& ops, std::string doc) {
       }
       case 'V': case 'v': {
         Guarded g(op == 'V' ? 256 : size);
-        g.Check(x->GetElemValueToBufB(g.data(), g.size));
+        g.CheckBounds(x->GetElemValueToBufB(g.data(), g.size));
         break;
       }
       case 'X': case 'x': {
         Guarded g(op == 'X' ? 256 : size);
-        g.Check(x->ExtractNameB(op == 'X' ? nullptr : S("x"), g.data(), g.size));
+        g.CheckBounds(x->ExtractNameB(op == 'X' ? nullptr : S("x"), g.data(), g.size));
         break;
       }
       case 'T': x->IsThisNameB(pick % 2 ? nullptr : S("x"), S(name)); break;
@@ -223,10 +213,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t options = data[0];
   twfuzz::PickLevel(options >> 3);
   std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
-  const size_t nl = input.find('\n');
-  std::string ops = input.substr(0, nl == std::string::npos ? input.size() : nl);
-  std::string rest = nl == std::string::npos ? std::string() : input.substr(nl + 1);
-  if (ops.size() > 256) ops.resize(256);
+  std::string ops, rest;
+  twfuzz::SplitOps(input, &ops, &rest);
   const bool dom = options & 1;
   if (options & 2) RunWriter(dom, (options & 4) != 0, ops, rest);
   else RunReader(dom, ops, rest);
