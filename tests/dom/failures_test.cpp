@@ -125,6 +125,14 @@ TEST(InjectedFailures, NodeObject) {
     std::unique_ptr<KxXMLNode> found(node.GetNextChildNodePo(nullptr));
     return found ? TakeBstr(found->GetNameBstr()) : u"<none>";
   };
+  // A DOM of another make is walked through its COM calls: element children
+  // only, in order, each found from the one before.
+  std::u16string names;
+  std::unique_ptr<KxXMLNode> c(node.GetNextChildNodePo(nullptr));
+  for (int i = 0; c && i < 4; ++i, c.reset(node.GetNextChildNodePo(c.get())))
+    names += TakeBstr(c->GetNameBstr()) + u" ";
+  c.reset();
+  EXPECT_EQ(names, u"a b ");
   a.typeFails = true;  // a node whose type cannot be read is passed over
   EXPECT_EQ(next(), u"b");
   comment.nextSiblingFails = true;  // a failing step ends the walk
