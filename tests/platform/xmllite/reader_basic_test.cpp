@@ -17,12 +17,6 @@ TEST(XmlReader, NodeSequences) {
       {"<?xml version='1.0'?>\n<r><!--c--><?pi d?>t<![CDATA[<x>]]> </r>",
        "17 0 {xml|} [] @version=1.0\n13 0 {|} [\n]\n1 0 {r|} []\n8 1 {|} [c]\n"
        "7 1 {pi|} [d]\n3 1 {|} [t]\n4 1 {|} [<x>]\n13 1 {|} [ ]\n15 0 {r|} []\n"},
-      {"<r a='1' b=\"x&amp;y\"><c/></r>", "1 0 {r|} [] @a=1 @b=x&y\n1 1 {c|}/ []\n15 0 {r|} []\n"},
-      {"<p:r xmlns:p='urn:p' xmlns='urn:d'><c p:a='1' a='2'/></p:r>",
-       "1 0 {p:r|urn:p} [] @xmlns:p{http://www.w3.org/2000/xmlns/}=urn:p "
-       "@xmlns{http://www.w3.org/2000/xmlns/}=urn:d\n"
-       "1 1 {c|urn:d}/ [] @p:a{urn:p}=1 @a=2\n15 0 {p:r|urn:p} []\n"},
-      {"<r xml:lang='en'/>", "1 0 {r|}/ [] @xml:lang{http://www.w3.org/XML/1998/namespace}=en\n"},
       // An undeclared entity after an external subset is no error; entity text
       // is read as markup.
       {"<!DOCTYPE r SYSTEM 'x.dtd'><r>&undeclared;</r>",
@@ -53,13 +47,9 @@ TEST(XmlReader, RejectsMalformed) {
     HRESULT hr = E_FAIL;  // E_FAIL: any failure
     UINT line = 0, col = 0;
   } cases[] = {
-      {""}, {"<a>"}, {"<a/><b/>"}, {"text<a/>"},
+      // (The suite's not-well-formed documents: tests/platform/msxml/w3c_test.cpp.)
       {"<a xmlns:p='u' xmlns:q='u' p:x='1' q:x='2'/>"}, {"<p:a/>"}, {"<a xmlns:p=''/>"},
-      {"<a xmlns:xml='urn:x'/>"}, {"<a xmlns:xmlns='urn:x'/>"}, {"<a><!-- -- --></a>"},
-      {"<a>\x01</a>"}, {"<a>&#0;</a>"}, {"<?xml version='1.0'?><?xml version='1.0'?><a/>"},
-      {" <?xml version='1.0'?><a/>"}, {"<!DOCTYPE a [<!ENTITY e '&e;'>]><a>&e;</a>"},
-      {"<!DOCTYPE a [<!ENTITY e '<b>'>]><a>&e;</b></a>"}, {"<a:b:c/>"}, {"<a>\xc0\x80</a>"},
-      {"<a/>junk"}, {"<a/><!DOCTYPE a>"}, {"<a x=1/>"}, {"<?xml version='2.0'?><a/>"},
+      {"<a xmlns:xml='urn:x'/>"}, {"<a xmlns:xmlns='urn:x'/>"}, {"<a:b:c/>"}, {"<a>\xc0\x80</a>"},
       {"<?xml version='1.0' encoding='US-ASCII'?><r>\xC3\xA9</r>"},
       {std::string("<r/>\0x", 6)}, {std::string("<r>\0</r>", 8)}, {"<r>&#xD800;</r>"},
       {"<r><a></b></r>", WC_E_ELEMENTMATCH, 1, 9},  // the name in the end tag
