@@ -68,7 +68,7 @@ TEST_F(DomDocument, BuiltDocumentSavesWithDeclarationNamespacesAndEscaping) {
   EXPECT_EQ(root->AppendAttributeF(C("id"), 7), 0);
   EXPECT_EQ(root->AppendAttributeF(C("note"), C("a<b & \"c\" 'd' >")), 0);
   EXPECT_EQ(root->AppendAttributeF(C("caf\xc3\xa9"), C("\xe6\x97\xa5")), 0);
-  EXPECT_EQ(root->AppendAttributeF(W(u"w"), W(u"wide")), 0);
+  EXPECT_EQ(root->AppendAttributeF(W(u"w"), MakeBstr(u"wide").get()), 0);
   EXPECT_EQ(root->AppendAttributeF(W(u"n"), 42), 0);
   EXPECT_EQ(doc->AppendCommentF(root.get(), C(" first ")), 0);
   Node item(doc->CreateElementP(C("item"), nullptr));  // joins urn:orders

@@ -176,7 +176,7 @@ TEST(InjectedFailures, NodeObject) {
     root.supportsErrorInfo = c.supports;
     EXPECT_EQ(Raises([&] { node.AppendAttributeF(C("a b"), C("v")); }, E_INVALIDARG), c.carried);
     EXPECT_EQ(Raises([&] { node.AppendAttributeF(C("a b"), 3); }, E_INVALIDARG), c.carried);
-    EXPECT_EQ(Raises([&] { node.AppendAttributeF(W(u"x y"), W(u"v")); }, E_INVALIDARG), c.carried);
+    EXPECT_EQ(Raises([&] { node.AppendAttributeF(W(u"x y"), MakeBstr(u"v").get()); }, E_INVALIDARG), c.carried);
   }
   // Every reference taken was given back.
   EXPECT_EQ(root.refs, 2u);

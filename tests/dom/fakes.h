@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ inline std::u16string TakeBstr(BSTR text) {
   SysFreeString(text);
   return s;
 }
+// A BSTR freed at the end of the statement or scope that holds it: the wide
+// text forms take BSTRs, whose length is stored in front of the text.
+using BstrPtr = std::unique_ptr<OLECHAR, decltype(&SysFreeString)>;
+inline BstrPtr MakeBstr(const char16_t* text) { return BstrPtr(SysAllocString(text), &SysFreeString); }
 // Drops whatever error information a test left on the thread.
 inline void ClearErrorInfo() {
   IErrorInfo* info = nullptr;
