@@ -16,16 +16,8 @@ struct Table {
   size_t (*ascii16)(const char16_t* s, size_t n);
 };
 
-extern const Table kPlain;
-#if TWXML_SIMD_X86
-extern const Table kSse2;
-extern const Table kAvx2;
-#endif
+TWXML_SIMD_KERNEL_TABLES(Table)
 
-inline const Table& ForLevel(simd::Level level) {
-  return simd::ForLevel(level, kPlain, TWXML_SIMD_TABLE(kSse2), TWXML_SIMD_TABLE(kAvx2));
-}
-
-inline const Table& Active() { return ForLevel(simd::Active()); }
+inline const Table& Active() { return For(simd::Active()); }
 
 }  // namespace twxml::utf::kernels

@@ -38,15 +38,7 @@ struct Kernels {
   size_t (*chars)(const char* p, const char* e);
 };
 
-extern const Kernels kPlain;
-#if TWXML_SIMD_X86
-extern const Kernels kSse2;
-extern const Kernels kAvx2;
-#endif
-
-inline const Kernels& For(simd::Level level) {
-  return simd::ForLevel(level, kPlain, TWXML_SIMD_TABLE(kSse2), TWXML_SIMD_TABLE(kAvx2));
-}
+TWXML_SIMD_KERNEL_TABLES(Kernels)
 
 // The kernels of the level in force now.
 inline const Kernels& Active() { return For(simd::Active()); }

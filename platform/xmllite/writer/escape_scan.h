@@ -19,14 +19,6 @@ struct Kernels {
   size_t (*run[3])(const char16_t* s, size_t n, char* d);
 };
 
-extern const Kernels kPlain;
-#if TWXML_SIMD_X86
-extern const Kernels kSse2;
-extern const Kernels kAvx2;
-#endif
-
-inline const Kernels& For(simd::Level level) {
-  return simd::ForLevel(level, kPlain, TWXML_SIMD_TABLE(kSse2), TWXML_SIMD_TABLE(kAvx2));
-}
+TWXML_SIMD_KERNEL_TABLES(Kernels)
 
 }  // namespace twxml::xmlwriter::scan

@@ -49,10 +49,22 @@ const T& ForLevel(Level level, const T& plain, const T* sse2, const T* avx2) {
   return plain;
 }
 
+// Declares a kernel table type's three versions, kPlain, kSse2 and kAvx2
+// (the last two only where they are built), and For(level) picking one.
 #if TWXML_SIMD_X86
-#define TWXML_SIMD_TABLE(t) (&(t))
+#define TWXML_SIMD_KERNEL_TABLES(T)                                      \
+  extern const T kPlain;                                                 \
+  extern const T kSse2;                                                  \
+  extern const T kAvx2;                                                  \
+  inline const T& For(::twxml::simd::Level level) {                      \
+    return ::twxml::simd::ForLevel(level, kPlain, &kSse2, &kAvx2);       \
+  }
 #else
-#define TWXML_SIMD_TABLE(t) nullptr
+#define TWXML_SIMD_KERNEL_TABLES(T)                                      \
+  extern const T kPlain;                                                 \
+  inline const T& For(::twxml::simd::Level level) {                      \
+    return ::twxml::simd::ForLevel<T>(level, kPlain, nullptr, nullptr);  \
+  }
 #endif
 
 }  // namespace twxml::simd
