@@ -49,17 +49,24 @@ TWXML_TARGET_AVX2 inline size_t WidenBlock(const unsigned char* s, char16_t* d) 
   return bits ? static_cast<size_t>(__builtin_ctz(bits)) : 32;
 }
 
-// Whole blocks, then the last thirty-two bytes again (overlapping what is
-// known to be ASCII) when the text is that long; shorter ones in SSE2 steps.
-TWXML_TARGET_AVX2 size_t WidenAvx2(const unsigned char* s, size_t n, char16_t* d) {
-  if (n < 32) return kSse2.widen(s, n, d);
+// Whole blocks of thirty-two units, then the last thirty-two again
+// (overlapping what is known to be ASCII) when the text is that long; shorter
+// text goes to the SSE2 kernel.
+template <class In, class Out, size_t (*Block)(const In*, Out*)>
+TWXML_TARGET_AVX2 inline size_t Blocks(const In* s, size_t n, Out* d,
+                                       size_t (*shorter)(const In*, size_t, Out*)) {
+  if (n < 32) return shorter(s, n, d);
   size_t i = 0;
   for (; i + 32 <= n; i += 32) {
-    const size_t k = WidenBlock(s + i, d + i);
+    const size_t k = Block(s + i, d + i);
     if (k < 32) return i + k;
   }
   if (i == n) return n;
-  return n - 32 + WidenBlock(s + n - 32, d + n - 32);
+  return n - 32 + Block(s + n - 32, d + n - 32);
+}
+
+TWXML_TARGET_AVX2 size_t WidenAvx2(const unsigned char* s, size_t n, char16_t* d) {
+  return Blocks<unsigned char, char16_t, WidenBlock>(s, n, d, kSse2.widen);
 }
 
 TWXML_TARGET_AVX2 inline size_t NarrowBlock(const char16_t* s, char* d) {
@@ -75,14 +82,7 @@ TWXML_TARGET_AVX2 inline size_t NarrowBlock(const char16_t* s, char* d) {
 }
 
 TWXML_TARGET_AVX2 size_t NarrowAvx2(const char16_t* s, size_t n, char* d) {
-  if (n < 32) return kSse2.narrow(s, n, d);
-  size_t i = 0;
-  for (; i + 32 <= n; i += 32) {
-    const size_t k = NarrowBlock(s + i, d + i);
-    if (k < 32) return i + k;
-  }
-  if (i == n) return n;
-  return n - 32 + NarrowBlock(s + n - 32, d + n - 32);
+  return Blocks<char16_t, char, NarrowBlock>(s, n, d, kSse2.narrow);
 }
 
 }  // namespace
