@@ -63,35 +63,20 @@ void SetFactoriesForTest(PFN_CreateXmlReader reader, PFN_CreateXmlWriter writer,
 WideArg::WideArg(const char* text) : WideArg(text, twxml::win32::ThreadCodePageIsUtf8()) {}
 
 WideArg::WideArg(const char* text, bool utf8) {
-  if (text == nullptr) return;
-  static_assert(kInline >= 16);
-  // Short ASCII arguments (most names and values) in a UTF-8 thread: one
-  // step measures and widens them.
-  if (utf8 && twxml::utf::WidenShortAsciiZ(text, inline_) != SIZE_MAX) {
-    text_ = inline_;
-    return;
-  }
-  // Nearly every argument fits the stack buffer (n bytes never make more
-  // than n units): one conversion straight into it.
-  const size_t n = std::strlen(text) + 1;
-  if (n > 0x3FFFFFFF) return;
-  WCHAR* buffer = inline_;
-  if (n > static_cast<size_t>(kInline)) {
-    heap_ = new (std::nothrow) WCHAR[n];
-    if (heap_ == nullptr) return;
-    buffer = heap_;
-  }
-  // In a UTF-8 thread the conversion is the shared one (what the code-page
-  // call does for UTF-8 when the buffer holds a unit per byte, as here).
   if (utf8) {
-    twxml::utf::Utf8ToUtf16Replacing(text, n, buffer);
-  } else if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(n), buffer,
-                                 static_cast<int>(n)) == 0) {
+    fromUtf8(text);
     return;
   }
-  text_ = buffer;
+  if (text == nullptr) return;
+  const size_t n = std::strlen(text) + 1;
+  if (n > kMaxBytes) return;
+  // n bytes never make more than n units.
+  WCHAR* buffer = room(n);
+  if (buffer == nullptr ||
+      MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(n), buffer,
+                          static_cast<int>(n)) == 0)
+    return;
+  set(buffer);
 }
-
-WideArg::~WideArg() { delete[] heap_; }
 
 }  // namespace twxml::lite

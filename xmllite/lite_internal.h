@@ -8,7 +8,9 @@
 #include "block_registry.h"
 #include "twxml/handles.h"
 #include "twxml/kernel.h"
+#include "twxml/platform/utf.h"
 #include "twxml/platform/xmllite.h"
+#include "twxml/platform/xmllite_internal.h"
 
 inline constexpr uint16_t kXmlLiteReaderMagic = 0x7354;
 inline constexpr uint16_t kXmlLiteWriterMagic = 0x7352;
@@ -23,6 +25,9 @@ struct _XmlLiteReaderS {
 struct _XmlLiteWriterS {
   uint16_t magic;
   IXmlWriter* writer;
+  // The same writer's UTF-8 calls (no reference of its own), or null when
+  // the module's writer has none.
+  IXmlWriterUtf8* utf8Writer;
   IUnknown* encodedOutput;
   StringBuilder* textBuilder;
   uint8_t documentEnded;
@@ -62,22 +67,12 @@ void SetFactoriesForTest(PFN_CreateXmlReader reader, PFN_CreateXmlWriter writer,
 // Narrow text in the thread's code page as wide text, valid while the object
 // lives. Null input, an over-long text or a refused conversion give null.
 // Short texts stay on the stack so steady-state calls do not allocate.
-class WideArg {
+class WideArg : public twxml::utf::WideZ {
  public:
   explicit WideArg(const char* text);
   // utf8: what twxml::win32::ThreadCodePageIsUtf8() answered for this call,
   // asked once for all of a call's arguments.
   WideArg(const char* text, bool utf8);
-  ~WideArg();
-  WideArg(const WideArg&) = delete;
-  WideArg& operator=(const WideArg&) = delete;
-  const WCHAR* get() const { return text_; }
-
- private:
-  static constexpr int kInline = 256;
-  WCHAR inline_[kInline];
-  WCHAR* heap_ = nullptr;
-  const WCHAR* text_ = nullptr;
 };
 
 }  // namespace twxml::lite

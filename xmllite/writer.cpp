@@ -1,5 +1,6 @@
 // Writer handle: one streaming writer whose document is started when the
 // handle is made and ended exactly once, when the text is taken or at close.
+#include <cstring>
 #include <new>
 
 #include "lite_internal.h"
@@ -17,6 +18,15 @@ bool WriterValid(const _XmlLiteWriterS* handle) {
 
 int WriteResult(HRESULT hr) { return hr == S_OK ? TWXML_OK : TWXML_E_ENGINE; }
 
+// A value's length in bytes; a value too long to be widened becomes null,
+// as it does on the way through UTF-16.
+size_t LengthOrNull(const char** text) {
+  if (*text == nullptr) return 0;
+  const size_t length = std::strlen(*text);
+  if (length + 1 > twxml::utf::WideZ::kMaxBytes) *text = nullptr;
+  return *text ? length : 0;
+}
+
 }  // namespace
 
 _XmlLiteWriterS* XmlLiteNewWriterH(IStream* stream, StringBuilder* builder, bool indent,
@@ -25,6 +35,7 @@ _XmlLiteWriterS* XmlLiteNewWriterH(IStream* stream, StringBuilder* builder, bool
   if (handle == nullptr) return nullptr;
   handle->magic = 0;
   handle->writer = nullptr;
+  handle->utf8Writer = nullptr;
   PFN_CreateXmlWriter create = twxml::lite::WriterFactory();
   if (create == nullptr ||
       create(IID_IXmlWriter, reinterpret_cast<void**>(&handle->writer), nullptr) < 0 ||
@@ -33,6 +44,13 @@ _XmlLiteWriterS* XmlLiteNewWriterH(IStream* stream, StringBuilder* builder, bool
     return nullptr;
   }
   if (indent) handle->writer->SetProperty(XmlWriterProperty_Indent, 1);
+  void* utf8 = nullptr;
+  if (handle->writer->QueryInterface(IID_TwXmlWriterUtf8, &utf8) == S_OK && utf8 != nullptr) {
+    handle->utf8Writer = static_cast<IXmlWriterUtf8*>(utf8);
+    handle->utf8Writer->Release();  // the writer's own reference keeps it
+  } else {
+    handle->utf8Writer = nullptr;
+  }
 
   handle->encodedOutput = nullptr;
   if (encoding != nullptr && _stricmp(encoding, "UTF-8") != 0) {
@@ -99,6 +117,8 @@ TWXML_API int XmlLiteWriteStartElemF(_XmlLiteWriterS* writer, const char* prefix
                                      const char* localName, const char* namespaceUri) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
   const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
+  if (utf8 && writer->utf8Writer != nullptr)
+    return WriteResult(writer->utf8Writer->WriteStartElementUtf8(prefix, localName, namespaceUri));
   twxml::lite::WideArg widePrefix(prefix, utf8), wideName(localName, utf8),
       wideUri(namespaceUri, utf8);
   return WriteResult(
@@ -109,6 +129,11 @@ TWXML_API int XmlLiteWriteAttrF(_XmlLiteWriterS* writer, const char* prefix, con
                                 const char* namespaceUri, const char* value) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
   const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
+  if (utf8 && writer->utf8Writer != nullptr) {
+    const size_t length = LengthOrNull(&value);
+    return WriteResult(
+        writer->utf8Writer->WriteAttributeStringUtf8(prefix, localName, namespaceUri, value, length));
+  }
   twxml::lite::WideArg widePrefix(prefix, utf8), wideName(localName, utf8),
       wideUri(namespaceUri, utf8), wideValue(value, utf8);
   return WriteResult(writer->writer->WriteAttributeString(widePrefix.get(), wideName.get(),
@@ -117,7 +142,12 @@ TWXML_API int XmlLiteWriteAttrF(_XmlLiteWriterS* writer, const char* prefix, con
 
 TWXML_API int XmlLiteWriteValueF(_XmlLiteWriterS* writer, const char* text) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
-  twxml::lite::WideArg wideText(text);
+  const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
+  if (utf8 && writer->utf8Writer != nullptr) {
+    const size_t length = LengthOrNull(&text);
+    return WriteResult(writer->utf8Writer->WriteStringUtf8(text, length));
+  }
+  twxml::lite::WideArg wideText(text, utf8);
   return WriteResult(writer->writer->WriteString(wideText.get()));
 }
 

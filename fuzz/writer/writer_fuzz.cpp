@@ -6,9 +6,15 @@
 // complete root reads back with the streaming reader, carrying exactly the
 // element names and character data that were written.
 //
-// Input: byte 0 picks the encoding, indentation and (bits 5 and 6) the vector
-// level; then each call is an operation byte followed by the bytes its
-// strings are made of.
+// With bit 4 of the first byte a twin writer runs beside it, taking start
+// tags, attributes and text through the UTF-8 calls (strings made loosely
+// UTF-8: lone surrogates and stray bytes make ill-formed sequences) while
+// the first writer gets the same strings converted with the replacing
+// conversion; every answer and the output must be the same.
+//
+// Input: byte 0 picks the encoding, indentation, the twin (bit 4) and (bits
+// 5 and 6) the vector level; then each call is an operation byte followed
+// by the bytes its strings are made of.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +23,7 @@
 
 #include "../harness.h"
 #include "mem_istream.h"
+#include "twxml/platform/utf.h"
 #include "twxml/platform/xmllite_internal.h"
 
 namespace {
@@ -59,6 +66,33 @@ class Input {
  private:
   const uint8_t* p_;
   const uint8_t* end_;
+};
+
+// A string as UTF-8, loosely: a lone surrogate is encoded as if it were a
+// character (an ill-formed sequence), U+0085 as a stray continuation byte.
+std::string LooseUtf8(const std::u16string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    uint32_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00u);
+    char bytes[4];
+    if (c == 0x85) out.push_back('\x85');
+    else out.append(bytes, twxml::utf::PutUtf8(c, bytes));
+  }
+  return out;
+}
+
+// The twin's side of a string: its loose UTF-8, and what the first writer
+// gets instead of the string (the replacing conversion of those bytes).
+struct Twin {
+  std::string u8;
+  std::u16string wide;
+  Twin(const std::u16string& s, bool on) : u8(on ? LooseUtf8(s) : std::string()), wide(s) {
+    if (!on) return;
+    wide.assign(u8.size(), u'\0');
+    wide.resize(twxml::utf::Utf8ToUtf16Replacing(u8.data(), u8.size(), wide.data()));
+  }
 };
 
 // What the written document must read back as, while every call is accepted.
@@ -133,6 +167,20 @@ void Run(const uint8_t* data, size_t size) {
   check(SUCCEEDED(w->SetOutput(output)));
   output->Release();
   if (indent) w->SetProperty(XmlWriterProperty_Indent, TRUE);
+  IXmlWriter* tw = nullptr;  // the twin
+  IXmlWriterUtf8* t8 = nullptr;
+  twtest::MemWriteStream* tout = nullptr;
+  if (options & 0x10) {
+    check(SUCCEEDED(CreateXmlWriter(IID_IXmlWriter, reinterpret_cast<void**>(&tw), nullptr)));
+    check(SUCCEEDED(tw->QueryInterface(IID_TwXmlWriterUtf8, reinterpret_cast<void**>(&t8))));
+    t8->Release();  // the writer's reference keeps it
+    tout = new twtest::MemWriteStream();
+    check(SUCCEEDED(CreateXmlWriterOutputWithEncodingName(tout, nullptr, encoding, &output)));
+    check(SUCCEEDED(tw->SetOutput(output)));
+    output->Release();
+    if (indent) tw->SetProperty(XmlWriterProperty_Indent, TRUE);
+  }
+  const bool twin = tw != nullptr;
 
   Model m;
   m.verifiable = !indent;  // indentation adds white space of its own
@@ -143,23 +191,33 @@ void Run(const uint8_t* data, size_t size) {
     std::u16string a, b, c, d;
     HRESULT hr = S_OK;
     std::u16string written;  // character data the call adds inside the root
+    HRESULT thr = S_OK;       // the twin's answer
+    bool twinDone = false;    // the twin made the call in its UTF-8 form
     switch (op % 20) {
-      case 0: case 1: case 2:
-        a = in.name();
+      case 0: case 1: case 2: {
+        const Twin name(in.name(), twin);
+        a = name.wide;
         hr = w->WriteStartElement(nullptr, a.c_str(), nullptr);
+        if (twin) thr = t8->WriteStartElementUtf8(nullptr, name.u8.c_str(), nullptr), twinDone = true;
         if (hr == S_OK) {
           m.names.push_back(Local(a));
           if (m.depth++ == 0) ++m.roots;
         }
         break;
-      case 3:
-        a = in.name(), b = in.text();
+      }
+      case 3: {
+        const Twin name(in.name(), twin), uri(in.text(), twin);
+        a = name.wide, b = uri.wide;
         hr = w->WriteStartElement(u"p", a.c_str(), b.empty() ? u"urn:p" : b.c_str());
+        if (twin)
+          thr = t8->WriteStartElementUtf8("p", name.u8.c_str(), b.empty() ? "urn:p" : uri.u8.c_str()),
+          twinDone = true;
         if (hr == S_OK) {
           m.names.push_back(a);
           if (m.depth++ == 0) ++m.roots;
         }
         break;
+      }
       case 4: case 5:
         hr = w->WriteEndElement();
         if (hr == S_OK && m.depth > 0) --m.depth;
@@ -168,15 +226,24 @@ void Run(const uint8_t* data, size_t size) {
         hr = w->WriteFullEndElement();
         if (hr == S_OK && m.depth > 0) --m.depth;
         break;
-      case 7:
-        a = in.name(), b = in.text();
+      case 7: {
+        const Twin name(in.name(), twin), value(in.text(), twin);
+        a = name.wide, b = value.wide;
         hr = w->WriteAttributeString(nullptr, a.c_str(), nullptr, b.c_str());
+        if (twin)
+          thr = t8->WriteAttributeStringUtf8(nullptr, name.u8.c_str(), nullptr, value.u8.data(),
+                                             value.u8.size()),
+          twinDone = true;
         break;
-      case 8: case 9:
-        a = in.text();
+      }
+      case 8: case 9: {
+        const Twin text(in.text(), twin);
+        a = text.wide;
         hr = w->WriteString(a.c_str());
+        if (twin) thr = t8->WriteStringUtf8(text.u8.data(), text.u8.size()), twinDone = true;
         written = a;
         break;
+      }
       case 10:
         a = in.text();
         hr = w->WriteChars(a.data(), static_cast<UINT>(a.size()));
@@ -231,6 +298,24 @@ void Run(const uint8_t* data, size_t size) {
         break;
     }
     check(Known(hr));
+    if (twin && !twinDone) {
+      // The same call in its UTF-16 form: the twin must stay in step.
+      switch (op % 20) {
+        case 4: case 5: thr = tw->WriteEndElement(); break;
+        case 6: thr = tw->WriteFullEndElement(); break;
+        case 10: thr = tw->WriteChars(a.data(), static_cast<UINT>(a.size())); break;
+        case 11: thr = tw->WriteCData(a.c_str()); break;
+        case 12: thr = tw->WriteCharEntity(a[0]); break;
+        case 13: thr = tw->WriteComment(a.c_str()); break;
+        case 14: thr = tw->WriteProcessingInstruction(a.c_str(), b.c_str()); break;
+        case 15: thr = tw->WriteWhitespace(a.c_str()); break;
+        case 16: thr = tw->WriteElementString(nullptr, a.c_str(), nullptr, b.c_str()); break;
+        case 17: thr = tw->WriteSurrogateCharEntity(0xDE00, 0xD83D); break;
+        case 18: thr = tw->WriteRaw(a.c_str()); break;
+        case 19: thr = tw->WriteEntityRef(a.c_str()); break;
+      }
+    }
+    check(!twin || thr == hr);
     twfuzz::Debug(("op " + std::to_string(op % 20) + " -> " + std::to_string(hr)).c_str(), a + u"|" + b);
     if (hr == S_OK) {
       // Element strings carry their text inside themselves; other text
@@ -249,6 +334,13 @@ void Run(const uint8_t* data, size_t size) {
       (encoding[0] == u'U' && encoding[1] == u'T')) {
     ReadBack(out->text(), m);
   }
+  if (twin) {
+    check(tw->WriteEndDocument() == end);
+    check(tw->Flush() == flush);
+    check(tout->text() == out->text());
+    tw->Release();
+    tout->Release();
+  }
   w->Release();
   out->Release();
 }
@@ -263,9 +355,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
       std::string("\x02\x00\x04\x09\x04\x80\x88\x98\x99\x0c\x01\x9a\x11\x04", 14),
       std::string("\x86\x00\x05\x10\x03\x02" "ab\x08\x02\xe9\x94\x12\x03<x>\x05", 16)};
   std::vector<std::string> seeds;
-  for (int e = 0; e < 8; ++e) {
+  for (int e = 0; e < 16; ++e) {  // each encoding, with and without the twin
     for (std::string seed : programs) {
-      seed[0] = static_cast<char>((seed[0] & 0x80) | e);
+      seed[0] = static_cast<char>((seed[0] & 0x80) | (e & 7) | (e & 8) << 1);
       seeds.push_back(seed);
     }
   }

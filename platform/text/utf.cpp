@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "utf_kernels.h"
 
@@ -284,6 +285,29 @@ size_t WidenShortAsciiZ(const char* s, char16_t* out) {
   (void)out;
   return SIZE_MAX;
 #endif
+}
+
+char16_t* WideZ::room(size_t n) {
+  if (n <= kInline) return inline_;
+  heap_ = new (std::nothrow) char16_t[n];
+  return heap_;
+}
+
+void WideZ::fromUtf8(const char* text) {
+  if (text == nullptr) return;
+  static_assert(kInline >= 16);
+  // Short ASCII texts (most names and values): one step measures and widens.
+  if (WidenShortAsciiZ(text, inline_) != SIZE_MAX) {
+    text_ = inline_;
+    return;
+  }
+  // n bytes never make more than n units: one conversion straight in.
+  const size_t n = std::strlen(text) + 1;
+  if (n > kMaxBytes) return;
+  char16_t* buffer = room(n);
+  if (buffer == nullptr) return;
+  Utf8ToUtf16Replacing(text, n, buffer);
+  text_ = buffer;
 }
 
 }  // namespace twxml::utf

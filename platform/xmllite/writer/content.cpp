@@ -117,7 +117,8 @@ HRESULT XmlWriter::WriteEndDocument() {
 
 // Text-like content: closes an open start tag, marks the element as holding
 // text (so indentation stays out of it) and writes the escaped text.
-HRESULT XmlWriter::writeTextLike(const char16_t* s, size_t n, Esc esc, bool markMixed) {
+template <typename C>
+HRESULT XmlWriter::writeTextLike(const C* s, size_t n, Esc esc, bool markMixed) {
   const size_t worst = 2 + n * kMaxPerUnit;
   HRESULT hr;
   if (worst > kBufferSize && FAILED(hr = checkChars(s, n, esc == Esc::Verbatim))) return hr;
@@ -166,7 +167,8 @@ HRESULT XmlWriter::charsCall(const WCHAR* chars, UINT count, bool raw) {
 }
 
 // Text (escaped) or raw markup (verbatim) at the current position.
-HRESULT XmlWriter::contentCall(const char16_t* s, size_t n, bool raw) {
+template <typename C>
+HRESULT XmlWriter::contentCall(const C* s, size_t n, bool raw) {
   HRESULT hr = ready();
   if (FAILED(hr)) return hr;
   if (ended_) return WR_E_INVALIDACTION;
@@ -417,5 +419,8 @@ HRESULT XmlWriter::Flush() {
   });
 }
 
+
+template HRESULT XmlWriter::writeTextLike(const char16_t*, size_t, Esc, bool);
+template HRESULT XmlWriter::contentCall(const char*, size_t, bool);
 
 }  // namespace twxml::xmlwriter

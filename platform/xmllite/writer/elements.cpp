@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+#include <type_traits>
 #include <utility>
 
 #include "output.h"
@@ -153,11 +155,25 @@ HRESULT XmlWriter::startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR names
 
 HRESULT XmlWriter::WriteAttributeString(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri,
                                         LPCWSTR value) {
-  return guarded([&] { return attribute(prefix, localName, namespaceUri, value); });
+  return guarded([&] { return attribute(prefix, localName, namespaceUri, view(value)); });
 }
 
+namespace {
+
+// Whether text holds exactly the ASCII word.
+template <typename C>
+bool SameAscii(std::basic_string_view<C> text, std::string_view word) {
+  if (text.size() != word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i)
+    if (static_cast<std::make_unsigned_t<C>>(text[i]) != static_cast<unsigned char>(word[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+template <typename C>
 HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri,
-                             LPCWSTR value) {
+                             std::basic_string_view<C> val) {
   HRESULT hr = ready();
   if (FAILED(hr)) return hr;
   if (!tagOpen_) return WR_E_INVALIDACTION;
@@ -167,16 +183,25 @@ HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespac
   const bool hasU = namespaceUri && *namespaceUri;
   const bool emptyU = namespaceUri && !*namespaceUri;
   const u16view uri = view(namespaceUri);
-  const u16view val = view(value);
 
-  // Namespace declarations written as attributes.
+  // Namespace declarations written as attributes (their URIs are kept as
+  // UTF-16 for the scope).
+  const auto declare = [&](u16view declared) {
+    if constexpr (sizeof(C) == 1) {
+      std::u16string wide(val.size(), u'\0');
+      wide.resize(twxml::utf::Utf8ToUtf16Replacing(val.data(), val.size(), wide.data()));
+      return declaration(declared, wide);
+    } else {
+      return declaration(declared, val);
+    }
+  };
   if (hasP && p == u"xmlns") {
     if (hasU && uri != kXmlnsNs) return WR_E_XMLNSPREFIXDECLARATION;
     if (local == u"xmlns") return WR_E_XMLNSPREFIXDECLARATION;
-    return declaration(local, val);
+    return declare(local);
   }
   if (!hasP && ((local == u"xmlns" && !hasU) || uri == kXmlnsNs))
-    return declaration(local == u"xmlns" ? u16view() : local, val);
+    return declare(local == u"xmlns" ? u16view() : local);
   if (uri == kXmlnsNs) return WR_E_XMLNSURIDECLARATION;
 
   // An ordinary attribute: its namespace and the prefix that carries it.
@@ -241,7 +266,8 @@ HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespac
   if (attrIndex_.find(local, attrUri, same, keyOf) >= 0) return WR_E_DUPLICATEATTRIBUTE;
   // A copy keeps what the document says (other values are not an error in
   // a document, only when they are declared).
-  if (attrUri == kXmlNs && local == u"space" && val != u"default" && val != u"preserve" && !copying_)
+  if (attrUri == kXmlNs && local == u"space" && !SameAscii(val, "default") &&
+      !SameAscii(val, "preserve") && !copying_)
     return WR_E_INVALIDXMLSPACE;
 
   size_t worst = 8 + (use.size() + local.size() + val.size()) * kMaxPerUnit;
@@ -351,5 +377,8 @@ HRESULT XmlWriter::WriteElementString(LPCWSTR prefix, LPCWSTR localName, LPCWSTR
     return writeEnd(false);
   });
 }
+
+template HRESULT XmlWriter::attribute(LPCWSTR, LPCWSTR, LPCWSTR, u16view);
+template HRESULT XmlWriter::attribute(LPCWSTR, LPCWSTR, LPCWSTR, std::string_view);
 
 }  // namespace twxml::xmlwriter

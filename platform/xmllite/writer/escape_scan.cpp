@@ -1,5 +1,5 @@
 // The escaping scan on every machine (a byte table) and with SSE2 (eight
-// units per compare).
+// units or sixteen bytes per compare).
 #include "escape_scan.h"
 
 #include <cstdint>
@@ -28,6 +28,17 @@ template <int M>
 size_t RunPlain(const char16_t* s, size_t n, char* d) {
   size_t i = 0;
   for (; i < n && s[i] < 0x80 && kTable.plain[M][s[i]]; ++i) d[i] = static_cast<char>(s[i]);
+  return i;
+}
+
+template <int M>
+size_t RunPlain8(const char* s, size_t n, char* d) {
+  size_t i = 0;
+  for (; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80 || !kTable.plain[M][c]) break;
+    d[i] = static_cast<char>(c);
+  }
   return i;
 }
 
@@ -64,13 +75,47 @@ size_t RunSse2(const char16_t* s, size_t n, char* d) {
   }
   return i + RunPlain<M>(s + i, n - i, d + i);
 }
+
+// Bits of the mask: one per byte of v that is not plain in mode M (bytes
+// from 0x80 on compare below 0x20 as signed bytes).
+template <int M>
+inline unsigned Odd8(__m128i v) {
+  __m128i bad = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
+                             _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
+  if (M != 2) {
+    bad = _mm_or_si128(bad, _mm_cmpeq_epi8(v, _mm_set1_epi8('<')));
+    bad = _mm_or_si128(bad, _mm_cmpeq_epi8(v, _mm_set1_epi8('&')));
+    bad = _mm_or_si128(bad, _mm_cmpeq_epi8(v, _mm_set1_epi8('>')));
+  }
+  if (M == 1) bad = _mm_or_si128(bad, _mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
+  return static_cast<unsigned>(_mm_movemask_epi8(bad));
+}
+
+template <int M>
+size_t RunSse2x8(const char* s, size_t n, char* d) {
+  if (n < 16) return RunPlain8<M>(s, n, d);
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), v);
+    if (const unsigned odd = Odd8<M>(v)) return i + __builtin_ctz(odd);
+  }
+  if (i == n) return n;
+  // The last sixteen bytes again, overlapping what is known to be plain.
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 16));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + n - 16), v);
+  const unsigned odd = Odd8<M>(v);
+  return odd ? n - 16 + __builtin_ctz(odd) : n;
+}
 #endif
 
 }  // namespace
 
-const Kernels kPlain = {{RunPlain<0>, RunPlain<1>, RunPlain<2>}};
+const Kernels kPlain = {{RunPlain<0>, RunPlain<1>, RunPlain<2>},
+                        {RunPlain8<0>, RunPlain8<1>, RunPlain8<2>}};
 #if TWXML_SIMD_X86
-const Kernels kSse2 = {{RunSse2<0>, RunSse2<1>, RunSse2<2>}};
+const Kernels kSse2 = {{RunSse2<0>, RunSse2<1>, RunSse2<2>},
+                       {RunSse2x8<0>, RunSse2x8<1>, RunSse2x8<2>}};
 #endif
 
 }  // namespace twxml::xmlwriter::scan

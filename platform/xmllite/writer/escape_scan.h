@@ -1,6 +1,6 @@
-// The writer's escaping scan: the leading run of UTF-16 text that goes out
-// as it is (printable ASCII other than what the mode escapes), narrowed into
-// the composition buffer as it is found. One table per vector level (AVX2,
+// The writer's escaping scan: the leading run of UTF-16 or UTF-8 text that
+// goes out as it is (printable ASCII other than what the mode escapes),
+// copied (narrowed) into the composition buffer as it is found. One table per vector level (AVX2,
 // SSE2, plain), each giving the same answers; tests and fuzzers run each.
 #pragma once
 
@@ -17,6 +17,8 @@ struct Kernels {
   // characters, and writes that run to d as bytes; d may be written up to
   // d[n - 1] past the run.
   size_t (*run[3])(const char16_t* s, size_t n, char* d);
+  // The same for UTF-8 text (bytes from 0x80 on end the run).
+  size_t (*run8[3])(const char* s, size_t n, char* d);
 };
 
 TWXML_SIMD_KERNEL_TABLES(Kernels)

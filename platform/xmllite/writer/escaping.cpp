@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "output.h"
 #include "writer_text.h"
@@ -93,17 +94,17 @@ HRESULT XmlWriter::putCharRef(uint32_t cp) {
 }
 
 // Escapes (per M), checks and encodes s[0..n) at p in one pass; the caller
-// has made room for kMaxPerUnit bytes per unit. A surrogate pair must not be
-// cut by n. Runs of plain ASCII go through the escaping scan's kernel.
-// Returns the end of the output, or null with *hr set.
-template <XmlWriter::Esc M>
-inline char* XmlWriter::encodeText(const char16_t* s, size_t n, char* p, HRESULT* hr) {
+// has made room for kMaxPerUnit bytes per unit. A surrogate pair (a UTF-8
+// sequence) must not be cut by n. Runs of plain ASCII go through the
+// escaping scan's kernel. Returns the end of the output, or null with *hr set.
+template <XmlWriter::Esc M, typename C>
+inline char* XmlWriter::encodeText(const C* s, size_t n, char* p, HRESULT* hr) {
   const uint8_t* table = classes_[static_cast<int>(M)];
   size_t i = 0;
   // One character that is not plain ASCII (or any character, for encodings
   // that lack some of ASCII).
   auto one = [&]() __attribute__((always_inline)) -> bool {
-    uint32_t c = s[i++];
+    uint32_t c = static_cast<std::make_unsigned_t<C>>(s[i++]);
     if (c < 0x80) {
       const uint8_t k = table[c];
       if (k == 0) {
@@ -119,7 +120,13 @@ inline char* XmlWriter::encodeText(const char16_t* s, size_t n, char* p, HRESULT
       }
       return true;
     }
-    if (isSurrogate(c)) {
+    if constexpr (sizeof(C) == 1) {
+      c = nextUtf8(s, n, &i);
+      if ((c | 1) == 0xFFFF) {
+        *hr = WR_E_INVALIDCHARACTER;
+        return false;
+      }
+    } else if (isSurrogate(c)) {
       if (c >= 0xDC00 || i >= n || !isLowSurrogate(s[i])) {
         *hr = WR_E_INVALIDSURROGATEPAIR;
         return false;
@@ -143,7 +150,10 @@ inline char* XmlWriter::encodeText(const char16_t* s, size_t n, char* p, HRESULT
   };
   if (asciiPlain_) {
     // Runs of plain ASCII from the vector kernel, the rest one by one.
-    const auto run = escapes_->run[static_cast<int>(M)];
+    const auto run = [this] {
+      if constexpr (sizeof(C) == 1) return escapes_->run8[static_cast<int>(M)];
+      else return escapes_->run[static_cast<int>(M)];
+    }();
     for (;;) {
       const size_t k = run(s + i, n - i, p);
       p += k;
@@ -153,7 +163,7 @@ inline char* XmlWriter::encodeText(const char16_t* s, size_t n, char* p, HRESULT
     }
   }
   while (i < n) {
-    const uint32_t c = s[i];
+    const uint32_t c = static_cast<std::make_unsigned_t<C>>(s[i]);
     if (c < 0x80 && table[c] == 0) {
       *p++ = static_cast<char>(c);
       ++i;
@@ -164,8 +174,8 @@ inline char* XmlWriter::encodeText(const char16_t* s, size_t n, char* p, HRESULT
   return p;
 }
 
-template <XmlWriter::Esc M>
-HRESULT XmlWriter::putText(const char16_t* s, size_t n) {
+template <XmlWriter::Esc M, typename C>
+HRESULT XmlWriter::putText(const C* s, size_t n) {
   HRESULT hr = S_OK;
   if (pos_ + n * kMaxPerUnit <= kBufferSize) {
     char* end = encodeText<M>(s, n, buf_.get() + pos_, &hr);
@@ -173,17 +183,24 @@ HRESULT XmlWriter::putText(const char16_t* s, size_t n) {
     pos_ = static_cast<size_t>(end - buf_.get());
     return S_OK;
   }
-  // Longer than the room left: in pieces, never cutting a surrogate pair.
+  // Longer than the room left: in pieces, never cutting a surrogate pair or
+  // a UTF-8 sequence (a byte that is not a continuation byte always starts
+  // one, and no sequence has more than three of them).
   size_t i = 0;
   while (i < n) {
     const size_t room = space() / kMaxPerUnit;
-    if (room < 2) {
+    if (room < 4) {
       hr = flushBuffer();
       if (FAILED(hr)) return hr;
       continue;
     }
     size_t stop = std::min(n, i + room);
-    if (stop < n && isHighSurrogate(s[stop - 1])) --stop;
+    if constexpr (sizeof(C) == 1) {
+      for (int back = 0; stop < n && back < 3 && (static_cast<unsigned char>(s[stop]) & 0xC0) == 0x80; ++back)
+        --stop;
+    } else {
+      if (stop < n && isHighSurrogate(s[stop - 1])) --stop;
+    }
     char* end = encodeText<M>(s + i, stop - i, buf_.get() + pos_, &hr);
     if (!end) return hr;
     pos_ = static_cast<size_t>(end - buf_.get());
@@ -234,11 +251,19 @@ HRESULT XmlWriter::putDecl(const Decl& d) {
 
 // ---- Checks -------------------------------------------------------------------
 
-HRESULT XmlWriter::checkChars(const char16_t* s, size_t n, bool verbatim) {
+template <typename C>
+HRESULT XmlWriter::checkChars(const C* s, size_t n, bool verbatim) {
   const uint32_t limit = sink_.reprLimit();
   for (size_t i = 0; i < n; ++i) {
-    uint32_t c = s[i];
-    if (isSurrogate(c)) {
+    uint32_t c = static_cast<std::make_unsigned_t<C>>(s[i]);
+    if constexpr (sizeof(C) == 1) {
+      if (c >= 0x80) {
+        ++i;
+        c = nextUtf8(s, n, &i);
+        --i;
+      }
+      if (!isXmlChar(c)) return WR_E_INVALIDCHARACTER;
+    } else if (isSurrogate(c)) {
       if (c >= 0xDC00 || i + 1 >= n || !isLowSurrogate(s[i + 1])) return WR_E_INVALIDSURROGATEPAIR;
       c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00u);
       ++i;
@@ -259,5 +284,10 @@ HRESULT XmlWriter::checkNameChars(u16view name) {
 template HRESULT XmlWriter::putText<XmlWriter::Esc::Text>(const char16_t*, size_t);
 template HRESULT XmlWriter::putText<XmlWriter::Esc::Attr>(const char16_t*, size_t);
 template HRESULT XmlWriter::putText<XmlWriter::Esc::Verbatim>(const char16_t*, size_t);
+template HRESULT XmlWriter::putText<XmlWriter::Esc::Text>(const char*, size_t);
+template HRESULT XmlWriter::putText<XmlWriter::Esc::Attr>(const char*, size_t);
+template HRESULT XmlWriter::putText<XmlWriter::Esc::Verbatim>(const char*, size_t);
+template HRESULT XmlWriter::checkChars(const char16_t*, size_t, bool);
+template HRESULT XmlWriter::checkChars(const char*, size_t, bool);
 
 }  // namespace twxml::xmlwriter

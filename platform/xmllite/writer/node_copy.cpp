@@ -4,6 +4,7 @@
 // the writer's inside (see below).
 #include <string>
 
+#include "writer_text.h"
 #include "xml_chars.h"
 #include "xml_writer.h"
 
@@ -83,7 +84,7 @@ HRESULT XmlWriter::copyAttributes(IXmlReader* reader, BOOL writeDefaults) {
         FAILED(result = take(reader, &IXmlReader::GetLocalName, &local)) ||
         FAILED(result = take(reader, &IXmlReader::GetNamespaceUri, &uri)) ||
         FAILED(result = take(reader, &IXmlReader::GetValue, &value)) ||
-        FAILED(result = attribute(prefix.text, local.text, uri.text, value.text)))
+        FAILED(result = attribute(prefix.text, local.text, uri.text, detail::view(value.text))))
       break;
   } while ((hr = reader->MoveToNextAttribute()) == S_OK);
   copying_ = false;
@@ -157,7 +158,7 @@ HRESULT XmlWriter::copyNode(IXmlReader* reader, BOOL writeDefaults, XmlNodeType 
           FAILED(hr = take(reader, &IXmlReader::GetValue, &value)))
         return hr;
       copying_ = true;
-      hr = attribute(prefix.text, local.text, uri.text, value.text);
+      hr = attribute(prefix.text, local.text, uri.text, detail::view(value.text));
       copying_ = false;
       return hr;
     }

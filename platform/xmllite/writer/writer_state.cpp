@@ -39,6 +39,11 @@ HRESULT XmlWriter::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<IXmlWriter*>(this);
     return S_OK;
   }
+  if (iid == IID_TwXmlWriterUtf8) {
+    AddRef();
+    *out = static_cast<IXmlWriterUtf8*>(this);
+    return S_OK;
+  }
   *out = nullptr;
   return E_NOINTERFACE;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -131,10 +132,22 @@ inline void appendUtf8(Arena<char>& out, u16view s) {
   }
 }
 
-inline bool allWhitespace(const char16_t* s, size_t n) {
+template <typename C>
+inline bool allWhitespace(const C* s, size_t n) {
   for (size_t i = 0; i < n; ++i)
-    if (!isXmlWhitespace(s[i])) return false;
+    if (!isXmlWhitespace(static_cast<std::make_unsigned_t<C>>(s[i]))) return false;
   return true;
+}
+
+// The character of UTF-8 text at s[*i - 1] (a byte from 0x80 on, already
+// stepped over): an ill-formed sequence is U+FFFD, as the replacing
+// conversion to UTF-16 makes it. *i ends after what was taken.
+inline uint32_t nextUtf8(const char* s, size_t n, size_t* i) {
+  const size_t at = *i - 1;
+  const twxml::utf::Utf8Char ch =
+      twxml::utf::DecodeUtf8Char(reinterpret_cast<const unsigned char*>(s) + at, n - at);
+  *i = at + ch.len;
+  return ch.ok ? ch.cp : 0xFFFDu;
 }
 
 // ASCII name characters: 1 may start a name, 2 may follow.

@@ -52,6 +52,7 @@
 #include "encoding.h"
 #include "escape_scan.h"
 #include "twxml/platform/xmllite.h"
+#include "twxml/platform/xmllite_internal.h"
 
 namespace twxml::xmlwriter {
 
@@ -109,7 +110,7 @@ class Arena {
   size_t cap_ = 0;
 };
 
-class XmlWriter final : public IXmlWriter {
+class XmlWriter final : public IXmlWriter, public IXmlWriterUtf8 {
  public:
   XmlWriter();
   ~XmlWriter();
@@ -154,6 +155,13 @@ class XmlWriter final : public IXmlWriter {
   HRESULT WriteSurrogateCharEntity(WCHAR lowChar, WCHAR highChar) override;
   HRESULT WriteWhitespace(LPCWSTR whitespace) override;
   HRESULT Flush() override;
+
+  HRESULT WriteStartElementUtf8(const char* prefix, const char* localName,
+                                const char* namespaceUri) override;
+  HRESULT WriteAttributeStringUtf8(const char* prefix, const char* localName,
+                                   const char* namespaceUri, const char* value,
+                                   size_t valueLength) override;
+  HRESULT WriteStringUtf8(const char* text, size_t length) override;
 
   // Composition buffer size: output reaches the stream in pieces this big.
   static constexpr size_t kBufferSize = 64 * 1024;
@@ -249,10 +257,12 @@ class XmlWriter final : public IXmlWriter {
   HRESULT putAscii(std::string_view s) { return putAscii(s.data(), s.size()); }
   HRESULT putIndent(size_t depth);
   HRESULT putCharRef(uint32_t cp);
-  template <Esc M>
-  HRESULT putText(const char16_t* s, size_t n);
-  template <Esc M>
-  char* encodeText(const char16_t* s, size_t n, char* p, HRESULT* hr);
+  // Text as UTF-16 (C = char16_t) or as UTF-8 (C = char, each ill-formed
+  // sequence taken as U+FFFD, as the replacing conversion to UTF-16 would).
+  template <Esc M, typename C>
+  HRESULT putText(const C* s, size_t n);
+  template <Esc M, typename C>
+  char* encodeText(const C* s, size_t n, char* p, HRESULT* hr);
   HRESULT putQName(u16view prefix, u16view local);
   HRESULT putName(u16view name);
   HRESULT putDecl(const Decl& d);
@@ -261,13 +271,16 @@ class XmlWriter final : public IXmlWriter {
   HRESULT closeStartTag() { return putAscii(">", 1); }
 
   // Checks.
-  HRESULT checkChars(const char16_t* s, size_t n, bool verbatim);
+  template <typename C>
+  HRESULT checkChars(const C* s, size_t n, bool verbatim);
   HRESULT checkNameChars(u16view name);
   HRESULT checkQName(LPCWSTR prefix, LPCWSTR localName, u16view* p, u16view* local);
 
   // Calls built on the primitives.
-  HRESULT writeTextLike(const char16_t* s, size_t n, Esc esc, bool markMixed);
-  HRESULT contentCall(const char16_t* s, size_t n, bool raw);
+  template <typename C>
+  HRESULT writeTextLike(const C* s, size_t n, Esc esc, bool markMixed);
+  template <typename C>
+  HRESULT contentCall(const C* s, size_t n, bool raw);
   HRESULT charsCall(const WCHAR* chars, UINT count, bool raw);
   HRESULT nameCall(LPCWSTR name, bool token);
   void markedMixed();
@@ -278,7 +291,9 @@ class XmlWriter final : public IXmlWriter {
   HRESULT writeNamePieces(std::string_view open, u16view first, std::string_view sep,
                           u16view second, std::string_view close);
   HRESULT startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri);
-  HRESULT attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri, LPCWSTR value);
+  template <typename C>
+  HRESULT attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri,
+                    std::basic_string_view<C> value);
   HRESULT declaration(u16view prefix, u16view uri);
   void resetDocument();
 

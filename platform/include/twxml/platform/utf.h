@@ -167,4 +167,31 @@ size_t NarrowAscii(const char16_t* s, size_t n, char* d);
 size_t AsciiPrefix(const unsigned char* s, size_t n);
 size_t AsciiPrefix(const char16_t* s, size_t n);
 
+// Zero-terminated UTF-8 as zero-terminated UTF-16 (Utf8ToUtf16Replacing)
+// for the length of a call; short texts stay on the stack, so steady-state
+// calls do not allocate. get() is null for a null text, for a text of
+// kMaxBytes or more and when memory runs out.
+class WideZ {
+ public:
+  static constexpr size_t kMaxBytes = 0x3FFFFFFF;
+  explicit WideZ(const char* text) { fromUtf8(text); }
+  ~WideZ() { delete[] heap_; }
+  WideZ(const WideZ&) = delete;
+  WideZ& operator=(const WideZ&) = delete;
+  const char16_t* get() const { return text_; }
+
+ protected:
+  WideZ() = default;
+  void fromUtf8(const char* text);
+  // Room for n units: the stack buffer or a new block; null when memory runs out.
+  char16_t* room(size_t n);
+  void set(const char16_t* text) { text_ = text; }
+
+ private:
+  static constexpr size_t kInline = 256;
+  char16_t inline_[kInline];
+  char16_t* heap_ = nullptr;
+  const char16_t* text_ = nullptr;
+};
+
 }  // namespace twxml::utf

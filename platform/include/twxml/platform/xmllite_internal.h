@@ -1,8 +1,28 @@
 // The streaming reader linked in-process from the parser core (no module
-// load): the document model's loader uses it so it works without the module.
-// Not installed and not exported; the module's factory calls it too.
+// load): the document model's loader uses it so it works without the module;
+// the module's factory calls it too. And the writer's calls that take UTF-8.
+// Not installed and not exported.
 #pragma once
+
+#include <cstddef>
 
 #include "twxml/platform/xmllite.h"
 
 HRESULT TwCreateXmlReaderInProc(REFIID iid, void** out);
+
+/* Writer calls taking UTF-8, for callers whose text is UTF-8 already (the
+   handle interface in a UTF-8 thread): the same checks, output and results
+   as the UTF-16 calls given each argument converted with
+   twxml::utf::Utf8ToUtf16Replacing (a null argument stays null), without
+   the conversion of the text. Values come with their length in bytes (no
+   zero inside). The module's writer answers QueryInterface for it. */
+struct IXmlWriterUtf8 : public IUnknown {
+  virtual HRESULT WriteStartElementUtf8(const char* prefix, const char* localName,
+                                        const char* namespaceUri) = 0;
+  virtual HRESULT WriteAttributeStringUtf8(const char* prefix, const char* localName,
+                                           const char* namespaceUri, const char* value,
+                                           size_t valueLength) = 0;
+  virtual HRESULT WriteStringUtf8(const char* text, size_t length) = 0;
+};
+TW_DEFINE_GUID(IID_TwXmlWriterUtf8, 0x6a1f3e31, 0x5b7c, 0x4e21, 0x9d, 0x31, 0x74, 0x77, 0x78,
+               0x6d, 0x6c, 0x7f);

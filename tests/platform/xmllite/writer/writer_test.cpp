@@ -7,6 +7,8 @@
 #include "support/iconv_text.h"
 #include "test_support.h"
 #include "twxml/platform/simd.h"
+#include "twxml/platform/utf.h"
+#include "twxml/platform/xmllite_internal.h"
 #include "xml_writer.h"
 
 namespace twxml::xmlwriter::test {
@@ -408,6 +410,61 @@ TEST(XmlWriter, LargeCallsStreamInPiecesAndAreCheckedFirst) {
   const size_t head = 3 + 1000 * (3 + 1000 + 4);
   EXPECT_EQ(out.size(), head + (200000 + 3) + (9 + 200000 + 3) + 4);
   EXPECT_EQ(out.substr(head + 150000, 4), "&lt;");
+}
+
+// The UTF-8 calls give what the UTF-16 calls give on the replacing
+// conversion of the same bytes: answers and output, in every encoding and at
+// every vector level, for long texts whose sequences straddle the pieces
+// they are streamed in, ill-formed bytes, refused characters, declarations
+// and xml:space values.
+TEST(XmlWriter, Utf8CallsMatchTheWideCalls) {
+  std::string big;
+  for (int i = 0; big.size() < 200000; ++i)
+    big += (i % 7 == 0) ? "\xF0\x9F\x98\x80" : (i % 5 == 0) ? "\xE2\x82\xAC" : (i % 3 == 0) ? "\xC3\xA9" : "a<";
+  const std::string texts[] = {"plain", "a&b<c>d\"e\r\n\tf", "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80",
+                               "bad \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2\x82 end", "\xE2\x82",
+                               "\xEF\xBF\xBE", "ctl \x01", "", big, big + "\x01", big + "\xF0\x9F"};
+  const std::pair<const char*, const char*> attrs[] = {
+      {nullptr, "a"}, {"xml", "space"}, {"xmlns", "p"}, {nullptr, "xmlns"}, {"q", "b"}};
+  const auto wide = [](const std::string& u8) {
+    std::u16string w(u8.size(), u'\0');
+    w.resize(twxml::utf::Utf8ToUtf16Replacing(u8.data(), u8.size(), w.data()));
+    return w;
+  };
+  const twxml::simd::Level best = twxml::simd::Best();
+  for (int level = 0; level <= static_cast<int>(best); ++level) {
+    const twxml::simd::Level before = twxml::simd::Force(static_cast<twxml::simd::Level>(level));
+    for (const char16_t* encoding : {u"UTF-8", u"ISO-8859-1", u"UTF-16", u"US-ASCII"}) {
+      WriterFixture w16(encoding), w8(encoding);
+      IXmlWriterUtf8* u8 = nullptr;
+      ASSERT_EQ(w8->QueryInterface(IID_TwXmlWriterUtf8, reinterpret_cast<void**>(&u8)), S_OK);
+      u8->Release();
+      ASSERT_EQ(u8->WriteStartElementUtf8(nullptr, "r", nullptr), S_OK);
+      ASSERT_EQ(w16->WriteStartElement(nullptr, u"r", nullptr), S_OK);
+      for (const std::string& t : texts) {
+        const std::u16string wt = wide(t);
+        SCOPED_TRACE(t.substr(0, 40));
+        // A name made of the text: refused or not, alike.
+        const HRESULT named = u8->WriteStartElementUtf8(nullptr, t.c_str(), nullptr);
+        EXPECT_EQ(named, w16->WriteStartElement(nullptr, wt.c_str(), nullptr));
+        if (named == S_OK) {
+          EXPECT_EQ(w8->WriteEndElement(), w16->WriteEndElement());
+        }
+        ASSERT_EQ(u8->WriteStartElementUtf8("p", "e", "urn:p"), S_OK);
+        ASSERT_EQ(w16->WriteStartElement(u"p", u"e", u"urn:p"), S_OK);
+        for (const auto& [prefix, local] : attrs) {
+          const std::u16string wp = prefix ? wide(prefix) : u"", wl = wide(local);
+          EXPECT_EQ(u8->WriteAttributeStringUtf8(prefix, local, nullptr, t.data(), t.size()),
+                    w16->WriteAttributeString(prefix ? wp.c_str() : nullptr, wl.c_str(), nullptr, wt.c_str()));
+        }
+        EXPECT_EQ(u8->WriteStringUtf8(t.data(), t.size()), w16->WriteString(wt.c_str()));
+        EXPECT_EQ(w8->WriteEndElement(), w16->WriteEndElement());
+      }
+      EXPECT_EQ(u8->WriteStringUtf8(nullptr, 0), w16->WriteString(nullptr));
+      EXPECT_TRUE(w8.text() == w16.text()) << "level " << level;  // (too long to print)
+    }
+    twxml::simd::Force(before);
+  }
 }
 
 TEST(XmlWriter, WideStartTagTakesLinearWork) {
