@@ -25,12 +25,12 @@ struct _XmlLiteReaderS {
 struct _XmlLiteWriterS {
   uint16_t magic;
   IXmlWriter* writer;
-  // The same writer's UTF-8 calls (no reference of its own), or null when
-  // the module's writer has none.
-  IXmlWriterUtf8* utf8Writer;
   IUnknown* encodedOutput;
   StringBuilder* textBuilder;
   uint8_t documentEnded;
+  // After the record's own fields: the same writer's UTF-8 calls (no
+  // reference of its own), or null when the module's writer has none.
+  IXmlWriterUtf8* utf8Writer;
 };
 
 // Reader core, used by the creators and by the text functions.

@@ -42,8 +42,10 @@ TEST(InjectedFailures, ReaderRefusalsAre255) {
 }
 
 TEST(InjectedFailures, WriterRefusalsAre255AndTheDocumentEndsOnce) {
-  for (HRESULT answer : {E_FAIL, S_FALSE, WR_E_INVALIDACTION}) {
-    fake::Install({.writeResult = answer});
+  for (int k = 0; k < 6; ++k) {  // each answer, through the UTF-16 and the UTF-8 calls
+    static const HRESULT kAnswers[] = {E_FAIL, S_FALSE, WR_E_INVALIDACTION};
+    const HRESULT answer = kAnswers[k % 3];
+    fake::Install({.writeResult = answer, .utf8Calls = k >= 3});
     _XmlLiteWriterS* w = XmlLiteCreateMemWriterH(0, nullptr);
     ASSERT_NE(nullptr, w);
     EXPECT_EQ(255, XmlLiteWriteStartElemF(w, nullptr, "a", nullptr));

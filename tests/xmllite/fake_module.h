@@ -17,6 +17,7 @@ namespace fake {
 struct Script {
   HRESULT readerCreate = S_OK, nameResult = S_OK, valueResult = S_OK, moveResult = S_OK;
   HRESULT writerCreate = S_OK, writeResult = S_OK;
+  bool utf8Calls = false;  // the writer also takes UTF-8 (and answers the same)
 };
 // Objects alive, and documents ended, since Install().
 struct Stats {
@@ -87,10 +88,23 @@ class Reader final : public Counted<IXmlReader> {
 };
 
 // Every write answers as scripted; writes nothing.
-class Writer final : public Counted<IXmlWriter> {
+class Writer final : public Counted<IXmlWriter>, public IXmlWriterUtf8 {
  public:
   Writer() { ++g_stats.liveWriters; }
   ~Writer() override { --g_stats.liveWriters; }
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    if (!g_script.utf8Calls || iid != IID_TwXmlWriterUtf8) return *out = nullptr, E_NOINTERFACE;
+    AddRef();
+    *out = static_cast<IXmlWriterUtf8*>(this);
+    return S_OK;
+  }
+  ULONG AddRef() override { return Counted::AddRef(); }
+  ULONG Release() override { return Counted::Release(); }
+  HRESULT WriteStartElementUtf8(const char*, const char*, const char*) override { return g_script.writeResult; }
+  HRESULT WriteAttributeStringUtf8(const char*, const char*, const char*, const char*, size_t) override {
+    return g_script.writeResult;
+  }
+  HRESULT WriteStringUtf8(const char*, size_t) override { return g_script.writeResult; }
   HRESULT SetOutput(IUnknown* output) override { return Hold(output); }
   HRESULT WriteString(LPCWSTR) override { return g_script.writeResult; }
   HRESULT WriteStartElement(LPCWSTR, LPCWSTR, LPCWSTR) override { return g_script.writeResult; }
