@@ -42,6 +42,21 @@ size_t RunPlain8(const char* s, size_t n, char* d) {
   return i;
 }
 
+// What ends a run of clean text in mode M (see Kernels::runClean).
+template <int M>
+constexpr bool EndsClean(unsigned char c) {
+  if (M == 2) return false;
+  if (c == '<' || c == '&' || c == '>') return true;
+  return M == 1 && (c == '"' || c == '\t' || c == '\n');
+}
+
+template <int M>
+size_t RunPlainClean(const char* s, size_t n, char* d) {
+  size_t i = 0;
+  for (; i < n && !EndsClean<M>(static_cast<unsigned char>(s[i])); ++i) d[i] = s[i];
+  return i;
+}
+
 #if TWXML_SIMD_X86
 // Bits of the mask: two per unit of v that is not plain in mode M.
 template <int M>
@@ -107,15 +122,47 @@ size_t RunSse2x8(const char* s, size_t n, char* d) {
   const unsigned odd = Odd8<M>(v);
   return odd ? n - 16 + __builtin_ctz(odd) : n;
 }
+
+// One bit per byte of v that ends a run of clean text in mode M.
+template <int M>
+inline unsigned Ends(__m128i v) {
+  if (M == 2) return 0;
+  __m128i end = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')),
+                                          _mm_cmpeq_epi8(v, _mm_set1_epi8('&'))),
+                             _mm_cmpeq_epi8(v, _mm_set1_epi8('>')));
+  if (M == 1)
+    end = _mm_or_si128(end, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')),
+                                                      _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')))));
+  return static_cast<unsigned>(_mm_movemask_epi8(end));
+}
+
+template <int M>
+size_t RunSse2Clean(const char* s, size_t n, char* d) {
+  if (n < 16) return RunPlainClean<M>(s, n, d);
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), v);
+    if (const unsigned end = Ends<M>(v)) return i + __builtin_ctz(end);
+  }
+  if (i == n) return n;
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 16));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + n - 16), v);
+  const unsigned end = Ends<M>(v);
+  return end ? n - 16 + __builtin_ctz(end) : n;
+}
 #endif
 
 }  // namespace
 
 const Kernels kPlain = {{RunPlain<0>, RunPlain<1>, RunPlain<2>},
-                        {RunPlain8<0>, RunPlain8<1>, RunPlain8<2>}};
+                        {RunPlain8<0>, RunPlain8<1>, RunPlain8<2>},
+                        {RunPlainClean<0>, RunPlainClean<1>, RunPlainClean<2>}};
 #if TWXML_SIMD_X86
 const Kernels kSse2 = {{RunSse2<0>, RunSse2<1>, RunSse2<2>},
-                       {RunSse2x8<0>, RunSse2x8<1>, RunSse2x8<2>}};
+                       {RunSse2x8<0>, RunSse2x8<1>, RunSse2x8<2>},
+                       {RunSse2Clean<0>, RunSse2Clean<1>, RunSse2Clean<2>}};
 #endif
 
 }  // namespace twxml::xmlwriter::scan

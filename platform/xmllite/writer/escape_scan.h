@@ -19,6 +19,10 @@ struct Kernels {
   size_t (*run[3])(const char16_t* s, size_t n, char* d);
   // The same for UTF-8 text (bytes from 0x80 on end the run).
   size_t (*run8[3])(const char* s, size_t n, char* d);
+  // The same for UTF-8 text known to be well formed and free of control
+  // characters but tab and line feed: only the mode's escaped characters
+  // end the run.
+  size_t (*runClean[3])(const char* s, size_t n, char* d);
 };
 
 TWXML_SIMD_KERNEL_TABLES(Kernels)

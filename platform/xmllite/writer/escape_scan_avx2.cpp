@@ -97,10 +97,42 @@ TWXML_TARGET_AVX2 size_t RunAvx2x8(const char* s, size_t n, char* d) {
   return n - 32 + Block8<M>(s + n - 32, d + n - 32);
 }
 
+// One bit per byte of v that ends a run of clean text in mode M.
+template <int M>
+TWXML_TARGET_AVX2 inline unsigned Ends(__m256i v) {
+  if (M == 2) return 0;
+  __m256i end = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('<')),
+                                                _mm256_cmpeq_epi8(v, _mm256_set1_epi8('&'))),
+                                _mm256_cmpeq_epi8(v, _mm256_set1_epi8('>')));
+  if (M == 1)
+    end = _mm256_or_si256(
+        end, _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')),
+                             _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t')),
+                                             _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n')))));
+  return static_cast<unsigned>(_mm256_movemask_epi8(end));
+}
+
+template <int M>
+TWXML_TARGET_AVX2 size_t RunAvx2Clean(const char* s, size_t n, char* d) {
+  if (n < 32) return kSse2.runClean[M](s, n, d);
+  size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), v);
+    if (const unsigned end = Ends<M>(v)) return i + __builtin_ctz(end);
+  }
+  if (i == n) return n;
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + n - 32));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + n - 32), v);
+  const unsigned end = Ends<M>(v);
+  return end ? n - 32 + __builtin_ctz(end) : n;
+}
+
 }  // namespace
 
 const Kernels kAvx2 = {{RunAvx2<0>, RunAvx2<1>, RunAvx2<2>},
-                       {RunAvx2x8<0>, RunAvx2x8<1>, RunAvx2x8<2>}};
+                       {RunAvx2x8<0>, RunAvx2x8<1>, RunAvx2x8<2>},
+                       {RunAvx2Clean<0>, RunAvx2Clean<1>, RunAvx2Clean<2>}};
 
 }  // namespace twxml::xmlwriter::scan
 

@@ -148,6 +148,27 @@ inline char* XmlWriter::encodeText(const C* s, size_t n, char* p, HRESULT* hr) {
     p += twxml::utf::PutUtf8(c, p);
     return true;
   };
+  if constexpr (sizeof(C) == 1) {
+    if (n >= 64 && asciiPlain_ && sink_.reprLimit() >= 0x110000) {
+      // UTF-8 into an encoding that holds every character: the clean part
+      // (well formed, no control characters but tab and line feed, no
+      // U+FFFE or U+FFFF) goes as it is but for the mode's escapes; the
+      // rest one by one.
+      const auto run = escapes_->runClean[static_cast<int>(M)];
+      const auto* bytes = reinterpret_cast<const unsigned char*>(s);
+      while (i < n) {
+        const size_t clean = i + cleanScan_(bytes + i, n - i);
+        while (i < clean) {
+          const size_t k = run(s + i, clean - i, p);
+          p += k;
+          i += k;
+          if (i < clean && !one()) return nullptr;
+        }
+        if (i < n && !one()) return nullptr;
+      }
+      return p;
+    }
+  }
   if (asciiPlain_) {
     // Runs of plain ASCII from the vector kernel, the rest one by one.
     const auto run = [this] {

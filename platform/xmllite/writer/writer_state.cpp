@@ -7,6 +7,7 @@
 #include <new>
 
 #include "output.h"
+#include "scan.h"
 #include "writer_text.h"
 
 namespace twxml::xmlwriter {
@@ -58,6 +59,7 @@ ULONG XmlWriter::Release() {
 
 void XmlWriter::setupClasses() {
   escapes_ = &scan::For(simd::Active());
+  cleanScan_ = xmlcore::scan::For(simd::Active()).clean;
   asciiPlain_ = sink_.reprLimit() >= 0x80;
   for (int m = 0; m < 3; ++m) {
     std::memcpy(classes_[m], kClassTables[m].c, 128);

@@ -310,6 +310,8 @@ class XmlWriter final : public IXmlWriter, public IXmlWriterUtf8 {
   uint8_t classes_[3][128];
   bool asciiPlain_ = true;  // the encoding holds all of ASCII
   const scan::Kernels* escapes_ = &scan::kPlain;  // the vector level at SetOutput
+  // The parser's check of clean UTF-8 (see xmlcore's scan.h), same level.
+  size_t (*cleanScan_)(const unsigned char* s, size_t n) = nullptr;
   void setupClasses();
 
   // Output.
