@@ -32,7 +32,8 @@ HRESULT XmlWriter::checkQName(LPCWSTR prefix, LPCWSTR localName, u16view* p, u16
   return S_OK;
 }
 
-HRESULT XmlWriter::startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri) {
+// Whether a start tag may come now.
+HRESULT XmlWriter::elementAllowed() {
   HRESULT hr = ready();
   if (FAILED(hr)) return hr;
   if (ended_) return WR_E_INVALIDACTION;
@@ -40,6 +41,12 @@ HRESULT XmlWriter::startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR names
     resolveAuto();
     if (mode_ == Mode::Document && rootStarted_) return WR_E_INVALIDACTION;
   }
+  return S_OK;
+}
+
+HRESULT XmlWriter::startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri) {
+  HRESULT hr = elementAllowed();
+  if (FAILED(hr)) return hr;
   u16view local, p;
   if (FAILED(hr = checkQName(prefix, localName, &p, &local))) return hr;
   const bool hasP = !p.empty();
@@ -110,8 +117,26 @@ HRESULT XmlWriter::startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR names
     *names_.extend(1) = ':';
   }
   appendUtf8(names_, local);
-  const size_t nameLen = names_.size() - nameOff;
+  return openElement(nameOff, needDecl ? &decl : nullptr, pin, pinPrefix, pinUri);
+}
 
+// An unprefixed ASCII name from UTF-8 with no namespace given: nothing to
+// resolve and nothing to widen.
+HRESULT XmlWriter::startPlainElement(std::string_view local) {
+  HRESULT hr = elementAllowed();
+  if (FAILED(hr)) return hr;
+  const size_t nameOff = names_.append(local.data(), local.size());
+  return openElement(nameOff, nullptr, false, u16view(), u16view());
+}
+
+// The start tag whose qualified name (UTF-8) ends names_ from nameOff, with
+// its declaration, if any; the new element's frame and bindings.
+HRESULT XmlWriter::openElement(size_t nameOff, const Decl* declared, bool pin, u16view pinPrefix,
+                               u16view pinUri) {
+  HRESULT hr;
+  const bool needDecl = declared != nullptr;
+  const Decl decl = needDecl ? *declared : Decl{};
+  const size_t nameLen = names_.size() - nameOff;
   const size_t depth = stack_.size();
   const bool ind = indent_ && anyOutput_ && !(depth > 0 && stack_.back().mixed);
   size_t worst = 2 + (ind ? 1 + 2 * depth : 0) + nameLen;
@@ -254,6 +279,28 @@ HRESULT XmlWriter::attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespac
     }
   }
 
+  return putAttribute(use, local, attrUri, val, needDecl ? &decl : nullptr);
+}
+
+// An unprefixed ASCII name from UTF-8 with no namespace given (and not
+// xmlns): an attribute in no namespace.
+HRESULT XmlWriter::plainAttribute(std::string_view localName, std::string_view val) {
+  HRESULT hr = ready();
+  if (FAILED(hr)) return hr;
+  if (!tagOpen_) return WR_E_INVALIDACTION;
+  char16_t local[kPlainNameMax];
+  for (size_t i = 0; i < localName.size(); ++i) local[i] = static_cast<unsigned char>(localName[i]);
+  return putAttribute(u16view(), u16view(local, localName.size()), u16view(), val, nullptr);
+}
+
+// An attribute whose namespace is resolved: checked against the start
+// tag's others and written, with the declaration it needs.
+template <typename C>
+HRESULT XmlWriter::putAttribute(u16view use, u16view local, u16view attrUri,
+                                std::basic_string_view<C> val, const Decl* declared) {
+  HRESULT hr;
+  const bool needDecl = declared != nullptr;
+  const Decl decl = needDecl ? *declared : Decl{};
   const auto same = [&](size_t i) {
     const AttrKey& a = attrs_[i];
     return attrText_.view(a.localOff, a.localLen) == local &&

@@ -9,9 +9,29 @@ namespace twxml::xmlwriter {
 
 using namespace detail;
 
+namespace {
+
+// An unprefixed name in no namespace given, ASCII, a valid NCName and short:
+// one that needs neither namespace work nor widening.
+bool PlainName(const char* prefix, const char* local, const char* uri, size_t* length) {
+  if ((prefix != nullptr && *prefix != 0) || uri != nullptr || local == nullptr) return false;
+  const auto* s = reinterpret_cast<const unsigned char*>(local);
+  if (s[0] >= 0x80 || !(kNameTable.c[s[0]] & 1)) return false;
+  size_t n = 1;
+  for (; s[n] != 0; ++n)
+    if (n >= XmlWriter::kPlainNameMax || s[n] >= 0x80 || !(kNameTable.c[s[n]] & 2)) return false;
+  *length = n;
+  return true;
+}
+
+}  // namespace
+
 HRESULT XmlWriter::WriteStartElementUtf8(const char* prefix, const char* localName,
                                          const char* namespaceUri) {
   return guarded([&] {
+    size_t n;
+    if (asciiPlain_ && PlainName(prefix, localName, namespaceUri, &n))
+      return startPlainElement(std::string_view(localName, n));
     const twxml::utf::WideZ p(prefix), local(localName), uri(namespaceUri);
     return startElement(p.get(), local.get(), uri.get());
   });
@@ -21,9 +41,13 @@ HRESULT XmlWriter::WriteAttributeStringUtf8(const char* prefix, const char* loca
                                             const char* namespaceUri, const char* value,
                                             size_t valueLength) {
   return guarded([&] {
+    const std::string_view v = value ? std::string_view(value, valueLength) : std::string_view();
+    size_t n;
+    if (asciiPlain_ && PlainName(prefix, localName, namespaceUri, &n) &&
+        std::string_view(localName, n) != "xmlns")
+      return plainAttribute(std::string_view(localName, n), v);
     const twxml::utf::WideZ p(prefix), local(localName), uri(namespaceUri);
-    return attribute(p.get(), local.get(), uri.get(),
-                     value ? std::string_view(value, valueLength) : std::string_view());
+    return attribute(p.get(), local.get(), uri.get(), v);
   });
 }
 

@@ -165,6 +165,8 @@ class XmlWriter final : public IXmlWriter, public IXmlWriterUtf8 {
 
   // Composition buffer size: output reaches the stream in pieces this big.
   static constexpr size_t kBufferSize = 64 * 1024;
+  // The longest name the UTF-8 calls take without widening it first.
+  static constexpr size_t kPlainNameMax = 64;
 
  private:
   using u16view = std::u16string_view;
@@ -290,7 +292,15 @@ class XmlWriter final : public IXmlWriter, public IXmlWriterUtf8 {
                           u16view second, std::string_view close);
   HRESULT writeNamePieces(std::string_view open, u16view first, std::string_view sep,
                           u16view second, std::string_view close);
+  HRESULT elementAllowed();
   HRESULT startElement(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri);
+  HRESULT startPlainElement(std::string_view local);
+  HRESULT openElement(size_t nameOff, const Decl* decl, bool pin, u16view pinPrefix,
+                      u16view pinUri);
+  HRESULT plainAttribute(std::string_view local, std::string_view value);
+  template <typename C>
+  HRESULT putAttribute(u16view use, u16view local, u16view attrUri, std::basic_string_view<C> value,
+                       const Decl* decl);
   template <typename C>
   HRESULT attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri,
                     std::basic_string_view<C> value);
