@@ -166,6 +166,21 @@ TWXML_TARGET_AVX2 size_t CleanAvx2(const unsigned char* s, size_t n) {
     unfinished = Unfinished(v);
     prev = v;
   }
+  if (pos + 32 > n && pos < n && pos >= 32 && n >= 64) {
+    // The rest as one more block ending at n, over bytes partly checked
+    // already (their answers do not change): clean to the end unless a
+    // byte not checked yet is wrong or the text ends inside a character.
+    const size_t at = n - 32;
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + at));
+    const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + at - 32));
+    const unsigned fresh = ~0u << (pos - at);
+    const unsigned control =
+        Mask(_mm256_andnot_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, tab), _mm256_cmpeq_epi8(v, lf)),
+                                 _mm256_cmpeq_epi8(_mm256_min_epu8(v, below), v)));
+    const unsigned wrong =
+        ~Mask(_mm256_cmpeq_epi8(Errors(v, before), _mm256_setzero_si256())) | control;
+    if (!(wrong & fresh) && !Any(Unfinished(v))) return n;
+  }
   // From the last character boundary on, the caller goes byte by byte.
   const size_t whole = WholeCharacters(s, pos);
   return pos + 32 <= n || whole < pos ? whole : pos + kSse2.clean(s + pos, n - pos);

@@ -17,7 +17,9 @@ struct Kernels {
   // characters, and writes that run to d as bytes; d may be written up to
   // d[n - 1] past the run.
   size_t (*run[3])(const char16_t* s, size_t n, char* d);
-  // The same for UTF-8 text (bytes from 0x80 on end the run).
+  // The same for UTF-8 text (bytes from 0x80 on end the run); d may also
+  // be written up to d[15], and s read up to the end of its 16-byte block
+  // when that stays within its page.
   size_t (*run8[3])(const char* s, size_t n, char* d);
   // The same for UTF-8 text known to be well formed and free of control
   // characters but tab and line feed: only the mode's escaped characters
