@@ -1,6 +1,7 @@
 // Wide text to narrow text in the thread's code page.
 #include <climits>
 #include <cstdint>
+#include <cstring>
 
 #include "narrow.h"
 #include "twxml/kernel.h"
@@ -142,4 +143,22 @@ int twxml::kernel::NarrowIntoBuffer(const WCHAR* text, char* buffer, unsigned in
   }
   buffer[written] = 0;
   return status;
+}
+
+int twxml::kernel::Utf8IntoBuffer(const char* text, size_t n, char* buffer, unsigned int size) {
+  if (buffer == nullptr || size == 0) return TWXML_E_NOTFOUND;
+  // A text too long for a wide length is refused as its wide form would be.
+  if (n > static_cast<size_t>(INT_MAX) && twxml::utf::Utf16Size(text, n) > static_cast<size_t>(INT_MAX)) {
+    buffer[0] = 0;
+    return TWXML_E_NOTFOUND;
+  }
+  const size_t room = size - 1;
+  size_t keep = n;
+  if (n > room) {
+    keep = room;
+    while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
+  }
+  std::memcpy(buffer, text, keep);
+  buffer[keep] = 0;
+  return keep == n ? TWXML_OK : TWXML_E_NOTFOUND;
 }

@@ -11,4 +11,9 @@ namespace twxml::kernel {
 // answered for this thread now.
 int NarrowIntoBuffer(const WCHAR* text, char* buffer, unsigned int size, bool utf8);
 
+// What NarrowIntoBuffer gives in a UTF-8 thread for the UTF-16 form of
+// well-formed UTF-8 text (n bytes, no zero inside): the text itself, cut on
+// a character boundary when it does not fit.
+int Utf8IntoBuffer(const char* text, size_t n, char* buffer, unsigned int size);
+
 }  // namespace twxml::kernel

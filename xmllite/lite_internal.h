@@ -20,6 +20,9 @@ struct _XmlLiteReaderS {
   IXmlReader* reader;
   uint32_t lookAheadType;
   uint8_t emptyElementPending;
+  // After the record's own fields: the same reader's UTF-8 calls (no
+  // reference of its own), or null when the module's reader has none.
+  IXmlReaderUtf8* utf8Reader;
 };
 
 struct _XmlLiteWriterS {

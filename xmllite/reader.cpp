@@ -3,6 +3,7 @@
 // look-ahead so a caller can ask what comes next without losing it.
 #include "lite_internal.h"
 #include "narrow.h"
+#include "twxml/platform/utf.h"
 #include "twxml/platform/win32_internal.h"
 
 namespace {
@@ -10,6 +11,41 @@ namespace {
 constexpr uint32_t kElement = XmlNodeType_Element;
 constexpr uint32_t kText = XmlNodeType_Text;
 constexpr uint32_t kEndElement = XmlNodeType_EndElement;
+
+// The current node's value into a caller's buffer in the thread's code page
+// (utf8: whether that is UTF-8, asked by the caller).
+int ValueIntoBuffer(_XmlLiteReaderS* reader, char* buffer, unsigned int size, bool utf8) {
+  if (utf8 && reader->utf8Reader != nullptr) {
+    const char* value = nullptr;
+    UINT length = 0;
+    const HRESULT hr = reader->utf8Reader->GetValueUtf8(&value, &length);
+    if (hr == S_OK) return twxml::kernel::Utf8IntoBuffer(value, length, buffer, size);
+    if (hr != S_FALSE) return TWXML_E_ENGINE;
+  }
+  LPCWSTR value = nullptr;
+  if (reader->reader->GetValue(&value, nullptr) != S_OK) return TWXML_E_ENGINE;
+  return twxml::kernel::NarrowIntoBuffer(value, buffer, size, utf8);
+}
+
+// A name the UTF-8 calls can look for as it is: present, well formed and
+// of a length the wide form could have (anything else goes the wide way).
+bool WellFormedName(const char* name, size_t* length) {
+  if (name == nullptr) return false;
+  const auto* s = reinterpret_cast<const unsigned char*>(name);
+  size_t n = 0;
+  while (s[n] != 0 && s[n] < 0x80) ++n;
+  while (s[n] != 0) {
+    if (s[n] < 0x80) {
+      ++n;
+      continue;
+    }
+    const twxml::utf::Utf8Char ch = twxml::utf::DecodeUtf8Char(s + n, 4);
+    if (!ch.ok) return false;
+    n += ch.len;
+  }
+  *length = n;
+  return n < twxml::utf::WideZ::kMaxBytes && n <= 0xFFFFFFFFu;
+}
 
 }  // namespace
 
@@ -29,12 +65,20 @@ _XmlLiteReaderS* XmlLiteNewReaderH(IStream* stream) {
   if (handle == nullptr) return nullptr;
   handle->magic = 0;
   handle->reader = nullptr;
+  handle->utf8Reader = nullptr;
   PFN_CreateXmlReader create = twxml::lite::ReaderFactory();
   if (create == nullptr ||
       create(IID_IXmlReader, reinterpret_cast<void**>(&handle->reader), nullptr) < 0 ||
       handle->reader == nullptr) {
     MemFreeF(handle);
     return nullptr;
+  }
+  void* utf8 = nullptr;
+  if (handle->reader->QueryInterface(IID_TwXmlReaderUtf8, &utf8) == S_OK && utf8 != nullptr) {
+    handle->utf8Reader = static_cast<IXmlReaderUtf8*>(utf8);
+    handle->utf8Reader->Release();  // the reader's own reference keeps it
+  } else {
+    handle->utf8Reader = nullptr;
   }
   // A stream the reader cannot use shows up as a failed first step.
   handle->reader->SetInput(stream);
@@ -150,6 +194,12 @@ TWXML_API _XmlLiteReaderS* XmlLiteCreateFileReaderH(const char* path) {
 
 TWXML_API int XmlLiteGetElemNameToBufF(_XmlLiteReaderS* reader, char* buffer, unsigned int size) {
   if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
+  if (reader->utf8Reader != nullptr && twxml::win32::ThreadCodePageIsUtf8()) {
+    const char* name = nullptr;
+    UINT length = 0;
+    if (reader->utf8Reader->GetLocalNameUtf8(&name, &length) != S_OK) return TWXML_E_ENGINE;
+    return twxml::kernel::Utf8IntoBuffer(name, length, buffer, size);
+  }
   LPCWSTR name = nullptr;
   UINT length = 0;
   if (reader->reader->GetLocalName(&name, &length) != S_OK) return TWXML_E_ENGINE;
@@ -161,13 +211,18 @@ TWXML_API int XmlLiteGetAttrValueToBufF(_XmlLiteReaderS* reader, const char* nam
   if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
   // The thread's code page, asked once for the name and the value.
   const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
+  size_t nameLength;
+  if (utf8 && reader->utf8Reader != nullptr && WellFormedName(name, &nameLength)) {
+    HRESULT hr = reader->utf8Reader->MoveToAttributeByNameUtf8(name, static_cast<UINT>(nameLength));
+    if (hr == S_FALSE) return TWXML_E_NOTFOUND;
+    if (hr != S_OK) return TWXML_E_ENGINE;
+    return ValueIntoBuffer(reader, buffer, size, utf8);
+  }
   twxml::lite::WideArg wideName(name, utf8);
   HRESULT hr = reader->reader->MoveToAttributeByName(wideName.get(), nullptr);
   if (hr == S_FALSE) return TWXML_E_NOTFOUND;
   if (hr != S_OK) return TWXML_E_ENGINE;
-  LPCWSTR value = nullptr;
-  if (reader->reader->GetValue(&value, nullptr) != S_OK) return TWXML_E_ENGINE;
-  return twxml::kernel::NarrowIntoBuffer(value, buffer, size, utf8);
+  return ValueIntoBuffer(reader, buffer, size, utf8);
 }
 
 TWXML_API int XmlLiteGetElemValueToBufF(_XmlLiteReaderS* reader, char* buffer, unsigned int size) {
@@ -184,9 +239,7 @@ TWXML_API int XmlLiteGetElemValueToBufF(_XmlLiteReaderS* reader, char* buffer, u
     if (buffer != nullptr && size > 0) buffer[0] = '\0';
     return TWXML_OK;
   }
-  LPCWSTR value = nullptr;
-  if (reader->reader->GetValue(&value, nullptr) != S_OK) return TWXML_E_ENGINE;
-  return VarCnvBStrToStrBufF(value, buffer, size);
+  return ValueIntoBuffer(reader, buffer, size, twxml::win32::ThreadCodePageIsUtf8());
 }
 
 }  // extern "C"

@@ -105,7 +105,7 @@ class Arena {
   char16_t* end_ = nullptr;
 };
 
-class XmlReader final : public IXmlReader, public IXmlReaderError {
+class XmlReader final : public IXmlReader, public IXmlReaderError, public IXmlReaderUtf8 {
  public:
   XmlReader() {
     Options& o = parser_.options();
@@ -124,6 +124,11 @@ class XmlReader final : public IXmlReader, public IXmlReaderError {
     }
     if (iid == IID_IXmlReaderError) {
       *out = static_cast<IXmlReaderError*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (iid == IID_TwXmlReaderUtf8) {
+      *out = static_cast<IXmlReaderUtf8*>(this);
       AddRef();
       return S_OK;
     }
@@ -272,6 +277,30 @@ class XmlReader final : public IXmlReader, public IXmlReaderError {
         return S_FALSE;
       std::string_view ns(qNs_);
       i = parser_.findAttribute(qLocal_, anyNs ? nullptr : &ns);  // may build its index
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    if (i < 0) return S_FALSE;
+    attr_ = i;
+    chunkPos_ = 0;
+    chunkValid_ = false;
+    return S_OK;
+  }
+
+  // The UTF-8 calls: the same answers, the parser's own text.
+  HRESULT GetLocalNameUtf8(const char** name, UINT* length) override {
+    return give8(attr_ >= 0 ? cur().local : parser_.localName(), name, length);
+  }
+  HRESULT GetValueUtf8(const char** value, UINT* length) override {
+    if (chunkValid_ && !FAILED(failed_)) return S_FALSE;
+    return give8(attr_ >= 0 ? cur().value : parser_.value(), value, length);
+  }
+  HRESULT MoveToAttributeByNameUtf8(const char* localName, UINT length) override {
+    if (FAILED(failed_)) return failed_;
+    if (!localName) return E_INVALIDARG;
+    int i;
+    try {
+      i = parser_.findAttribute(std::string_view(localName, length), nullptr);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }
@@ -502,6 +531,13 @@ class XmlReader final : public IXmlReader, public IXmlReaderError {
     if (out) *out = p;
     if (length) *length = UINT(n);
     return S_OK;
+  }
+
+  HRESULT give8(Str s, const char** out, UINT* length) const {
+    const bool some = s.n != 0 && !FAILED(failed_);
+    *out = some ? s.p : "";
+    *length = some ? UINT(s.n) : 0;
+    return failed_;
   }
 
   void position(uint32_t* l, uint32_t* c) const {

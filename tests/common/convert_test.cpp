@@ -6,7 +6,9 @@
 #include <thread>
 
 #include "test_locales.h"
+#include "narrow.h"
 #include "twxml/kernel.h"
+#include "twxml/platform/utf.h"
 
 namespace {
 
@@ -63,6 +65,24 @@ TEST(VarCnv, CopiesAndBufferCutsOnCharacterBoundaries) {
       storage.replace(offset, len + 1, text + u'\0');
       const std::string want = std::string(len / 2, 'a') + "\xC3\xA9" + std::string(len - len / 2 - 1, 'a');
       EXPECT_EQ(P(0, want.c_str()), Into(storage.c_str() + offset, unsigned(want.size() + 1))) << offset;
+    }
+  }
+}
+
+// The reader's UTF-8 route gives what its wide route gives in a UTF-8
+// thread: for parsed text (well formed) at every buffer size.
+TEST(VarCnv, Utf8RouteMatchesTheWideRoute) {
+  for (const std::string text : {"", "abc", "a\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC", "x\xF0\x9F\x98\x80y",
+                                 "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 end"}) {
+    std::u16string wide(text.size() + 1, u'\0');
+    wide.resize(twxml::utf::Utf8ToUtf16(text.data(), text.size(), wide.data()));
+    for (unsigned size = 0; size <= text.size() + 2; ++size) {
+      std::string a(size + 1, '#'), b(size + 1, '#');
+      const int ra = twxml::kernel::Utf8IntoBuffer(text.data(), text.size(), size ? a.data() : nullptr, size);
+      const int rb = twxml::kernel::NarrowIntoBuffer(wide.c_str(), size ? b.data() : nullptr, size, true);
+      EXPECT_EQ(rb, ra) << text << " " << size;
+      EXPECT_STREQ(b.c_str(), a.c_str()) << text << " " << size;
+      EXPECT_EQ('#', a[size]) << "written past the buffer";
     }
   }
 }

@@ -19,9 +19,12 @@ TEST(InjectedFailures, ReaderRefusalsAre255) {
       {{.moveResult = E_INVALIDARG}, 'a', 255}, {{}, 'a', 30},
       {{}, 'A', 0},                            {{}, 'V', 0},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(testing::Message() << row.call << " " << row.status);
-    fake::Install(row.script);
+  for (int k = 0; k < 2 * int(std::size(rows)); ++k) {  // through the UTF-16 and the UTF-8 calls
+    const auto& row = rows[k % std::size(rows)];
+    SCOPED_TRACE(testing::Message() << row.call << " " << row.status << " " << k);
+    fake::Script script = row.script;
+    script.utf8Calls = k >= int(std::size(rows));
+    fake::Install(script);
     _XmlLiteReaderS* r = XmlLiteCreateMemReaderH("<ignored/>");
     ASSERT_NE(nullptr, r);
     ASSERT_EQ(0, XmlLiteReadElemF(r));

@@ -17,7 +17,7 @@ namespace fake {
 struct Script {
   HRESULT readerCreate = S_OK, nameResult = S_OK, valueResult = S_OK, moveResult = S_OK;
   HRESULT writerCreate = S_OK, writeResult = S_OK;
-  bool utf8Calls = false;  // the writer also takes UTF-8 (and answers the same)
+  bool utf8Calls = false;  // reader and writer also give and take UTF-8 (answering the same)
 };
 // Objects alive, and documents ended, since Install().
 struct Stats {
@@ -55,10 +55,24 @@ class Counted : public Face {
   IUnknown* held_ = nullptr;
 };
 
-class Reader final : public Counted<IXmlReader> {
+class Reader final : public Counted<IXmlReader>, public IXmlReaderUtf8 {
  public:
   Reader() { ++g_stats.liveReaders; }
   ~Reader() override { --g_stats.liveReaders; }
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    if (!g_script.utf8Calls || iid != IID_TwXmlReaderUtf8) return *out = nullptr, E_NOINTERFACE;
+    AddRef();
+    *out = static_cast<IXmlReaderUtf8*>(this);
+    return S_OK;
+  }
+  ULONG AddRef() override { return Counted::AddRef(); }
+  ULONG Release() override { return Counted::Release(); }
+  HRESULT GetLocalNameUtf8(const char** name, UINT* n) override { return *name = "e", *n = 1, g_script.nameResult; }
+  HRESULT GetValueUtf8(const char** value, UINT* n) override { return *value = "v", *n = 1, g_script.valueResult; }
+  HRESULT MoveToAttributeByNameUtf8(const char* name, UINT n) override {
+    if (g_script.moveResult != S_OK) return g_script.moveResult;
+    return std::string(name, n) == "a" ? S_OK : S_FALSE;
+  }
   HRESULT SetInput(IUnknown* input) override { return Hold(input); }
   HRESULT Read(XmlNodeType* type) override {
     if (read_ >= 2) return S_FALSE;

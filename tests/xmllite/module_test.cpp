@@ -84,6 +84,8 @@ TEST_F(Module, NavigationAndTextOnRealDocuments) {
       {"<r><x:item xmlns:x='u' x:k='1' k='2'>t</x:item></r>", "R0 P0 N0:item R0 A0:2 N0:k V0:t E0 E0 R76 S76"},
       // Values: the first text after the start; what is not text stays held.
       {"<a>hello</a>", "R0 V0:hello E0"},
+      {"<\xC3\xA9 k='\xE2\x82\xAC'>\xC3\xBC\xF0\x9F\x98\x80</\xC3\xA9>",
+       "R0 N0:\xC3\xA9 A0:\xE2\x82\xAC V0:\xC3\xBC\xF0\x9F\x98\x80 E0"},
       {"<a></a>", "R0 V0: E0"},
       {"<a/>", "R0 V0: E0 R76"},
       {"<a>   </a>", "R0 V0: E0"},

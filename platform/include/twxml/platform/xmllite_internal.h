@@ -1,6 +1,7 @@
 // The streaming reader linked in-process from the parser core (no module
 // load): the document model's loader uses it so it works without the module;
-// the module's factory calls it too. And the writer's calls that take UTF-8.
+// the module's factory calls it too. And the reader's and writer's calls
+// that give and take UTF-8.
 // Not installed and not exported.
 #pragma once
 
@@ -25,4 +26,19 @@ struct IXmlWriterUtf8 : public IUnknown {
   virtual HRESULT WriteStringUtf8(const char* text, size_t length) = 0;
 };
 TW_DEFINE_GUID(IID_TwXmlWriterUtf8, 0x6a1f3e31, 0x5b7c, 0x4e21, 0x9d, 0x31, 0x74, 0x77, 0x78,
+               0x6d, 0x6c, 0x7f);
+
+/* Reader calls giving UTF-8, for callers that want UTF-8 anyway (the handle
+   interface in a UTF-8 thread): the text the parser holds (well formed, no
+   zero inside, valid until the reader moves), with the answers of the
+   UTF-16 calls. The value call answers S_FALSE when part of the value went
+   out through ReadValueChunk (GetValue gives the rest). The attribute is
+   looked for in any namespace. The module's reader answers QueryInterface
+   for it. */
+struct IXmlReaderUtf8 : public IUnknown {
+  virtual HRESULT GetLocalNameUtf8(const char** name, UINT* length) = 0;
+  virtual HRESULT GetValueUtf8(const char** value, UINT* length) = 0;
+  virtual HRESULT MoveToAttributeByNameUtf8(const char* localName, UINT length) = 0;
+};
+TW_DEFINE_GUID(IID_TwXmlReaderUtf8, 0x6a1f3e32, 0x5b7c, 0x4e21, 0x9d, 0x31, 0x74, 0x77, 0x78,
                0x6d, 0x6c, 0x7f);
