@@ -66,6 +66,7 @@ bool AppendAttribute(KxXMLNode* element, char* prefix, char* name, V value) {
 XmlInterfaceToDOM::XmlInterfaceToDOM(KxXMLParser* parserIn, KxXMLNode* rootNodeIn,
                                      KxStream* stream, char* encoding)
     : parser(parserIn),
+      records(rootNodeIn == nullptr ? parserIn : nullptr),
       outStream(stream),
       elemStack(new (std::nothrow) ElemStackEntry[kInitialStackCapacity]),
       rootNode(rootNodeIn),
@@ -76,7 +77,7 @@ XmlInterfaceToDOM::XmlInterfaceToDOM(KxXMLParser* parserIn, KxXMLNode* rootNodeI
   if (elemStack == nullptr) return;
   if (rootNode != nullptr) {
     // The first step, peeking or not, lands on the document element.
-    Push({rootNode, nullptr});
+    Push({rootNode, nullptr, 0});
     peekPending = 1;
   } else if (parser != nullptr) {
     parser->SetEncodingF(encoding);
@@ -141,13 +142,20 @@ bool XmlInterfaceToDOM::Pop(ElemStackEntry* entry) {
   return true;
 }
 
+KxXMLNode* XmlInterfaceToDOM::TopNode() {
+  ElemStackEntry* top = Top();
+  if (top == nullptr) return nullptr;
+  if (top->node == nullptr) top->node = top->ownedNode = records.NodeOf(top->record);
+  return top->node;
+}
+
 bool XmlInterfaceToDOM::ReadElemB(bool peek) {
   if (peekPending) {
     peekPending = peek;
     return stackTop >= 0;
   }
+  if (TopNode() == nullptr) return false;
   ElemStackEntry* top = Top();
-  if (top == nullptr) return false;
   // The top entry is updated in place: the same as popping it and pushing it
   // back, but nothing is lost if the walk throws.
   KxXMLNode* next = top->node->GetNextChildNodePo(top->ownedNode);
@@ -160,7 +168,7 @@ bool XmlInterfaceToDOM::ReadElemB(bool peek) {
   }
   delete top->ownedNode;
   top->ownedNode = next;
-  bool entered = Push({next, nullptr});
+  bool entered = Push({next, nullptr, 0});
   if (entered) peekPending = peek;
   return entered;
 }
@@ -173,9 +181,9 @@ bool XmlInterfaceToDOM::EndElemB() {
 }
 
 bool XmlInterfaceToDOM::GetElemNameToBufB(char* buffer, unsigned int size) {
-  ElemStackEntry* top = Top();
-  if (top == nullptr) return false;
-  WCHAR* name = top->node->GetNameBstr();
+  KxXMLNode* node = TopNode();
+  if (node == nullptr) return false;
+  WCHAR* name = node->GetNameBstr();
   if (name == nullptr) return false;
   int status = VarCnvBStrToStrBufF(name, buffer, size);
   SysFreeString(name);
@@ -183,21 +191,19 @@ bool XmlInterfaceToDOM::GetElemNameToBufB(char* buffer, unsigned int size) {
 }
 
 bool XmlInterfaceToDOM::GetAttrValueToBufB(char* name, char* buffer, unsigned int size) {
-  ElemStackEntry* top = Top();
-  if (top == nullptr) return false;
-  return top->node->GetAttributeF(name, buffer, size) == 0;
+  KxXMLNode* node = TopNode();
+  return node != nullptr && node->GetAttributeF(name, buffer, size) == 0;
 }
 
 bool XmlInterfaceToDOM::GetAttrValueToIntB(char* name, int* value) {
-  ElemStackEntry* top = Top();
-  if (top == nullptr) return false;
-  return top->node->GetAttributeF(name, value) == 0;
+  KxXMLNode* node = TopNode();
+  return node != nullptr && node->GetAttributeF(name, value) == 0;
 }
 
 bool XmlInterfaceToDOM::GetElemValueToBufB(char* buffer, unsigned int size) {
-  ElemStackEntry* top = Top();
-  if (top == nullptr || buffer == nullptr) return false;
-  char* value = top->node->GetValuePsz(buffer, size);
+  KxXMLNode* node = TopNode();
+  if (node == nullptr || buffer == nullptr) return false;
+  char* value = node->GetValuePsz(buffer, size);
   if (value == nullptr) return false;
   if (value != buffer) {
     // The value did not fit and came back as a separate copy: hand over as
@@ -216,25 +222,29 @@ bool XmlInterfaceToDOM::SkipLevelB() { return EndElemB(); }
 
 bool XmlInterfaceToDOM::WriteStartElemNsB(char* prefix, char* name, char* namespaceUri) {
   if (parser == nullptr || name == nullptr) return false;
-  KxXMLNode* element;
-  if (prefix != nullptr && StrPadGetSizeU(prefix) != 0) {
-    Scratch qualified(JoinedSize(prefix, name));
-    if (qualified.get() == nullptr) return false;
+  const bool prefixed = prefix != nullptr && StrPadGetSizeU(prefix) != 0;
+  Scratch qualified(prefixed ? JoinedSize(prefix, name) : 0);
+  if (qualified.get() == nullptr) return false;
+  char* qname = name;
+  if (prefixed) {
     JoinName(prefix, name, qualified.get());
-    element = parser->CreateElementP(qualified.get(), namespaceUri);
-  } else {
-    element = parser->CreateElementP(name, namespaceUri);
+    qname = qualified.get();
   }
-  if (element == nullptr) return false;
   ElemStackEntry* top = Top();
-  int status = top != nullptr ? parser->AppendElementF(top->node, element)
-                              : parser->PutRootElementF(element);
+  if (top != nullptr && top->record != 0) {
+    // At the stack limit the element stays in the document, empty.
+    if (uint32_t record = records.AppendElement(top->record, qname, namespaceUri))
+      return Push({nullptr, nullptr, record});
+  }
+  KxXMLNode* element = parser->CreateElementP(qname, namespaceUri);
+  if (element == nullptr) return false;
+  int status = top == nullptr ? parser->PutRootElementF(element)
+                              : parser->AppendElementF(TopNode(), element);
   if (status != 0) {
     delete element;
     return false;
   }
-  if (!Push({element, element})) {
-    // At the stack limit the element stays in the document, empty.
+  if (!Push({element, element, records.RecordOf(element)})) {
     delete element;
     return false;
   }
@@ -248,7 +258,19 @@ bool XmlInterfaceToDOM::WriteStartElemB(char* name) {
 bool XmlInterfaceToDOM::WriteAttrNsB(char* prefix, char* name, char* /*namespaceUri*/,
                                      char* value) {
   ElemStackEntry* top = Top();
-  return top != nullptr && AppendAttribute(top->node, prefix, name, value);
+  if (top == nullptr) return false;
+  if (top->record != 0 && name != nullptr) {
+    if (prefix == nullptr) {
+      if (records.SetAttribute(top->record, name, value)) return true;
+    } else {
+      Scratch qualified(JoinedSize(prefix, name));
+      if (qualified.get() == nullptr) return false;
+      JoinName(prefix, name, qualified.get());
+      if (records.SetAttribute(top->record, qualified.get(), value)) return true;
+    }
+  }
+  KxXMLNode* node = TopNode();
+  return node != nullptr && AppendAttribute(node, prefix, name, value);
 }
 
 bool XmlInterfaceToDOM::WriteAttrB(char* name, char* value) {
@@ -257,8 +279,8 @@ bool XmlInterfaceToDOM::WriteAttrB(char* name, char* value) {
 
 bool XmlInterfaceToDOM::WriteIntAttrNsB(char* prefix, char* name, char* /*namespaceUri*/,
                                         int value) {
-  ElemStackEntry* top = Top();
-  return top != nullptr && AppendAttribute(top->node, prefix, name, value);
+  KxXMLNode* node = TopNode();
+  return node != nullptr && AppendAttribute(node, prefix, name, value);
 }
 
 bool XmlInterfaceToDOM::WriteIntAttrB(char* name, int value) {
@@ -266,9 +288,12 @@ bool XmlInterfaceToDOM::WriteIntAttrB(char* name, int value) {
 }
 
 bool XmlInterfaceToDOM::WriteValueB(char* text) {
+  if (parser == nullptr) return false;
   ElemStackEntry* top = Top();
-  if (top == nullptr || parser == nullptr) return false;
-  return parser->AppendTextF(top->node, text) == 0;
+  if (top == nullptr) return false;
+  if (top->record != 0 && records.AppendText(top->record, text)) return true;
+  KxXMLNode* node = TopNode();
+  return node != nullptr && parser->AppendTextF(node, text) == 0;
 }
 
 char* XmlInterfaceToDOM::AllocMemP(unsigned int* size) {

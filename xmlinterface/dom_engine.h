@@ -5,12 +5,17 @@
 
 #include <cstdint>
 
+#include "own_writer.h"
 #include "twxml/document.h"
 #include "twxml/xmlinterface.h"
 
 struct ElemStackEntry {
   KxXMLNode* node;       // the element of this level; never deleted by the entry
   KxXMLNode* ownedNode;  // reader: the child last entered (cursor); writer: node itself
+  // Writer: the element's record in the library's own model (0 for another
+  // DOM). An element written record by record gets its node object only
+  // when a call needs one (NodeOf).
+  uint32_t record;
 };
 
 class XmlInterfaceToDOM : public XmlInterface {
@@ -59,9 +64,13 @@ class XmlInterfaceToDOM : public XmlInterface {
   bool Push(ElemStackEntry entry);
   bool Pop(ElemStackEntry* entry);
   ElemStackEntry* Top() { return stackTop >= 0 ? &elemStack[stackTop] : nullptr; }
+  // The top entry's element node object, made for it when it has none yet;
+  // null without a top entry or memory for the node object.
+  KxXMLNode* TopNode();
   void ReleaseAll();
 
   KxXMLParser* parser;
+  twxml_dom::RecordWriter records;
   KxStream* outStream;
   ElemStackEntry* elemStack;
   KxXMLNode* rootNode;

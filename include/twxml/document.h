@@ -11,6 +11,9 @@
 #include "twxml/platform/msxml.h"
 
 class KxXMLNode;
+namespace twxml_dom {
+class RecordWriter;
+}
 
 class TWXML_API KxXMLParser {
  public:
@@ -112,6 +115,9 @@ class TWXML_API KxXMLParserImpl : public KxXMLParser {
   int SetEncodingF(char* encoding) override;
 
  private:
+  /* The library's writer of its own documents (not exported) follows the
+     same default namespace. */
+  friend class twxml_dom::RecordWriter;
   IXMLDOMDocument* domDocument;
   BSTR defaultNamespaceUri;
 };

@@ -95,6 +95,10 @@ HRESULT DomDocument::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<NodeRecord*>(&handle_);
     return S_OK;
   }
+  if (iid == IID_TwDomRecordBuilder) {
+    *out = static_cast<RecordBuilder*>(this);
+    return S_OK;
+  }
   if (iid == IID_IUnknown || iid == IID_IXMLDOMNode || iid == IID_IXMLDOMDocument) {
     *out = static_cast<IXMLDOMDocument*>(this);
   } else if (iid == IID_ISupportErrorInfo) {

@@ -114,22 +114,11 @@ HRESULT DomNode::setAttribute(BSTR name, VARIANT value) try {
     if (FAILED(hr)) return Fail(hr, u"The attribute value cannot be turned into text.");
     text = t.bstrVal;
   }
-  std::u16string_view q(name, n);
-  uint32_t a = s->findAttr(e, q);
   bool added = false;
+  uint32_t a = ops::attributeFor(s, e, std::u16string_view(name, n), &added);
   if (!a) {
-    uint32_t ns = 0;
-    if (q == u"xmlns" || q.substr(0, 6) == u"xmlns:") {
-      ns = s->internNs(kXmlnsUri, Len16(kXmlnsUri));
-    } else if (q.substr(0, 4) == u"xml:") {
-      ns = s->internNs(kXmlUri, Len16(kXmlUri));
-    }
-    uint32_t id = s->internName(name, n, ns);
-    if (id == ~0u || !(a = s->newNode(kAttribute, id))) {
-      VariantClear(&t);
-      return Fail(E_OUTOFMEMORY, u"Out of memory.");
-    }
-    added = true;
+    VariantClear(&t);
+    return Fail(E_OUTOFMEMORY, u"Out of memory.");
   }
   hr = ops::setCharacterData(s, a, text, Len16(text));
   VariantClear(&t);

@@ -112,6 +112,9 @@ HRESULT baseName(Store* s, uint32_t i, BSTR* out);
 /* Sets the character data of a text, comment, CDATA, PI or attribute record
    after checking that XML can carry it there. */
 HRESULT setCharacterData(Store* s, uint32_t i, const char16_t* text, size_t n);
+/* The attribute of element e with the qualified name q (checked): the one e
+   has, or a new record not yet linked (*added). 0 when out of memory. */
+uint32_t attributeFor(Store* s, uint32_t e, std::u16string_view q, bool* added);
 }  // namespace ops
 
 #define TWDOM_NODE_FORWARDS                                                                             \
@@ -194,7 +197,8 @@ class DomNode final : public IXMLDOMElement,
 
 class DomDocument final : public IXMLDOMDocument,
                           public ISupportErrorInfo,
-                          public IXMLDOMSkippedReferences {
+                          public IXMLDOMSkippedReferences,
+                          public RecordBuilder {
  public:
   /* A document object over store (taking a reference on it). */
   explicit DomDocument(Store* store);
@@ -226,6 +230,13 @@ class DomDocument final : public IXMLDOMDocument,
   HRESULT put_preserveWhiteSpace(VARIANT_BOOL preserve) override;
 
   HRESULT InterfaceSupportsErrorInfo(REFIID iid) override;
+
+  // building for the face (dom_build.cpp)
+  uint32_t appendElement(uint32_t parent, std::string_view qname, std::string_view uri) override;
+  bool setAttribute(uint32_t e, std::string_view qname, std::string_view value) override;
+  bool appendText(uint32_t parent, std::string_view text) override;
+  bool owns(const NodeRecord& node) const override { return node.store == handle_.store; }
+  IXMLDOMNode* nodeObject(uint32_t i) override { return Wrap(handle_.store, i); }
 
  private:
   ~DomDocument();

@@ -194,6 +194,21 @@ HRESULT setCharacterData(Store* s, uint32_t i, const char16_t* t, size_t n) try 
   return S_OK;
 } TWDOM_NO_THROW
 
+uint32_t attributeFor(Store* s, uint32_t e, std::u16string_view q, bool* added) {
+  *added = false;
+  if (uint32_t a = s->findAttr(e, q)) return a;
+  uint32_t ns = 0;
+  if (q == u"xmlns" || q.substr(0, 6) == u"xmlns:") {
+    ns = s->internNs(kXmlnsUri, Len16(kXmlnsUri));
+  } else if (q.substr(0, 4) == u"xml:") {
+    ns = s->internNs(kXmlUri, Len16(kXmlUri));
+  }
+  uint32_t id = s->internName(q.data(), q.size(), ns);
+  uint32_t a = id == ~0u ? 0 : s->newNode(kAttribute, id);
+  *added = a != 0;
+  return a;
+}
+
 HRESULT putNodeValue(Store* s, uint32_t i, VARIANT v) try {
   if (!IsCharacterKind(s->node(i).kind())) {
     return Fail(E_FAIL, u"This node type has no value to set.");

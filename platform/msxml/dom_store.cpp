@@ -23,6 +23,17 @@ std::u16string ToUtf16(std::string_view s) {
   return out;
 }
 
+namespace {
+
+/* A character XML 1.0 lets a document carry: no C0 control other than tab,
+   LF and CR, no surrogate, neither U+FFFE nor U+FFFF. */
+inline bool IsXmlChar(uint32_t c) {
+  if (c < 0x20) return c == 0x9 || c == 0xA || c == 0xD;
+  return c < 0xD800 || (c > 0xDFFF && c != 0xFFFE && c != 0xFFFF);
+}
+
+}  // namespace
+
 bool IsXmlText(const char16_t* s, size_t n) {
   for (size_t i = 0; i < n; ++i) {
 #if defined(__SSE2__)
@@ -43,21 +54,37 @@ bool IsXmlText(const char16_t* s, size_t n) {
     }
 #endif
     if (i >= n) break;
-    char16_t c = s[i];
-    if (c >= 0x20 && c < 0xD800) continue;
-    if (c < 0x20) {
-      if (c == 0x9 || c == 0xA || c == 0xD) continue;
-      return false;
+    const char16_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      ++i;  // a surrogate pair: a character from U+10000 on
+      continue;
     }
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-        ++i;
-        continue;
-      }
-      return false;
+    if (!IsXmlChar(c)) return false;
+  }
+  return true;
+}
+
+bool IsXmlText8(const char* s, size_t n) {
+  const unsigned char* u = reinterpret_cast<const unsigned char*>(s);
+  size_t i = 0;
+  while (i < n) {
+#if defined(__SSE2__)
+    // Sixteen bytes a step while all are printable ASCII: as signed bytes,
+    // none is below 0x20 (those from 0x80 on are negative).
+    for (; i + 16 <= n; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i));
+      if (_mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)))) break;
     }
-    if (c <= 0xDFFF) return false;  // lone low surrogate
-    if (c == 0xFFFE || c == 0xFFFF) return false;
+    if (i >= n) break;
+#endif
+    if (u[i] < 0x80) {
+      if (!IsXmlChar(u[i])) return false;
+      ++i;
+      continue;
+    }
+    const twxml::utf::Utf8Char c = twxml::utf::DecodeUtf8Char(u + i, n - i);
+    if (!c.ok || !IsXmlChar(c.cp)) return false;
+    i += c.len;
   }
   return true;
 }

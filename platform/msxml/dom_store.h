@@ -387,6 +387,8 @@ std::u16string ToUtf16(std::string_view s);
 /* True when every character may appear in an XML 1.0 document (no C0
    controls other than tab/LF/CR, no U+FFFE/U+FFFF, no lone surrogates). */
 bool IsXmlText(const char16_t* s, size_t n);
+/* The same for UTF-8, which must be well formed besides. */
+bool IsXmlText8(const char* s, size_t n);
 /* Qualified-name check: NCName or NCName ':' NCName. */
 bool IsQName(const char16_t* s, size_t n);
 /* Name check: any XML Name (colons allowed anywhere). */
