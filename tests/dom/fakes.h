@@ -121,6 +121,19 @@ struct NodeStub : Face {
   virtual ~NodeStub() = default;
 };
 
+// Every document operation unanswered besides.
+struct DocumentStub : NodeStub<IXMLDOMDocument> {
+  FAKE_NOTIMPL(get_documentElement, IXMLDOMElement**) FAKE_NOTIMPL(putref_documentElement, IXMLDOMElement*)
+  FAKE_NOTIMPL(createElement, BSTR, IXMLDOMElement**) FAKE_NOTIMPL(createTextNode, BSTR, IXMLDOMText**)
+  FAKE_NOTIMPL(createComment, BSTR, IXMLDOMComment**) FAKE_NOTIMPL(createCDATASection, BSTR, IXMLDOMCDATASection**)
+  FAKE_NOTIMPL(createProcessingInstruction, BSTR, BSTR, IXMLDOMProcessingInstruction**)
+  FAKE_NOTIMPL(createAttribute, BSTR, IXMLDOMAttribute**) FAKE_NOTIMPL(createNode, VARIANT, BSTR, BSTR, IXMLDOMNode**)
+  FAKE_NOTIMPL(load, VARIANT, VARIANT_BOOL*) FAKE_NOTIMPL(loadXML, BSTR, VARIANT_BOOL*) FAKE_NOTIMPL(save, VARIANT)
+  FAKE_NOTIMPL(get_parseError, IXMLDOMParseError**) FAKE_NOTIMPL(get_async, VARIANT_BOOL*)
+  FAKE_NOTIMPL(put_async, VARIANT_BOOL) FAKE_NOTIMPL(get_preserveWhiteSpace, VARIANT_BOOL*)
+  FAKE_NOTIMPL(put_preserveWhiteSpace, VARIANT_BOOL)
+};
+
 // Sets the thread's error information, as a refusing DOM does.
 inline void SetError(const char16_t* text) {
   IErrorInfo* info = nullptr;
