@@ -31,7 +31,9 @@ RecordWriter::RecordWriter(KxXMLParser* parser) {
   builder_ = twdom::BuilderOf(parser_->domDocument);
 }
 
-bool RecordWriter::Ready() const { return builder_ != nullptr && twxml::win32::ThreadCodePageIsUtf8(); }
+bool RecordWriter::Ready() const {
+  return builder_ != nullptr && twxml::win32::ThreadCodePageIsUtf8();
+}
 
 uint32_t RecordWriter::AppendElement(uint32_t parent, const char* qname, const char* uri) {
   std::string_view name, ns;

@@ -145,7 +145,9 @@ bool XmlInterfaceToDOM::Pop(ElemStackEntry* entry) {
 KxXMLNode* XmlInterfaceToDOM::TopNode() {
   ElemStackEntry* top = Top();
   if (top == nullptr) return nullptr;
-  if (top->node == nullptr) top->node = top->ownedNode = records.NodeOf(top->record);
+  if (top->node == nullptr && top->record != 0) {
+    top->node = top->ownedNode = records.NodeOf(top->record);
+  }
   return top->node;
 }
 

@@ -42,8 +42,8 @@ uint32_t DomDocument::appendElement(uint32_t parent, std::string_view qname, std
   // beyond it refuse the same on either way.
   if (!IsQName(q.view().data(), q.view().size())) return 0;
   uint32_t i = 0;
-  if (FAILED(create(NODE_ELEMENT, q.view().data(), q.view().size(), u.view().data(), u.view().size(), nullptr, 0,
-                    &i)))
+  const std::u16string_view name = q.view(), ns = u.view();
+  if (FAILED(create(NODE_ELEMENT, name.data(), name.size(), ns.data(), ns.size(), nullptr, 0, &i)))
     return 0;  // the record, if any, stays unreachable
   s->link(parent, i, 0);
   return i;
