@@ -7,6 +7,8 @@
 
 #include <new>
 
+#include "scan.h"
+
 namespace twdom {
 
 /* ---- text helpers ------------------------------------------------------- */
@@ -65,18 +67,14 @@ bool IsXmlText(const char16_t* s, size_t n) {
 }
 
 bool IsXmlText8(const char* s, size_t n) {
+  const auto clean = twxml::xmlcore::scan::Active().clean;
   const unsigned char* u = reinterpret_cast<const unsigned char*>(s);
   size_t i = 0;
   while (i < n) {
-#if defined(__SSE2__)
-    // Sixteen bytes a step while all are printable ASCII: as signed bytes,
-    // none is below 0x20 (those from 0x80 on are negative).
-    for (; i + 16 <= n; i += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i));
-      if (_mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)))) break;
-    }
+    // The parser's scan passes most text at once; where it stops (a carriage
+    // return, a character it leaves to its caller) one character is looked at.
+    i += clean(u + i, n - i);
     if (i >= n) break;
-#endif
     if (u[i] < 0x80) {
       if (!IsXmlChar(u[i])) return false;
       ++i;
