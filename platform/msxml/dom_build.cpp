@@ -36,6 +36,13 @@ uint32_t DomDocument::appendElement(uint32_t parent, std::string_view qname, std
   Store* s = handle_.store;
   // appendChild's checks pass for a new element under an element.
   if (s->node(parent).kind() != kElement) return 0;
+  Store::BuiltName& memo = s->builtName(qname);
+  if (memo.known && memo.qname == qname && memo.uri == uri) {
+    // Met before: create would check, widen and intern it to the same name.
+    const uint32_t i = s->newNode(kElement, memo.nameId);
+    if (i) s->link(parent, i, 0);
+    return i;
+  }
   if (!IsXmlText8(qname.data(), qname.size()) || !IsXmlText8(uri.data(), uri.size())) return 0;
   const Utf16Copy q(qname), u(uri);
   // A name the face would clean first is the face's; the checks create makes
@@ -46,6 +53,14 @@ uint32_t DomDocument::appendElement(uint32_t parent, std::string_view qname, std
   if (FAILED(create(NODE_ELEMENT, name.data(), name.size(), ns.data(), ns.size(), nullptr, 0, &i)))
     return 0;  // the record, if any, stays unreachable
   s->link(parent, i, 0);
+  memo.known = false;  // kept only once whole; without memory, not kept
+  try {
+    memo.qname.assign(qname);
+    memo.uri.assign(uri);
+    memo.nameId = s->node(i).name();
+    memo.known = true;
+  } catch (const std::bad_alloc&) {
+  }
   return i;
 } catch (const std::bad_alloc&) {
   return 0;

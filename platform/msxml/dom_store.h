@@ -287,6 +287,20 @@ class Store {
   uint64_t generation() const { return generation_; }
   void touch() { ++generation_; }
 
+  /* Element names the builder met lately (UTF-8 name and namespace URI)
+     with the name id they were created under: a name met again needs no
+     checking, widening or interning (names stay interned for the store's
+     life). */
+  struct BuiltName {
+    std::string qname, uri;
+    uint32_t nameId = 0;
+    bool known = false;
+  };
+  BuiltName& builtName(std::string_view qname) {
+    const size_t h = qname.empty() ? 0 : (qname.size() * 31 + uint8_t(qname[0]) * 7 + uint8_t(qname.back()));
+    return builtNames_[h % kBuiltNames];
+  }
+
   /* ---- node objects ---------------------------------------------------- */
   void* findWrapper(uint32_t i) const { return nodes_[i].hasFlag(kFlagWrapped) ? wrappers_.find(i) : nullptr; }
   /* False when memory for the entry cannot be had. */
@@ -341,6 +355,8 @@ class Store {
   std::vector<uint32_t> nsHash_;
   WrapperTable wrappers_;  // node objects alive, by record
   uint64_t generation_ = 0;
+  static constexpr size_t kBuiltNames = 32;
+  BuiltName builtNames_[kBuiltNames];
   /* findAttr's index: attribute records of attrIndexOf_ by qname hash
      (open addressing, 0 empty). */
   mutable uint32_t attrIndexOf_ = 0;

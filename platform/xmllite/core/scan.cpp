@@ -70,6 +70,12 @@ size_t CleanPlain(const unsigned char* s, size_t n) {
         break;
     }
     if (i >= n) break;
+    const unsigned c = s[i];
+    if (c < 0x80) {  // the last few ASCII bytes, looked up in place
+      if (!(kTable.v[c] & kPlainAscii)) break;
+      ++i;
+      continue;
+    }
     const size_t len = CleanChar(s, i, n);
     if (len == 0) break;
     i += len;
@@ -124,7 +130,17 @@ size_t CleanSse2(const unsigned char* s, size_t n) {
         break;
       }
     }
-    if (i + 16 > n) return i + CleanPlain(s + i, n - i);
+    if (i + 16 > n) {
+      // The rest as the last sixteen bytes, over some checked already:
+      // plain ASCII there ends the text clean.
+      if (n >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 16));
+        const unsigned odd = Mask(_mm_cmplt_epi8(v, lo)) &
+                             ~Mask(_mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)));
+        if ((odd >> (i - (n - 16))) == 0) return n;
+      }
+      return i + CleanPlain(s + i, n - i);
+    }
     const size_t len = CleanChar(s, i, n);
     if (len == 0) break;
     i += len;
