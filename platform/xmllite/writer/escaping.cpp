@@ -149,7 +149,7 @@ inline char* XmlWriter::encodeText(const C* s, size_t n, char* p, HRESULT* hr) {
     return true;
   };
   if constexpr (sizeof(C) == 1) {
-    if (n >= 64 && asciiPlain_ && sink_.reprLimit() >= 0x110000) {
+    if (n >= 32 && asciiPlain_ && sink_.reprLimit() >= 0x110000) {
       // UTF-8 into an encoding that holds every character: the clean part
       // (well formed, no control characters but tab and line feed, no
       // U+FFFE or U+FFFF) goes as it is but for the mode's escapes; the
