@@ -67,6 +67,16 @@ PFN_CreateXmlWriterOutputWithEncodingName OutputFactory();
 void SetFactoriesForTest(PFN_CreateXmlReader reader, PFN_CreateXmlWriter writer,
                          PFN_CreateXmlWriterOutputWithEncodingName output);
 
+// An interface the object also answers, without a reference of its own (the
+// object's keeps it), or null.
+template <class T>
+T* BorrowedInterface(IUnknown* object, REFIID iid) {
+  void* p = nullptr;
+  if (object->QueryInterface(iid, &p) != S_OK || p == nullptr) return nullptr;
+  static_cast<T*>(p)->Release();
+  return static_cast<T*>(p);
+}
+
 // Narrow text in the thread's code page as wide text, valid while the object
 // lives. Null input, an over-long text or a refused conversion give null.
 // Short texts stay on the stack so steady-state calls do not allocate.

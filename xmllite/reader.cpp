@@ -73,13 +73,8 @@ _XmlLiteReaderS* XmlLiteNewReaderH(IStream* stream) {
     MemFreeF(handle);
     return nullptr;
   }
-  void* utf8 = nullptr;
-  if (handle->reader->QueryInterface(IID_TwXmlReaderUtf8, &utf8) == S_OK && utf8 != nullptr) {
-    handle->utf8Reader = static_cast<IXmlReaderUtf8*>(utf8);
-    handle->utf8Reader->Release();  // the reader's own reference keeps it
-  } else {
-    handle->utf8Reader = nullptr;
-  }
+  handle->utf8Reader =
+      twxml::lite::BorrowedInterface<IXmlReaderUtf8>(handle->reader, IID_TwXmlReaderUtf8);
   // A stream the reader cannot use shows up as a failed first step.
   handle->reader->SetInput(stream);
   handle->magic = kXmlLiteReaderMagic;

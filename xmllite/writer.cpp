@@ -44,13 +44,8 @@ _XmlLiteWriterS* XmlLiteNewWriterH(IStream* stream, StringBuilder* builder, bool
     return nullptr;
   }
   if (indent) handle->writer->SetProperty(XmlWriterProperty_Indent, 1);
-  void* utf8 = nullptr;
-  if (handle->writer->QueryInterface(IID_TwXmlWriterUtf8, &utf8) == S_OK && utf8 != nullptr) {
-    handle->utf8Writer = static_cast<IXmlWriterUtf8*>(utf8);
-    handle->utf8Writer->Release();  // the writer's own reference keeps it
-  } else {
-    handle->utf8Writer = nullptr;
-  }
+  handle->utf8Writer =
+      twxml::lite::BorrowedInterface<IXmlWriterUtf8>(handle->writer, IID_TwXmlWriterUtf8);
 
   handle->encodedOutput = nullptr;
   if (encoding != nullptr && _stricmp(encoding, "UTF-8") != 0) {

@@ -271,20 +271,14 @@ class XmlReader final : public IXmlReader, public IXmlReaderError, public IXmlRe
     if (FAILED(failed_)) return failed_;
     if (!localName) return E_INVALIDARG;
     bool anyNs = !namespaceUri || !*namespaceUri;
-    int i;
     try {
       if (!toUtf8(localName, &qLocal_) || (!anyNs && !toUtf8(namespaceUri, &qNs_)))
         return S_FALSE;
-      std::string_view ns(qNs_);
-      i = parser_.findAttribute(qLocal_, anyNs ? nullptr : &ns);  // may build its index
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }
-    if (i < 0) return S_FALSE;
-    attr_ = i;
-    chunkPos_ = 0;
-    chunkValid_ = false;
-    return S_OK;
+    const std::string_view ns(qNs_);
+    return moveToAttribute(qLocal_, anyNs ? nullptr : &ns);
   }
 
   // The UTF-8 calls: the same answers, the parser's own text.
@@ -298,17 +292,7 @@ class XmlReader final : public IXmlReader, public IXmlReaderError, public IXmlRe
   HRESULT MoveToAttributeByNameUtf8(const char* localName, UINT length) override {
     if (FAILED(failed_)) return failed_;
     if (!localName) return E_INVALIDARG;
-    int i;
-    try {
-      i = parser_.findAttribute(std::string_view(localName, length), nullptr);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    }
-    if (i < 0) return S_FALSE;
-    attr_ = i;
-    chunkPos_ = 0;
-    chunkValid_ = false;
-    return S_OK;
+    return moveToAttribute(std::string_view(localName, length), nullptr);
   }
 
   HRESULT MoveToElement() override {
@@ -530,6 +514,21 @@ class XmlReader final : public IXmlReader, public IXmlReaderError, public IXmlRe
     p[n] = 0;
     if (out) *out = p;
     if (length) *length = UINT(n);
+    return S_OK;
+  }
+
+  // Onto the attribute with this local name (in this namespace, or any).
+  HRESULT moveToAttribute(std::string_view local, const std::string_view* ns) {
+    int i;
+    try {
+      i = parser_.findAttribute(local, ns);  // may build its index
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    if (i < 0) return S_FALSE;
+    attr_ = i;
+    chunkPos_ = 0;
+    chunkValid_ = false;
     return S_OK;
   }
 

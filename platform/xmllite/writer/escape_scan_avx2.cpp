@@ -61,49 +61,21 @@ TWXML_TARGET_AVX2 size_t RunAvx2(const char16_t* s, size_t n, char* d) {
   return n - 16 + Block<M>(s + n - 16, d + n - 16);
 }
 
-// Bits of the mask: one per byte of v that is not plain in mode M (bytes
-// from 0x80 on compare below 0x20 as signed bytes).
-template <int M>
-TWXML_TARGET_AVX2 inline unsigned Odd8(__m256i v) {
-  __m256i bad = _mm256_or_si256(_mm256_cmpgt_epi8(_mm256_set1_epi8(0x20), v),
-                                _mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x7F)));
-  if (M != 2) {
-    bad = _mm256_or_si256(bad, _mm256_cmpeq_epi8(v, _mm256_set1_epi8('<')));
-    bad = _mm256_or_si256(bad, _mm256_cmpeq_epi8(v, _mm256_set1_epi8('&')));
-    bad = _mm256_or_si256(bad, _mm256_cmpeq_epi8(v, _mm256_set1_epi8('>')));
-  }
-  if (M == 1) bad = _mm256_or_si256(bad, _mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')));
-  return static_cast<unsigned>(_mm256_movemask_epi8(bad));
-}
-
-// 32 bytes at s copied to d: the offset of the first that is not plain, or 32.
-template <int M>
-TWXML_TARGET_AVX2 inline size_t Block8(const char* s, char* d) {
-  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), v);
-  const unsigned odd = Odd8<M>(v);
-  return odd ? static_cast<size_t>(__builtin_ctz(odd)) : 32;
-}
-
-template <int M>
-TWXML_TARGET_AVX2 size_t RunAvx2x8(const char* s, size_t n, char* d) {
-  if (n < 32) return kSse2.run8[M](s, n, d);
-  size_t i = 0;
-  for (; i + 32 <= n; i += 32) {
-    const size_t k = Block8<M>(s + i, d + i);
-    if (k < 32) return i + k;
-  }
-  if (i == n) return n;
-  return n - 32 + Block8<M>(s + n - 32, d + n - 32);
-}
-
-// One bit per byte of v that ends a run of clean text in mode M.
-template <int M>
-TWXML_TARGET_AVX2 inline unsigned Ends(__m256i v) {
-  if (M == 2) return 0;
-  __m256i end = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('<')),
-                                                _mm256_cmpeq_epi8(v, _mm256_set1_epi8('&'))),
-                                _mm256_cmpeq_epi8(v, _mm256_set1_epi8('>')));
+// One bit per byte of v that ends a run in mode M: the mode's escapes (with
+// tab and line feed in attribute values) and, unless the text is known to
+// be clean, every byte outside 0x20..0x7E (from 0x80 on they compare below
+// 0x20 as signed bytes).
+template <int M, bool kClean>
+TWXML_TARGET_AVX2 inline unsigned Ends32(__m256i v) {
+  __m256i end = _mm256_setzero_si256();
+  if (!kClean)
+    end = _mm256_or_si256(_mm256_cmpgt_epi8(_mm256_set1_epi8(0x20), v),
+                          _mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x7F)));
+  if (M != 2)
+    end = _mm256_or_si256(
+        end, _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('<')),
+                                             _mm256_cmpeq_epi8(v, _mm256_set1_epi8('&'))),
+                             _mm256_cmpeq_epi8(v, _mm256_set1_epi8('>'))));
   if (M == 1)
     end = _mm256_or_si256(
         end, _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')),
@@ -112,27 +84,28 @@ TWXML_TARGET_AVX2 inline unsigned Ends(__m256i v) {
   return static_cast<unsigned>(_mm256_movemask_epi8(end));
 }
 
-template <int M>
-TWXML_TARGET_AVX2 size_t RunAvx2Clean(const char* s, size_t n, char* d) {
-  if (n < 32) return kSse2.runClean[M](s, n, d);
+template <int M, bool kClean>
+TWXML_TARGET_AVX2 size_t RunBytesAvx2(const char* s, size_t n, char* d) {
+  if (n < 32) return (kClean ? kSse2.runClean : kSse2.run8)[M](s, n, d);
   size_t i = 0;
   for (; i + 32 <= n; i += 32) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), v);
-    if (const unsigned end = Ends<M>(v)) return i + __builtin_ctz(end);
+    if (const unsigned end = Ends32<M, kClean>(v)) return i + __builtin_ctz(end);
   }
   if (i == n) return n;
+  // The last 32 bytes again, overlapping what is known to be plain.
   const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + n - 32));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + n - 32), v);
-  const unsigned end = Ends<M>(v);
+  const unsigned end = Ends32<M, kClean>(v);
   return end ? n - 32 + __builtin_ctz(end) : n;
 }
 
 }  // namespace
 
 const Kernels kAvx2 = {{RunAvx2<0>, RunAvx2<1>, RunAvx2<2>},
-                       {RunAvx2x8<0>, RunAvx2x8<1>, RunAvx2x8<2>},
-                       {RunAvx2Clean<0>, RunAvx2Clean<1>, RunAvx2Clean<2>}};
+                       {RunBytesAvx2<0, false>, RunBytesAvx2<1, false>, RunBytesAvx2<2, false>},
+                       {RunBytesAvx2<0, true>, RunBytesAvx2<1, true>, RunBytesAvx2<2, true>}};
 
 }  // namespace twxml::xmlwriter::scan
 
