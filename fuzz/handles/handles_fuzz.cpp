@@ -2,8 +2,10 @@
 // operation letters, a newline, then the document to read (or, for writers,
 // the source of names, texts and the encoding). Checks that statuses stay in
 // their documented sets, caller buffers are never overrun and always
-// terminated, and that every document the writer accepted reads back without
-// a reader failure. The input's length picks the vector level (../harness.h).
+// terminated, that every document the writer accepted reads back without
+// a reader failure, and that a twin reader handle kept to the UTF-16 route
+// answers every call as the UTF-8 route does. The input's length picks the
+// vector level (../harness.h).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,45 +38,54 @@ void CheckText(const Guarded& g, int status, bool absentAllowed = false) {
   if (status != 0 && status != 30) check(g.Untouched());
 }
 
-const char* const kAttrNames[] = {"id", "k", "a", "", "x:k", nullptr};
+const char* const kAttrNames[] = {"id", "k", "a", "", "x:k", nullptr, "caf\xc3\xa9", "\xc3"};
 
 void RunReader(const std::string& ops, const std::string& doc) {
   _XmlLiteReaderS* r = XmlLiteCreateMemReaderH(doc.c_str());
   if (r == nullptr) return;
+  _XmlLiteReaderS* twin = XmlLiteCreateMemReaderH(doc.c_str());
+  check(twin != nullptr);
+  twin->utf8Reader = nullptr;  // the UTF-16 route
   bool failed = false;
   size_t pick = 0;
   for (char op : ops) {
-    int s = -1;
+    int s = -1, ts = -1;
     unsigned int size = 1 + static_cast<unsigned char>(op) % 9;
+    // A text call on both handles: the same status and the same bytes.
+    const auto both = [&](unsigned int n, auto call, bool absentAllowed) {
+      Guarded g(n), tg(n);
+      s = call(r, g.data(), g.size);
+      ts = call(twin, tg.data(), tg.size);
+      check(In(s, {0, 30, 255}));
+      CheckText(g, s, absentAllowed);
+      check(g.Untouched() == tg.Untouched());
+      if (!g.Untouched()) check(std::strcmp(g.data(), tg.data()) == 0);
+    };
     switch (op) {
-      case 'R': s = XmlLiteReadElemF(r); check(In(s, {0, 30, 76, 255})); break;
-      case 'P': s = XmlLitePeekElemF(r); check(In(s, {0, 30, 76, 255})); break;
-      case 'E': s = XmlLiteReadEndElemF(r); check(In(s, {0, 30, 76, 255})); break;
-      case 'S': s = XmlLiteSkipLevelF(r); check(In(s, {0, 76, 255})); break;
-      case 'N': case 'n': {
-        Guarded g(op == 'N' ? 256 : size);
-        s = XmlLiteGetElemNameToBufF(r, g.data(), g.size);
-        check(In(s, {0, 30, 255}));
-        CheckText(g, s);
+      case 'R': s = XmlLiteReadElemF(r), ts = XmlLiteReadElemF(twin); check(In(s, {0, 30, 76, 255})); break;
+      case 'P': s = XmlLitePeekElemF(r), ts = XmlLitePeekElemF(twin); check(In(s, {0, 30, 76, 255})); break;
+      case 'E': s = XmlLiteReadEndElemF(r), ts = XmlLiteReadEndElemF(twin); check(In(s, {0, 30, 76, 255})); break;
+      case 'S': s = XmlLiteSkipLevelF(r), ts = XmlLiteSkipLevelF(twin); check(In(s, {0, 76, 255})); break;
+      case 'N': case 'n':
+        both(op == 'N' ? 256 : size, [](_XmlLiteReaderS* h, char* b, unsigned int n) {
+          return XmlLiteGetElemNameToBufF(h, b, n);
+        }, false);
         break;
-      }
       case 'A': case 'a': {
-        Guarded g(op == 'A' ? 256 : size);
-        s = XmlLiteGetAttrValueToBufF(r, kAttrNames[pick++ % std::size(kAttrNames)],
-                                      g.data(), g.size);
-        check(In(s, {0, 30, 255}));
-        CheckText(g, s, true);
+        const char* name = kAttrNames[pick++ % std::size(kAttrNames)];
+        both(op == 'A' ? 256 : size, [name](_XmlLiteReaderS* h, char* b, unsigned int n) {
+          return XmlLiteGetAttrValueToBufF(h, name, b, n);
+        }, true);
         break;
       }
-      case 'V': case 'v': {
-        Guarded g(op == 'V' ? 256 : size);
-        s = XmlLiteGetElemValueToBufF(r, g.data(), g.size);
-        check(In(s, {0, 30, 255}));
-        CheckText(g, s);
+      case 'V': case 'v':
+        both(op == 'V' ? 256 : size, [](_XmlLiteReaderS* h, char* b, unsigned int n) {
+          return XmlLiteGetElemValueToBufF(h, b, n);
+        }, false);
         break;
-      }
       default: break;
     }
+    check(s == ts);
     // Once the reader failed it never reports a clean end of input.
     if (op == 'R' || op == 'P' || op == 'E' || op == 'S') {
       if (failed) check(s != 76);
@@ -83,6 +94,7 @@ void RunReader(const std::string& ops, const std::string& doc) {
   }
   check(XmlLiteIsReaderHndValidB(r) == 1);
   check(XmlLiteCloseReaderF(r) == 0);
+  check(XmlLiteCloseReaderF(twin) == 0);
 }
 
 // Reads everything back; false when the reader fails.
