@@ -90,13 +90,7 @@ struct Canon {
       if (t == NODE_PROCESSING_INSTRUCTION && Name(n) != "xml") Line('P', Name(n) + " " + Text(n));
       if (t != NODE_ELEMENT) continue;
       out += "E {" + Str(n, &IXMLDOMNode::get_namespaceURI) + "}" + Name(n) + "\n";
-      Ptr<IXMLDOMNamedNodeMap> attrs;
-      n->get_attributes(attrs.out());
-      LONG len = 0;
-      attrs->get_length(&len);
-      for (LONG i = 0; i < len; ++i) {
-        Node a;
-        attrs->get_item(i, a.out());
+      for (const Node& a : Attributes(n)) {
         std::string uri = Str(a, &IXMLDOMNode::get_namespaceURI);
         if (uri != "http://www.w3.org/2000/xmlns/") Line('A', "{" + uri + "}" + Name(a) + "=" + Text(a));
       }

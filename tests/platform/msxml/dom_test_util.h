@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "support/iconv_text.h"
 #include "support/mem_istream.h"
@@ -91,6 +92,22 @@ std::string Str(const Ptr<T>& n, F get) { return Str(n.get(), get); }
 template <class P> std::string Xml(const P& n) { return Str(n, &IXMLDOMNode::get_xml); }
 template <class P> std::string Name(const P& n) { return Str(n, &IXMLDOMNode::get_nodeName); }
 template <class P> std::string Text(const P& n) { return Str(n, &IXMLDOMNode::get_text); }
+
+// The attribute nodes of an element, in the map's order.
+template <class P>
+std::vector<Node> Attributes(const P& n) {
+  std::vector<Node> out;
+  Ptr<IXMLDOMNamedNodeMap> map;
+  n->get_attributes(map.out());
+  LONG len = 0;
+  if (map) map->get_length(&len);
+  for (LONG i = 0; i < len; ++i) {
+    Node a;
+    map->get_item(i, a.out());
+    out.push_back(std::move(a));
+  }
+  return out;
+}
 
 /* Takes the thread's error information and gives its description. */
 inline std::string TakeErrorDescription() {

@@ -76,15 +76,7 @@ void Canonical(IXMLDOMNode* first, std::string& out) {
     if (t == NODE_PROCESSING_INSTRUCTION && Name(n) != "xml") out += "<?" + Name(n) + " " + Text(n) + "?>";
     if (t != NODE_ELEMENT) continue;
     std::vector<std::pair<std::u16string, std::string>> attrs;  // sorted by code unit
-    Ptr<IXMLDOMNamedNodeMap> map;
-    n->get_attributes(map.out());
-    LONG len = 0;
-    map->get_length(&len);
-    for (LONG i = 0; i < len; ++i) {
-      Node a;
-      map->get_item(i, a.out());
-      attrs.emplace_back(U16(Name(a)), Text(a));
-    }
+    for (const Node& a : Attributes(n)) attrs.emplace_back(U16(Name(a)), Text(a));
     std::sort(attrs.begin(), attrs.end());
     out += "<" + Name(n);
     for (auto& a : attrs) out += " " + U8(a.first) + "=\"" + Escape(a.second) + "\"";
