@@ -149,16 +149,14 @@ size_t CleanSse2(const unsigned char* s, size_t n) {
 }
 
 size_t LinesSse2(const char* p, const char* e, const char** last) {
+  const char* const from = p;
   const __m128i lf = _mm_set1_epi8('\n');
   size_t count = 0;
-  for (; e - p >= 16; p += 16) {
-    const unsigned m = Mask(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), lf));
-    if (m) {
-      count += static_cast<size_t>(__builtin_popcount(m));
-      *last = p + 31 - __builtin_clz(m);
-    }
-  }
-  return count + LinesPlain(p, e, last);
+  for (; e - p >= 16; p += 16)
+    count += static_cast<size_t>(__builtin_popcount(
+        Mask(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), lf))));
+  for (; p < e; ++p) count += *p == '\n';
+  return LastLineFeed(from, e, count, last);
 }
 
 size_t CharsSse2(const char* p, const char* e) {

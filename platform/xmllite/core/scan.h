@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 #include "twxml/platform/simd.h"
 
@@ -95,6 +96,13 @@ inline const char* Attr(const Kernels& k, bool vector, const char* p, char q) {
   (void)vector;
 #endif
   return k.attr(p, q);
+}
+
+// What the line-feed kernels answer once they have counted: the count, with
+// *last on the last line feed in [from, e) when there is one.
+inline size_t LastLineFeed(const char* from, const char* e, size_t count, const char** last) {
+  if (count) *last = static_cast<const char*>(memrchr(from, '\n', size_t(e - from)));
+  return count;
 }
 
 // The longest prefix of s[0, n) that ends on a character boundary, for

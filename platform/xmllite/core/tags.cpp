@@ -267,7 +267,7 @@ int Parser::Impl::parseEndTag() {
   if (frames.empty()) fail(Error::Syntax);
   const Frame& f = frames.back();
   const char* open = names.at(f.nameOff);
-  if (f.nameLen != uint32_t(ne - n) || std::memcmp(open, n, f.nameLen) != 0)
+  if (f.nameLen != uint32_t(ne - n) || !detail::sameName(open, n, f.nameLen))
     failMsg(Msg::TagMismatch, std::string_view(open, f.nameLen), n);
   if (!srcs.empty() && frames.size() <= srcs.back().depth) fail(Error::Syntax);
   cur = p + 1;
