@@ -91,12 +91,18 @@ int XmlLiteNextNodeF(_XmlLiteReaderS* handle, uint32_t* type) {
     return TWXML_OK;
   }
   XmlNodeType node = XmlNodeType_None;
-  for (;;) {
-    HRESULT hr = handle->reader->Read(&node);
+  if (handle->utf8Reader != nullptr) {
+    // The module's reader passes over what is skipped here without making nodes of it.
+    const HRESULT hr = handle->utf8Reader->ReadSignificant(&node);
     if (hr != S_OK) return hr == S_FALSE ? TWXML_E_EOF : TWXML_E_ENGINE;
-    if (node != XmlNodeType_Comment && node != XmlNodeType_Whitespace &&
-        node != XmlNodeType_XmlDeclaration)
-      break;
+  } else {
+    for (;;) {
+      HRESULT hr = handle->reader->Read(&node);
+      if (hr != S_OK) return hr == S_FALSE ? TWXML_E_EOF : TWXML_E_ENGINE;
+      if (node != XmlNodeType_Comment && node != XmlNodeType_Whitespace &&
+          node != XmlNodeType_XmlDeclaration)
+        break;
+    }
   }
   handle->emptyElementPending =
       node == XmlNodeType_Element && handle->reader->IsEmptyElement() ? 1 : 0;

@@ -45,7 +45,10 @@ class Builder {
      failures are reported as S_FALSE: their details are in the parser). */
   HRESULT run(const std::u16string* declData) {
     int r;
-    while ((r = p_.next()) > 0) {
+    for (;;) {
+      // White space this element drops is passed over by the parser.
+      p_.passOver(!parents_.back().keep, false);
+      if ((r = p_.next()) <= 0) break;
       HRESULT hr = S_OK;
       switch (p_.type()) {
         case xc::NodeType::Element:

@@ -294,6 +294,18 @@ class XmlReader final : public IXmlReader, public IXmlReaderError, public IXmlRe
     if (!localName) return E_INVALIDARG;
     return moveToAttribute(std::string_view(localName, length), nullptr);
   }
+  HRESULT ReadSignificant(XmlNodeType* nodeType) override {
+    parser_.passOver(true, true);
+    XmlNodeType t = XmlNodeType_None;
+    HRESULT hr;
+    do {
+      hr = Read(&t);
+    } while (hr == S_OK && (t == XmlNodeType_Comment || t == XmlNodeType_Whitespace ||
+                            t == XmlNodeType_XmlDeclaration));
+    parser_.passOver(false, false);
+    if (nodeType) *nodeType = t;
+    return hr;
+  }
 
   HRESULT MoveToElement() override {
     if (FAILED(failed_)) return failed_;

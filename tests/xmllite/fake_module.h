@@ -73,6 +73,7 @@ class Reader final : public Counted<IXmlReader>, public IXmlReaderUtf8 {
     if (g_script.moveResult != S_OK) return g_script.moveResult;
     return std::string(name, n) == "a" ? S_OK : S_FALSE;
   }
+  HRESULT ReadSignificant(XmlNodeType* type) override { return Read(type); }
   HRESULT SetInput(IUnknown* input) override { return Hold(input); }
   HRESULT Read(XmlNodeType* type) override {
     if (read_ >= 2) return S_FALSE;

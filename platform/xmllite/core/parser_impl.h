@@ -215,6 +215,7 @@ struct Parser::Impl {
   NsScope bindings;
   std::string nsArena;
   bool pendingPop = false;
+  bool skipSpace = false, skipComments = false;  // see Parser::passOver
   bool seenDoctype = false;
   bool standalone = false;
 

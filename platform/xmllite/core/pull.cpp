@@ -293,6 +293,7 @@ void Parser::Impl::reset(ReadFn fn, void* ctx) {
   nsArena.assign(detail::kXmlNs);
   nsArena.append(detail::kXmlnsNs);
   pendingPop = false;
+  skipSpace = skipComments = false;
   seenDoctype = false;
   standalone = false;
   resetDtd();
@@ -331,6 +332,10 @@ int Parser::findAttribute(std::string_view local, const std::string_view* ns) {
   return d->findAttribute(local, ns);
 }
 uint64_t Parser::lookupProbes() const { return d->probes; }
+void Parser::passOver(bool whitespace, bool comments) {
+  d->skipSpace = whitespace;
+  d->skipComments = comments;
+}
 uint64_t Parser::skippedReferences(std::string* first, uint32_t* line, uint32_t* col) const {
   if (first) *first = d->skippedName;
   if (line) *line = d->skippedLine;

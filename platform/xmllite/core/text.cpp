@@ -261,6 +261,7 @@ int Parser::Impl::parseText() {
     if (other) failMsg(Msg::TextOutsideRoot, {}, srcs.empty() ? tokenStart : nullptr);
     if (state == State::Start) state = State::Prolog;
   }
+  if (!other && skipSpace) return 0;
   node.type = other ? NodeType::Text : NodeType::Whitespace;
   node.value = Str{vp, uint32_t(vl)};
   node.depth = uint32_t(frames.size());
@@ -274,6 +275,7 @@ int Parser::Impl::parseComment() {
   const char* d = commentEnd(s);
   cur = d + 3;
   if (state == State::Start) state = State::Prolog;
+  if (skipComments) return 0;
   node.type = NodeType::Comment;
   node.value = Str{s, uint32_t(d - s)};
   node.depth = uint32_t(frames.size());

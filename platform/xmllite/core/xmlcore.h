@@ -159,6 +159,11 @@ class Parser {
   // wide elements: an index is built on the first look-up.
   int findAttribute(std::string_view local, const std::string_view* ns);
 
+  // While set, the next steps pass over white space (text of white space
+  // only) and comments instead of reporting them: for callers that would
+  // drop them anyway. Everything is parsed and checked the same.
+  void passOver(bool whitespace, bool comments);
+
   // Hash probes and comparisons made by namespace resolution, the
   // duplicate-attribute check and findAttribute since reset: tests bound
   // this work on wide documents instead of timing it.
