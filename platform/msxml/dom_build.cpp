@@ -69,11 +69,32 @@ uint32_t DomDocument::appendElement(uint32_t parent, std::string_view qname, std
 bool DomDocument::setAttribute(uint32_t e, std::string_view qname, std::string_view value) try {
   Store* s = handle_.store;
   if (s->node(e).kind() != kElement) return false;
-  if (!IsXmlText8(qname.data(), qname.size()) || !IsXmlText8(value.data(), value.size())) return false;
-  const Utf16Copy q(qname);
-  if (!IsQName(q.view().data(), q.view().size())) return false;
+  Store::BuiltName& memo = s->builtAttrName(qname);
+  const bool known = memo.known && memo.qname == qname;  // checked when it was added
+  if (!(known || IsXmlText8(qname.data(), qname.size())) || !IsXmlText8(value.data(), value.size()))
+    return false;
   bool added = false;
-  const uint32_t a = ops::attributeFor(s, e, q.view(), &added);
+  uint32_t a = 0;
+  if (known && s->findAttrInPlace(e, qname, &a)) {
+    // Not there yet: attributeFor would intern the name to the same id.
+    if (!a) {
+      a = s->newNode(kAttribute, memo.nameId);
+      added = a != 0;
+    }
+  } else {
+    const Utf16Copy q(qname);
+    if (!IsQName(q.view().data(), q.view().size())) return false;
+    a = ops::attributeFor(s, e, q.view(), &added);
+    if (added) {
+      memo.known = false;  // kept only once whole; without memory, not kept
+      try {
+        memo.qname.assign(qname);
+        memo.nameId = s->node(a).name();
+        memo.known = true;
+      } catch (const std::bad_alloc&) {
+      }
+    }
+  }
   if (!a || !s->setText8(a, value.data(), value.size())) return false;  // the value stays as it was
   s->touch();
   if (added) s->linkAttr(e, a);

@@ -69,6 +69,12 @@ bool IsXmlText(const char16_t* s, size_t n) {
 bool IsXmlText8(const char* s, size_t n) {
   const auto clean = twxml::xmlcore::scan::Active().clean;
   const unsigned char* u = reinterpret_cast<const unsigned char*>(s);
+  if (n <= 16) {
+    // Short printable ASCII (most names and values) needs no kernel call.
+    size_t k = 0;
+    while (k < n && u[k] >= 0x20 && u[k] < 0x80) ++k;
+    if (k == n) return true;
+  }
   size_t i = 0;
   while (i < n) {
     // The parser's scan passes most text at once; where it stops (a carriage
@@ -561,6 +567,21 @@ uint32_t Store::findAttr(uint32_t e, std::u16string_view qname) const {
     if (names_[nodes_[a].name()].qname16 == qname) return a;
   }
   return 0;
+}
+
+bool Store::findAttrInPlace(uint32_t e, std::string_view qname, uint32_t* a) const {
+  if (e == attrIndexOf_) return false;
+  uint32_t n = 0;
+  for (uint32_t k = firstAttr(e); k; k = nodes_[k].next) {
+    if (++n > kIndexFrom) return false;
+    ++attrProbes_;
+    if (names_[nodes_[k].name()].qname8 == qname) {
+      *a = k;
+      return true;
+    }
+  }
+  *a = 0;
+  return true;
 }
 
 void Store::moveChildren(uint32_t from, uint32_t to) {

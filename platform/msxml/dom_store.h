@@ -269,6 +269,9 @@ class Store {
      wide elements: the last wide element searched keeps an index, updated
      as attributes are added to it. */
   uint32_t findAttr(uint32_t e, std::u16string_view qname) const;
+  /* The same by UTF-8 name for an element with few attributes, searched in
+     place; false (nothing searched) when findAttr would use its index. */
+  bool findAttrInPlace(uint32_t e, std::string_view qname, uint32_t* a) const;
   /* Comparisons findAttr made, for tests that bound its work. */
   uint64_t attrProbes() const { return attrProbes_; }
   /* Records passed over stepping to a child or sibling of a kind (counted by
@@ -296,10 +299,10 @@ class Store {
     uint32_t nameId = 0;
     bool known = false;
   };
-  BuiltName& builtName(std::string_view qname) {
-    const size_t h = qname.empty() ? 0 : (qname.size() * 31 + uint8_t(qname[0]) * 7 + uint8_t(qname.back()));
-    return builtNames_[h % kBuiltNames];
-  }
+  BuiltName& builtName(std::string_view qname) { return builtNames_[builtSlot(qname)]; }
+  /* The same for attribute names (the URI unused: an added attribute's
+     namespace follows from its name). */
+  BuiltName& builtAttrName(std::string_view qname) { return builtAttrNames_[builtSlot(qname)]; }
 
   /* ---- node objects ---------------------------------------------------- */
   void* findWrapper(uint32_t i) const { return nodes_[i].hasFlag(kFlagWrapped) ? wrappers_.find(i) : nullptr; }
@@ -356,7 +359,10 @@ class Store {
   WrapperTable wrappers_;  // node objects alive, by record
   uint64_t generation_ = 0;
   static constexpr size_t kBuiltNames = 32;
-  BuiltName builtNames_[kBuiltNames];
+  BuiltName builtNames_[kBuiltNames], builtAttrNames_[kBuiltNames];
+  static size_t builtSlot(std::string_view q) {
+    return (q.empty() ? 0 : q.size() * 31 + uint8_t(q[0]) * 7 + uint8_t(q.back())) % kBuiltNames;
+  }
   /* findAttr's index: attribute records of attrIndexOf_ by qname hash
      (open addressing, 0 empty). */
   mutable uint32_t attrIndexOf_ = 0;
