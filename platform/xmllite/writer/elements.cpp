@@ -293,6 +293,26 @@ HRESULT XmlWriter::plainAttribute(std::string_view localName, std::string_view v
   return putAttribute(u16view(), u16view(local, localName.size()), u16view(), val, nullptr);
 }
 
+// A prefixed ASCII name with an ASCII URI, where the scope binds the prefix
+// to that URI already: the usual namespaced attribute, written as
+// attribute() writes it but without widening and resolving it first. False
+// (nothing done) for every other case, which attribute() then takes.
+bool XmlWriter::boundAttribute(std::string_view prefix, std::string_view localName,
+                               std::string_view uri, std::string_view val, HRESULT* result) {
+  if (FAILED(ready()) || !tagOpen_ || SameAscii(std::string_view(prefix), "xml") ||
+      SameAscii(std::string_view(prefix), "xmlns"))
+    return false;
+  char16_t p[kPlainNameMax], local[kPlainNameMax];
+  for (size_t i = 0; i < prefix.size(); ++i) p[i] = static_cast<unsigned char>(prefix[i]);
+  for (size_t i = 0; i < localName.size(); ++i) local[i] = static_cast<unsigned char>(localName[i]);
+  const u16view use(p, prefix.size());
+  u16view bound;
+  if (!lookupPrefix(use, &bound) || !SameAscii(bound, uri) || bound == kXmlNs || bound == kXmlnsNs)
+    return false;
+  *result = putAttribute(use, u16view(local, localName.size()), bound, val, nullptr);
+  return true;
+}
+
 // An attribute whose namespace is resolved: checked against the start
 // tag's others and written, with the declaration it needs.
 template <typename C>

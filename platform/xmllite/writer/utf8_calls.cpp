@@ -11,15 +11,31 @@ using namespace detail;
 
 namespace {
 
-// An unprefixed name in no namespace given, ASCII, a valid NCName and short:
-// one that needs neither namespace work nor widening.
-bool PlainName(const char* prefix, const char* local, const char* uri, size_t* length) {
-  if ((prefix != nullptr && *prefix != 0) || uri != nullptr || local == nullptr) return false;
-  const auto* s = reinterpret_cast<const unsigned char*>(local);
+// An ASCII NCName shorter than kPlainNameMax.
+bool ShortAsciiNCName(const char* name, size_t* length) {
+  if (name == nullptr) return false;
+  const auto* s = reinterpret_cast<const unsigned char*>(name);
   if (s[0] >= 0x80 || !(kNameTable.c[s[0]] & 1)) return false;
   size_t n = 1;
   for (; s[n] != 0; ++n)
     if (n >= XmlWriter::kPlainNameMax || s[n] >= 0x80 || !(kNameTable.c[s[n]] & 2)) return false;
+  *length = n;
+  return true;
+}
+
+// An unprefixed name in no namespace given, ASCII, a valid NCName and short:
+// one that needs neither namespace work nor widening.
+bool PlainName(const char* prefix, const char* local, const char* uri, size_t* length) {
+  if ((prefix != nullptr && *prefix != 0) || uri != nullptr) return false;
+  return ShortAsciiNCName(local, length);
+}
+
+// A namespace URI of ASCII characters only, not too long to look at in place.
+bool ShortAsciiText(const char* text, size_t* length) {
+  if (text == nullptr || *text == 0) return false;
+  size_t n = 0;
+  for (; text[n] != 0; ++n)
+    if (n >= 256 || static_cast<unsigned char>(text[n]) >= 0x80) return false;
   *length = n;
   return true;
 }
@@ -42,10 +58,16 @@ HRESULT XmlWriter::WriteAttributeStringUtf8(const char* prefix, const char* loca
                                             size_t valueLength) {
   return guarded([&] {
     const std::string_view v = value ? std::string_view(value, valueLength) : std::string_view();
-    size_t n;
+    size_t n, pn, un;
     if (asciiPlain_ && PlainName(prefix, localName, namespaceUri, &n) &&
         std::string_view(localName, n) != "xmlns")
       return plainAttribute(std::string_view(localName, n), v);
+    HRESULT hr;
+    if (asciiPlain_ && ShortAsciiNCName(prefix, &pn) && ShortAsciiNCName(localName, &n) &&
+        ShortAsciiText(namespaceUri, &un) &&
+        boundAttribute(std::string_view(prefix, pn), std::string_view(localName, n),
+                       std::string_view(namespaceUri, un), v, &hr))
+      return hr;
     const twxml::utf::WideZ p(prefix), local(localName), uri(namespaceUri);
     return attribute(p.get(), local.get(), uri.get(), v);
   });

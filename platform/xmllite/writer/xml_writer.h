@@ -298,6 +298,8 @@ class XmlWriter final : public IXmlWriter, public IXmlWriterUtf8 {
   HRESULT openElement(size_t nameOff, const Decl* decl, bool pin, u16view pinPrefix,
                       u16view pinUri);
   HRESULT plainAttribute(std::string_view local, std::string_view value);
+  bool boundAttribute(std::string_view prefix, std::string_view local, std::string_view uri,
+                      std::string_view value, HRESULT* result);
   template <typename C>
   HRESULT putAttribute(u16view use, u16view local, u16view attrUri, std::basic_string_view<C> value,
                        const Decl* decl);

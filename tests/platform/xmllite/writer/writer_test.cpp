@@ -424,8 +424,14 @@ TEST(XmlWriter, Utf8CallsMatchTheWideCalls) {
   const std::string texts[] = {"plain", "a&b<c>d\"e\r\n\tf", "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80",
                                "bad \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2\x82 end", "\xE2\x82",
                                "\xEF\xBF\xBE", "ctl \x01", "", big, big + "\x01", big + "\xF0\x9F"};
-  const std::pair<const char*, const char*> attrs[] = {
-      {nullptr, "a"}, {"xml", "space"}, {"xmlns", "p"}, {nullptr, "xmlns"}, {"q", "b"}};
+  // Prefixed ones with a URI: bound in scope to it (twice: the second is a
+  // duplicate), bound to another, unbound, reserved.
+  const struct {
+    const char *prefix, *local, *uri;
+  } attrs[] = {{nullptr, "a", nullptr},      {"xml", "space", nullptr}, {"xmlns", "p", nullptr},
+               {nullptr, "xmlns", nullptr},  {"q", "b", nullptr},       {"p", "c", "urn:p"},
+               {"p", "c", "urn:p"},          {"p", "d", "urn:o"},       {"n", "d", "urn:n"},
+               {"xml", "lang", "http://www.w3.org/XML/1998/namespace"}, {"xmlns", "z", "urn:z"}};
   const auto wide = [](const std::string& u8) {
     std::u16string w(u8.size(), u'\0');
     w.resize(twxml::utf::Utf8ToUtf16Replacing(u8.data(), u8.size(), w.data()));
@@ -452,10 +458,12 @@ TEST(XmlWriter, Utf8CallsMatchTheWideCalls) {
         }
         ASSERT_EQ(u8->WriteStartElementUtf8("p", "e", "urn:p"), S_OK);
         ASSERT_EQ(w16->WriteStartElement(u"p", u"e", u"urn:p"), S_OK);
-        for (const auto& [prefix, local] : attrs) {
-          const std::u16string wp = prefix ? wide(prefix) : u"", wl = wide(local);
-          EXPECT_EQ(u8->WriteAttributeStringUtf8(prefix, local, nullptr, t.data(), t.size()),
-                    w16->WriteAttributeString(prefix ? wp.c_str() : nullptr, wl.c_str(), nullptr, wt.c_str()));
+        for (const auto& [prefix, local, uri] : attrs) {
+          const std::u16string wp = prefix ? wide(prefix) : u"", wl = wide(local), wu = uri ? wide(uri) : u"";
+          EXPECT_EQ(u8->WriteAttributeStringUtf8(prefix, local, uri, t.data(), t.size()),
+                    w16->WriteAttributeString(prefix ? wp.c_str() : nullptr, wl.c_str(),
+                                              uri ? wu.c_str() : nullptr, wt.c_str()))
+              << (prefix ? prefix : "") << ":" << local;
         }
         EXPECT_EQ(u8->WriteStringUtf8(t.data(), t.size()), w16->WriteString(wt.c_str()));
         EXPECT_EQ(w8->WriteEndElement(), w16->WriteEndElement());
