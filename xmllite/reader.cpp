@@ -91,9 +91,11 @@ int XmlLiteNextNodeF(_XmlLiteReaderS* handle, uint32_t* type) {
     return TWXML_OK;
   }
   XmlNodeType node = XmlNodeType_None;
+  BOOL empty = FALSE;
   if (handle->utf8Reader != nullptr) {
-    // The module's reader passes over what is skipped here without making nodes of it.
-    const HRESULT hr = handle->utf8Reader->ReadSignificant(&node);
+    // The module's reader passes over what is skipped here without making
+    // nodes of it, and tells about emptiness in the same call.
+    const HRESULT hr = handle->utf8Reader->ReadSignificant(&node, &empty);
     if (hr != S_OK) return hr == S_FALSE ? TWXML_E_EOF : TWXML_E_ENGINE;
   } else {
     for (;;) {
@@ -103,9 +105,9 @@ int XmlLiteNextNodeF(_XmlLiteReaderS* handle, uint32_t* type) {
           node != XmlNodeType_XmlDeclaration)
         break;
     }
+    if (node == XmlNodeType_Element) empty = handle->reader->IsEmptyElement();
   }
-  handle->emptyElementPending =
-      node == XmlNodeType_Element && handle->reader->IsEmptyElement() ? 1 : 0;
+  handle->emptyElementPending = node == XmlNodeType_Element && empty ? 1 : 0;
   *type = static_cast<uint32_t>(node);
   return TWXML_OK;
 }
@@ -214,10 +216,14 @@ TWXML_API int XmlLiteGetAttrValueToBufF(_XmlLiteReaderS* reader, const char* nam
   const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
   size_t nameLength;
   if (utf8 && reader->utf8Reader != nullptr && WellFormedName(name, &nameLength)) {
-    HRESULT hr = reader->utf8Reader->MoveToAttributeByNameUtf8(name, static_cast<UINT>(nameLength));
+    const char* value = nullptr;
+    UINT valueLength = 0;
+    HRESULT hr = reader->utf8Reader->MoveToAttributeByNameUtf8(name, static_cast<UINT>(nameLength),
+                                                               &value, &valueLength);
     if (hr == S_FALSE) return TWXML_E_NOTFOUND;
     if (hr != S_OK) return TWXML_E_ENGINE;
-    return ValueIntoBuffer(reader, buffer, size, utf8);
+    // Just moved: the whole value, as GetValueUtf8 gives it.
+    return twxml::kernel::Utf8IntoBuffer(value, valueLength, buffer, size);
   }
   twxml::lite::WideArg wideName(name, utf8);
   HRESULT hr = reader->reader->MoveToAttributeByName(wideName.get(), nullptr);

@@ -289,12 +289,15 @@ class XmlReader final : public IXmlReader, public IXmlReaderError, public IXmlRe
     if (chunkValid_ && !FAILED(failed_)) return S_FALSE;
     return give8(attr_ >= 0 ? cur().value : parser_.value(), value, length);
   }
-  HRESULT MoveToAttributeByNameUtf8(const char* localName, UINT length) override {
+  HRESULT MoveToAttributeByNameUtf8(const char* localName, UINT length, const char** value,
+                                    UINT* valueLength) override {
     if (FAILED(failed_)) return failed_;
     if (!localName) return E_INVALIDARG;
-    return moveToAttribute(std::string_view(localName, length), nullptr);
+    const HRESULT hr = moveToAttribute(std::string_view(localName, length), nullptr);
+    if (hr == S_OK && value) give8(cur().value, value, valueLength);
+    return hr;
   }
-  HRESULT ReadSignificant(XmlNodeType* nodeType) override {
+  HRESULT ReadSignificant(XmlNodeType* nodeType, BOOL* emptyElement) override {
     parser_.passOver(true, true);
     XmlNodeType t = XmlNodeType_None;
     HRESULT hr;
@@ -304,6 +307,7 @@ class XmlReader final : public IXmlReader, public IXmlReaderError, public IXmlRe
                             t == XmlNodeType_XmlDeclaration));
     parser_.passOver(false, false);
     if (nodeType) *nodeType = t;
+    if (emptyElement) *emptyElement = IsEmptyElement();
     return hr;
   }
 

@@ -69,11 +69,17 @@ class Reader final : public Counted<IXmlReader>, public IXmlReaderUtf8 {
   ULONG Release() override { return Counted::Release(); }
   HRESULT GetLocalNameUtf8(const char** name, UINT* n) override { return *name = "e", *n = 1, g_script.nameResult; }
   HRESULT GetValueUtf8(const char** value, UINT* n) override { return *value = "v", *n = 1, g_script.valueResult; }
-  HRESULT MoveToAttributeByNameUtf8(const char* name, UINT n) override {
+  HRESULT MoveToAttributeByNameUtf8(const char* name, UINT n, const char** value, UINT* length) override {
     if (g_script.moveResult != S_OK) return g_script.moveResult;
-    return std::string(name, n) == "a" ? S_OK : S_FALSE;
+    if (std::string(name, n) != "a") return S_FALSE;
+    // A value that does not come is a failure of the call (S_FALSE would say "no such attribute").
+    const HRESULT v = GetValueUtf8(value, length);
+    return v == S_OK ? S_OK : v == S_FALSE ? E_FAIL : v;
   }
-  HRESULT ReadSignificant(XmlNodeType* type) override { return Read(type); }
+  HRESULT ReadSignificant(XmlNodeType* type, BOOL* empty) override {
+    *empty = FALSE;
+    return Read(type);
+  }
   HRESULT SetInput(IUnknown* input) override { return Hold(input); }
   HRESULT Read(XmlNodeType* type) override {
     if (read_ >= 2) return S_FALSE;

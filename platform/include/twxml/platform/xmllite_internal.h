@@ -33,16 +33,19 @@ TW_DEFINE_GUID(IID_TwXmlWriterUtf8, 0x6a1f3e31, 0x5b7c, 0x4e21, 0x9d, 0x31, 0x74
    zero inside, valid until the reader moves), with the answers of the
    UTF-16 calls. The value call answers S_FALSE when part of the value went
    out through ReadValueChunk (GetValue gives the rest). The attribute is
-   looked for in any namespace. ReadSignificant answers what Read would
-   answer, called again as long as it gives a comment, white space or the
-   XML declaration (nodes the handle interface never shows); the reader
-   passes over those without making them nodes. The module's reader answers
-   QueryInterface for it. */
+   looked for in no namespace, as MoveToAttributeByName does without one;
+   once the reader stands on it, its value is given as GetValueUtf8 would
+   give it. ReadSignificant answers what Read would answer, called again as
+   long as it gives a comment, white space or the XML declaration (nodes the
+   handle interface never shows), and what IsEmptyElement then answers; the
+   reader passes over those nodes without making them. The module's reader
+   answers QueryInterface for it. */
 struct IXmlReaderUtf8 : public IUnknown {
   virtual HRESULT GetLocalNameUtf8(const char** name, UINT* length) = 0;
   virtual HRESULT GetValueUtf8(const char** value, UINT* length) = 0;
-  virtual HRESULT MoveToAttributeByNameUtf8(const char* localName, UINT length) = 0;
-  virtual HRESULT ReadSignificant(XmlNodeType* nodeType) = 0;
+  virtual HRESULT MoveToAttributeByNameUtf8(const char* localName, UINT length,
+                                            const char** value, UINT* valueLength) = 0;
+  virtual HRESULT ReadSignificant(XmlNodeType* nodeType, BOOL* emptyElement) = 0;
 };
-TW_DEFINE_GUID(IID_TwXmlReaderUtf8, 0x6a1f3e33, 0x5b7c, 0x4e21, 0x9d, 0x31, 0x74, 0x77, 0x78,
+TW_DEFINE_GUID(IID_TwXmlReaderUtf8, 0x6a1f3e34, 0x5b7c, 0x4e21, 0x9d, 0x31, 0x74, 0x77, 0x78,
                0x6d, 0x6c, 0x7f);

@@ -111,7 +111,9 @@ Walk readOurs(const std::string& bytes, bool significant = false) {
   }
   XmlNodeType t;
   HRESULT hr;
-  while ((hr = utf8 ? utf8->ReadSignificant(&t) : r->Read(&t)) == S_OK) {
+  BOOL empty = FALSE;
+  while ((hr = utf8 ? utf8->ReadSignificant(&t, &empty) : r->Read(&t)) == S_OK) {
+    if (utf8 && (empty != FALSE) != (r->IsEmptyElement() != FALSE)) w.error = "emptiness differs";
     UINT depth = 0;
     r->GetDepth(&depth);
     record(w, t, static_cast<int>(depth), Ours{r});
