@@ -53,14 +53,7 @@ uint32_t DomDocument::appendElement(uint32_t parent, std::string_view qname, std
   if (FAILED(create(NODE_ELEMENT, name.data(), name.size(), ns.data(), ns.size(), nullptr, 0, &i)))
     return 0;  // the record, if any, stays unreachable
   s->link(parent, i, 0);
-  memo.known = false;  // kept only once whole; without memory, not kept
-  try {
-    memo.qname.assign(qname);
-    memo.uri.assign(uri);
-    memo.nameId = s->node(i).name();
-    memo.known = true;
-  } catch (const std::bad_alloc&) {
-  }
+  memo.remember(qname, uri, s->node(i).name());
   return i;
 } catch (const std::bad_alloc&) {
   return 0;
@@ -85,15 +78,7 @@ bool DomDocument::setAttribute(uint32_t e, std::string_view qname, std::string_v
     const Utf16Copy q(qname);
     if (!IsQName(q.view().data(), q.view().size())) return false;
     a = ops::attributeFor(s, e, q.view(), &added);
-    if (added) {
-      memo.known = false;  // kept only once whole; without memory, not kept
-      try {
-        memo.qname.assign(qname);
-        memo.nameId = s->node(a).name();
-        memo.known = true;
-      } catch (const std::bad_alloc&) {
-      }
-    }
+    if (added) memo.remember(qname, {}, s->node(a).name());
   }
   if (!a || !s->setText8(a, value.data(), value.size())) return false;  // the value stays as it was
   s->touch();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -298,6 +299,17 @@ class Store {
     std::string qname, uri;
     uint32_t nameId = 0;
     bool known = false;
+    /* Keeps the name, whole or not at all (without memory, not kept). */
+    void remember(std::string_view q, std::string_view u, uint32_t id) noexcept {
+      known = false;
+      try {
+        qname.assign(q);
+        uri.assign(u);
+        nameId = id;
+        known = true;
+      } catch (const std::bad_alloc&) {
+      }
+    }
   };
   BuiltName& builtName(std::string_view qname) { return builtNames_[builtSlot(qname)]; }
   /* The same for attribute names (the URI unused: an added attribute's

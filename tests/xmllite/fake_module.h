@@ -42,6 +42,14 @@ class Counted : public Face {
   }
 
  protected:
+  // The UTF-8 calls (face, answering to iid) when the script offers them.
+  template <class Utf8>
+  HRESULT OfferUtf8(REFIID asked, REFIID iid, Utf8* face, void** out) {
+    if (!g_script.utf8Calls || asked != iid) return *out = nullptr, E_NOINTERFACE;
+    AddRef();
+    *out = face;
+    return S_OK;
+  }
   // Holds the reader's input or the writer's output.
   HRESULT Hold(IUnknown* next) {
     if (next) next->AddRef();
@@ -60,10 +68,7 @@ class Reader final : public Counted<IXmlReader>, public IXmlReaderUtf8 {
   Reader() { ++g_stats.liveReaders; }
   ~Reader() override { --g_stats.liveReaders; }
   HRESULT QueryInterface(REFIID iid, void** out) override {
-    if (!g_script.utf8Calls || iid != IID_TwXmlReaderUtf8) return *out = nullptr, E_NOINTERFACE;
-    AddRef();
-    *out = static_cast<IXmlReaderUtf8*>(this);
-    return S_OK;
+    return OfferUtf8<IXmlReaderUtf8>(iid, IID_TwXmlReaderUtf8, this, out);
   }
   ULONG AddRef() override { return Counted::AddRef(); }
   ULONG Release() override { return Counted::Release(); }
@@ -114,10 +119,7 @@ class Writer final : public Counted<IXmlWriter>, public IXmlWriterUtf8 {
   Writer() { ++g_stats.liveWriters; }
   ~Writer() override { --g_stats.liveWriters; }
   HRESULT QueryInterface(REFIID iid, void** out) override {
-    if (!g_script.utf8Calls || iid != IID_TwXmlWriterUtf8) return *out = nullptr, E_NOINTERFACE;
-    AddRef();
-    *out = static_cast<IXmlWriterUtf8*>(this);
-    return S_OK;
+    return OfferUtf8<IXmlWriterUtf8>(iid, IID_TwXmlWriterUtf8, this, out);
   }
   ULONG AddRef() override { return Counted::AddRef(); }
   ULONG Release() override { return Counted::Release(); }

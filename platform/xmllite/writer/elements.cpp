@@ -194,6 +194,12 @@ bool SameAscii(std::basic_string_view<C> text, std::string_view word) {
   return true;
 }
 
+// A short ASCII name (at most kPlainNameMax bytes) widened into out.
+u16view WidenAscii(std::string_view name, char16_t* out) {
+  for (size_t i = 0; i < name.size(); ++i) out[i] = static_cast<unsigned char>(name[i]);
+  return u16view(out, name.size());
+}
+
 }  // namespace
 
 template <typename C>
@@ -289,8 +295,7 @@ HRESULT XmlWriter::plainAttribute(std::string_view localName, std::string_view v
   if (FAILED(hr)) return hr;
   if (!tagOpen_) return WR_E_INVALIDACTION;
   char16_t local[kPlainNameMax];
-  for (size_t i = 0; i < localName.size(); ++i) local[i] = static_cast<unsigned char>(localName[i]);
-  return putAttribute(u16view(), u16view(local, localName.size()), u16view(), val, nullptr);
+  return putAttribute(u16view(), WidenAscii(localName, local), u16view(), val, nullptr);
 }
 
 // A prefixed ASCII name with an ASCII URI, where the scope binds the prefix
@@ -303,13 +308,11 @@ bool XmlWriter::boundAttribute(std::string_view prefix, std::string_view localNa
       SameAscii(std::string_view(prefix), "xmlns"))
     return false;
   char16_t p[kPlainNameMax], local[kPlainNameMax];
-  for (size_t i = 0; i < prefix.size(); ++i) p[i] = static_cast<unsigned char>(prefix[i]);
-  for (size_t i = 0; i < localName.size(); ++i) local[i] = static_cast<unsigned char>(localName[i]);
-  const u16view use(p, prefix.size());
+  const u16view use = WidenAscii(prefix, p);
   u16view bound;
   if (!lookupPrefix(use, &bound) || !SameAscii(bound, uri) || bound == kXmlNs || bound == kXmlnsNs)
     return false;
-  *result = putAttribute(use, u16view(local, localName.size()), bound, val, nullptr);
+  *result = putAttribute(use, WidenAscii(localName, local), bound, val, nullptr);
   return true;
 }
 
