@@ -138,8 +138,16 @@ struct LastCodeset {
   uint64_t lastMask;  // the bytes of the last word that belong to the text
   uint32_t words;     // words holding text and terminator; 0 means nothing kept
   bool utf8;
+  // Where a short text (two words) was last found, when reading both words
+  // there stays within its page; null otherwise. A text met again at that
+  // address is compared in two words without any further checks.
+  const char* at;
+  uint64_t mask0, mask1;  // the bytes of each word that belong to the text
 };
-thread_local LastCodeset t_codeset __attribute__((tls_model("initial-exec"))) = {{0}, 0, 0, false};
+thread_local LastCodeset t_codeset __attribute__((tls_model("initial-exec"))) = {
+    {0}, 0, 0, false, nullptr, 0, 0};
+
+constexpr uintptr_t kPage = 4096;  // the smallest page size there is
 
 // Compares a word per step. Reading a little past cs's terminator stays
 // within its page (checked first), so it cannot fault; the bytes past it are
@@ -148,7 +156,6 @@ thread_local LastCodeset t_codeset __attribute__((tls_model("initial-exec"))) = 
 __attribute__((no_sanitize("address", "thread"))) inline bool SameAsLastCodeset(const char* cs) {
   const uint32_t words = t_codeset.words;
   if (words == 0) return false;
-  constexpr uintptr_t kPage = 4096;  // the smallest page size there is
   if ((reinterpret_cast<uintptr_t>(cs) & (kPage - 1)) > kPage - sizeof t_codeset.name) {
     return std::strcmp(cs, reinterpret_cast<const char*>(t_codeset.name)) == 0;
   }
@@ -172,6 +179,7 @@ __attribute__((noinline)) void RememberCodeset(const char* cs) {
   const size_t n = std::strlen(cs);
   t_codeset.utf8 = IsUtf8Codeset(NormalizeCodeset(cs));
   std::memset(t_codeset.name, 0, sizeof t_codeset.name);
+  t_codeset.at = nullptr;
   if (n == 0 || n >= sizeof t_codeset.name) {
     t_codeset.words = 0;  // too long (or empty) to keep: asked again next time
     return;
@@ -181,6 +189,11 @@ __attribute__((noinline)) void RememberCodeset(const char* cs) {
   t_codeset.words = static_cast<uint32_t>((size + 7) / 8);
   const size_t tail = size - 8 * (t_codeset.words - 1);
   t_codeset.lastMask = tail == 8 ? ~uint64_t{0} : (uint64_t{1} << (tail * 8)) - 1;
+  if (t_codeset.words <= 2 && (reinterpret_cast<uintptr_t>(cs) & (kPage - 1)) <= kPage - 16) {
+    t_codeset.mask0 = t_codeset.words == 1 ? t_codeset.lastMask : ~uint64_t{0};
+    t_codeset.mask1 = t_codeset.words == 1 ? 0 : t_codeset.lastMask;
+    t_codeset.at = cs;
+  }
 }
 
 __attribute__((noinline)) bool ResolveNumberedCodePage(UINT cp, Target* t) {
@@ -522,9 +535,20 @@ bool ConversionArgsValid(const From* src, int srcLen, const To* dst, int dstLen)
 
 namespace twxml::win32 {
 
-bool ThreadCodePageIsUtf8() {
-  const char* cs = ThreadCodeset();
-  if (__builtin_expect(!SameAsLastCodeset(cs), 0)) RememberCodeset(cs);
+// Asked on every narrow-text call, so the usual case (the same short text
+// at the same place) costs the codeset query and one two-word compare. The
+// text is still compared: the address alone could be another locale's.
+__attribute__((no_sanitize("address", "thread"))) bool ThreadCodePageIsUtf8() {
+  const char* cs = nl_langinfo(CODESET);
+  const LastCodeset& t = t_codeset;
+  if (__builtin_expect(cs == t.at && cs != nullptr, 1)) {
+    uint64_t x, y;
+    std::memcpy(&x, cs, 8);
+    std::memcpy(&y, cs + 8, 8);
+    if ((((x ^ t.name[0]) & t.mask0) | ((y ^ t.name[1]) & t.mask1)) == 0) return t.utf8;
+  }
+  if (!cs) cs = "";
+  if (!SameAsLastCodeset(cs)) RememberCodeset(cs);
   return t_codeset.utf8;
 }
 
