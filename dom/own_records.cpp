@@ -5,6 +5,7 @@
 #include <cstring>
 #include <typeinfo>
 
+#include "narrow.h"
 #include "twxml/kernel.h"
 #include "twxml/platform/win32_internal.h"
 
@@ -92,6 +93,22 @@ char* ValueText(const NodeRecord& node, uint32_t i, char* buffer, unsigned int s
   std::memcpy(copy, text.data(), text.size());
   copy[text.size()] = 0;
   return copy;
+}
+
+int NameIntoBuffer(KxXMLNode* node, char* buffer, unsigned int size) {
+  if (typeid(*node) == typeid(KxXMLNodeImpl) && twxml::win32::ThreadCodePageIsUtf8()) {
+    Ref<IXMLDOMNode> domNode(static_cast<KxXMLNodeImpl*>(node)->GetInterfaceP());
+    if (const NodeRecord* h = twdom::RecordOf(domNode.get())) {
+      size_t length;
+      const char* name = h->name8(&length);
+      return twxml::kernel::Utf8IntoBuffer(name, length, buffer, size);
+    }
+  }
+  BSTR name = node->GetNameBstr();
+  if (name == nullptr) return TWXML_E_NOTFOUND;
+  const int status = VarCnvBStrToStrBufF(name, buffer, size);
+  SysFreeString(name);
+  return status;
 }
 
 }  // namespace twxml_dom

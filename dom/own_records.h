@@ -50,6 +50,12 @@ char* ValueText(const WCHAR* text, size_t k, char* buffer, unsigned int size);
 // The same for record i's text.
 char* ValueText(const twdom::NodeRecord& node, uint32_t i, char* buffer, unsigned int size);
 
+// GetNameBstr's text into a caller's buffer as VarCnvBStrToStrBufF puts it,
+// with its status (TWXML_E_NOTFOUND, nothing written, when the node gives no
+// name). A UTF-8 thread gets the library's own names from their records,
+// without a BSTR.
+int NameIntoBuffer(KxXMLNode* node, char* buffer, unsigned int size);
+
 // Record i's text as zero-terminated UTF-16 for the length of a call; null
 // when memory for it cannot be had.
 class RecordText {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "own_records.h"
 #include "scratch.h"
 #include "twxml/kernel.h"
 #include "twxml/platform/com.h"
@@ -185,11 +186,7 @@ bool XmlInterfaceToDOM::EndElemB() {
 bool XmlInterfaceToDOM::GetElemNameToBufB(char* buffer, unsigned int size) {
   KxXMLNode* node = TopNode();
   if (node == nullptr) return false;
-  WCHAR* name = node->GetNameBstr();
-  if (name == nullptr) return false;
-  int status = VarCnvBStrToStrBufF(name, buffer, size);
-  SysFreeString(name);
-  return status == 0;
+  return twxml_dom::NameIntoBuffer(node, buffer, size) == 0;
 }
 
 bool XmlInterfaceToDOM::GetAttrValueToBufB(char* name, char* buffer, unsigned int size) {

@@ -16,6 +16,7 @@
 #include "common/test_locales.h"
 #include "dom_objects.h"
 #include "fakes.h"
+#include "own_records.h"
 #include "support/canonical.h"
 
 using namespace dom_test;
@@ -488,6 +489,9 @@ TEST_F(DomDocument, OwnRecordsReadAsTheComCallsGiveThem) {
             EXPECT_STREQ(a, b);
           }
           EXPECT_EQ(own->ExtractNameF(C("p:"), a, size), com.ExtractNameF(C("p:"), b, size));
+          EXPECT_STREQ(a, b);
+          // The XmlInterface document engine's name route.
+          EXPECT_EQ(twxml_dom::NameIntoBuffer(own.get(), a, size), twxml_dom::NameIntoBuffer(&com, b, size));
           EXPECT_STREQ(a, b);
           char* x = own->GetValuePsz(a, size);
           char* y = com.GetValuePsz(b, size);
