@@ -131,6 +131,7 @@ TEST_F(Cli, DiagnosticsFromBothEngines) {
   } docs[] = {
       {"good.xml", "<?xml version='1.0'?><r a='1'><x/>text</r>\n", nullptr},
       {"mismatch.xml", "<r>\n  <a>\n</r>\n", "3:3: error: end tag does not match start tag 'a'"},
+      {"longer-end.xml", "<r><a></ab></r>", "1:9: error: end tag does not match start tag 'a'"},
       {"twice.xml", "<r a='1' a='2'/>", "1:10: error: duplicate attribute 'a'"},
       {"entity.xml", "<r>&nope;</r>", "1:4: error: undefined entity 'nope'"},
       {"two-roots.xml", "<r/><s/>", "1:5: error: two document elements"},

@@ -403,6 +403,8 @@ struct Parser::Impl {
       p = q;
     }
   }
+  // Whether a name scan stops at this byte (an ASCII byte that is no NameChar).
+  static bool endsName(uint8_t c) { return c < 0x80 && !(kChars.v[c] & kNameChar); }
   const char* nameEnd(const char* s, const char* e) {
     if (__builtin_expect(size_t(e - s) > limits::kMaxName, 0)) nameTooLong(s);
     return e;

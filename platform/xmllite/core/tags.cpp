@@ -261,7 +261,16 @@ void Parser::Impl::setElementNames(const char* n, uint32_t nl, uint32_t colon, u
 // ----------------------------------------------------------- end tags
 int Parser::Impl::parseEndTag() {
   const char* n = cur + 2;
-  const char* ne = scanName(n);
+  const char* ne;
+  // Nearly every end tag names the open element: its bytes, checked when the
+  // element opened, are compared in place, so a name ending where the open
+  // one ends needs no scan. Anything else is scanned as before.
+  if (!frames.empty() && size_t(lim - n) > frames.back().nameLen &&
+      detail::sameName(names.at(frames.back().nameOff), n, frames.back().nameLen) &&
+      endsName(uint8_t(n[frames.back().nameLen])))
+    ne = n + frames.back().nameLen;
+  else
+    ne = scanName(n);
   const char* p = skipWs(ne);
   if (*p != '>') fail(*p == 0 ? Error::UnexpectedEnd : Error::Syntax);
   if (frames.empty()) fail(Error::Syntax);
