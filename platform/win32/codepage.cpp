@@ -539,15 +539,14 @@ namespace twxml::win32 {
 // at the same place) costs the codeset query and one two-word compare. The
 // text is still compared: the address alone could be another locale's.
 __attribute__((no_sanitize("address", "thread"))) bool ThreadCodePageIsUtf8() {
-  const char* cs = nl_langinfo(CODESET);
+  const char* cs = ThreadCodeset();
   const LastCodeset& t = t_codeset;
-  if (__builtin_expect(cs == t.at && cs != nullptr, 1)) {
+  if (__builtin_expect(cs == t.at, 1)) {
     uint64_t x, y;
     std::memcpy(&x, cs, 8);
     std::memcpy(&y, cs + 8, 8);
     if ((((x ^ t.name[0]) & t.mask0) | ((y ^ t.name[1]) & t.mask1)) == 0) return t.utf8;
   }
-  if (!cs) cs = "";
   if (!SameAsLastCodeset(cs)) RememberCodeset(cs);
   return t_codeset.utf8;
 }
