@@ -138,16 +138,25 @@ struct LastCodeset {
   uint64_t lastMask;  // the bytes of the last word that belong to the text
   uint32_t words;     // words holding text and terminator; 0 means nothing kept
   bool utf8;
-  // Where a short text (two words) was last found, when reading both words
-  // there stays within its page; null otherwise. A text met again at that
-  // address is compared in two words without any further checks.
+  uint64_t mask0, mask1;  // a text of two words or fewer: the bytes of each that belong to it
+  // Where such a short text was last found, when reading both words there
+  // stays within its page; null otherwise. A text met again at that address
+  // is compared without the page and length checks.
   const char* at;
-  uint64_t mask0, mask1;  // the bytes of each word that belong to the text
 };
 thread_local LastCodeset t_codeset __attribute__((tls_model("initial-exec"))) = {
-    {0}, 0, 0, false, nullptr, 0, 0};
+    {0}, 0, 0, false, 0, 0, nullptr};
 
 constexpr uintptr_t kPage = 4096;  // the smallest page size there is
+
+// A kept text of two words or fewer against the two words at cs (which the
+// caller knows lie within cs's page).
+__attribute__((no_sanitize("address", "thread"))) inline bool SameShortCodeset(const char* cs) {
+  uint64_t x, y;
+  std::memcpy(&x, cs, 8);
+  std::memcpy(&y, cs + 8, 8);
+  return (((x ^ t_codeset.name[0]) & t_codeset.mask0) | ((y ^ t_codeset.name[1]) & t_codeset.mask1)) == 0;
+}
 
 // Compares a word per step. Reading a little past cs's terminator stays
 // within its page (checked first), so it cannot fault; the bytes past it are
@@ -159,14 +168,9 @@ __attribute__((no_sanitize("address", "thread"))) inline bool SameAsLastCodeset(
   if ((reinterpret_cast<uintptr_t>(cs) & (kPage - 1)) > kPage - sizeof t_codeset.name) {
     return std::strcmp(cs, reinterpret_cast<const char*>(t_codeset.name)) == 0;
   }
+  // The usual names ("UTF-8", "ANSI_X3.4-1968", "ISO-8859-1") are short.
+  if (words <= 2) return SameShortCodeset(cs);
   uint64_t x;
-  if (words <= 2) {  // the usual names ("UTF-8", "ANSI_X3.4-1968", "ISO-8859-1")
-    uint64_t y;
-    std::memcpy(&x, cs, 8);
-    std::memcpy(&y, cs + 8, 8);
-    if (words == 1) return ((x ^ t_codeset.name[0]) & t_codeset.lastMask) == 0;
-    return ((x ^ t_codeset.name[0]) | ((y ^ t_codeset.name[1]) & t_codeset.lastMask)) == 0;
-  }
   for (uint32_t k = 0; k + 1 < words; ++k) {
     std::memcpy(&x, cs + 8 * k, 8);
     if (x != t_codeset.name[k]) return false;
@@ -189,11 +193,10 @@ __attribute__((noinline)) void RememberCodeset(const char* cs) {
   t_codeset.words = static_cast<uint32_t>((size + 7) / 8);
   const size_t tail = size - 8 * (t_codeset.words - 1);
   t_codeset.lastMask = tail == 8 ? ~uint64_t{0} : (uint64_t{1} << (tail * 8)) - 1;
-  if (t_codeset.words <= 2 && (reinterpret_cast<uintptr_t>(cs) & (kPage - 1)) <= kPage - 16) {
-    t_codeset.mask0 = t_codeset.words == 1 ? t_codeset.lastMask : ~uint64_t{0};
-    t_codeset.mask1 = t_codeset.words == 1 ? 0 : t_codeset.lastMask;
+  t_codeset.mask0 = t_codeset.words == 1 ? t_codeset.lastMask : ~uint64_t{0};
+  t_codeset.mask1 = t_codeset.words == 1 ? 0 : t_codeset.lastMask;
+  if (t_codeset.words <= 2 && (reinterpret_cast<uintptr_t>(cs) & (kPage - 1)) <= kPage - 16)
     t_codeset.at = cs;
-  }
 }
 
 __attribute__((noinline)) bool ResolveNumberedCodePage(UINT cp, Target* t) {
@@ -540,13 +543,7 @@ namespace twxml::win32 {
 // text is still compared: the address alone could be another locale's.
 __attribute__((no_sanitize("address", "thread"))) bool ThreadCodePageIsUtf8() {
   const char* cs = ThreadCodeset();
-  const LastCodeset& t = t_codeset;
-  if (__builtin_expect(cs == t.at, 1)) {
-    uint64_t x, y;
-    std::memcpy(&x, cs, 8);
-    std::memcpy(&y, cs + 8, 8);
-    if ((((x ^ t.name[0]) & t.mask0) | ((y ^ t.name[1]) & t.mask1)) == 0) return t.utf8;
-  }
+  if (__builtin_expect(cs == t_codeset.at && SameShortCodeset(cs), 1)) return t_codeset.utf8;
   if (!SameAsLastCodeset(cs)) RememberCodeset(cs);
   return t_codeset.utf8;
 }

@@ -155,8 +155,7 @@ size_t LinesSse2(const char* p, const char* e, const char** last) {
   for (; e - p >= 16; p += 16)
     count += static_cast<size_t>(__builtin_popcount(
         Mask(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), lf))));
-  for (; p < e; ++p) count += *p == '\n';
-  return LastLineFeed(from, e, count, last);
+  return FinishLines(from, p, e, count, last);
 }
 
 size_t CharsSse2(const char* p, const char* e) {

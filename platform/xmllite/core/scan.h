@@ -98,9 +98,12 @@ inline const char* Attr(const Kernels& k, bool vector, const char* p, char q) {
   return k.attr(p, q);
 }
 
-// What the line-feed kernels answer once they have counted: the count, with
-// *last on the last line feed in [from, e) when there is one.
-inline size_t LastLineFeed(const char* from, const char* e, size_t count, const char** last) {
+// How the line-feed kernels end once their whole blocks from `from` up to p
+// are counted: the rest byte by byte, and *last on the last line feed in
+// [from, e) when there is one.
+inline size_t FinishLines(const char* from, const char* p, const char* e, size_t count,
+                          const char** last) {
+  for (; p < e; ++p) count += *p == '\n';
   if (count) *last = static_cast<const char*>(memrchr(from, '\n', size_t(e - from)));
   return count;
 }

@@ -198,8 +198,7 @@ TWXML_TARGET_AVX2 size_t LinesAvx2(const char* p, const char* e, const char** la
         Mask(_mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)), lf));
     count += static_cast<size_t>(__builtin_popcountll(lo | hi << 32));
   }
-  for (; p < e; ++p) count += *p == '\n';
-  return LastLineFeed(from, e, count, last);
+  return FinishLines(from, p, e, count, last);
 }
 
 TWXML_TARGET_AVX2 size_t CharsAvx2(const char* p, const char* e) {

@@ -261,28 +261,25 @@ void Parser::Impl::setElementNames(const char* n, uint32_t nl, uint32_t colon, u
 // ----------------------------------------------------------- end tags
 int Parser::Impl::parseEndTag() {
   const char* n = cur + 2;
-  const char* ne;
+  const Frame* f = frames.empty() ? nullptr : &frames.back();
+  const char* open = f ? names.at(f->nameOff) : nullptr;
   // Nearly every end tag names the open element: its bytes, checked when the
   // element opened, are compared in place, so a name ending where the open
-  // one ends needs no scan. Anything else is scanned as before.
-  if (!frames.empty() && size_t(lim - n) > frames.back().nameLen &&
-      detail::sameName(names.at(frames.back().nameOff), n, frames.back().nameLen) &&
-      endsName(uint8_t(n[frames.back().nameLen])))
-    ne = n + frames.back().nameLen;
-  else
-    ne = scanName(n);
+  // one ends needs no scan (and no second compare). Anything else is scanned
+  // and compared as before.
+  const bool matched = f && size_t(lim - n) > f->nameLen && detail::sameName(open, n, f->nameLen) &&
+                       endsName(uint8_t(n[f->nameLen]));
+  const char* ne = matched ? n + f->nameLen : scanName(n);
   const char* p = skipWs(ne);
   if (*p != '>') fail(*p == 0 ? Error::UnexpectedEnd : Error::Syntax);
-  if (frames.empty()) fail(Error::Syntax);
-  const Frame& f = frames.back();
-  const char* open = names.at(f.nameOff);
-  if (f.nameLen != uint32_t(ne - n) || !detail::sameName(open, n, f.nameLen))
-    failMsg(Msg::TagMismatch, std::string_view(open, f.nameLen), n);
+  if (!f) fail(Error::Syntax);
+  if (!matched && (f->nameLen != uint32_t(ne - n) || !detail::sameName(open, n, f->nameLen)))
+    failMsg(Msg::TagMismatch, std::string_view(open, f->nameLen), n);
   if (!srcs.empty() && frames.size() <= srcs.back().depth) fail(Error::Syntax);
   cur = p + 1;
   node.type = NodeType::EndElement;
   node.depth = uint32_t(frames.size() - 1);
-  setElementNames(open, f.nameLen, f.colon, f.uriOff, f.uriLen);
+  setElementNames(open, f->nameLen, f->colon, f->uriOff, f->uriLen);
   pendingPop = true;
   if (frames.size() == 1) state = State::Epilog;
   return 1;

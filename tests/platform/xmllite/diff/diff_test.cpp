@@ -130,7 +130,6 @@ Walk readOurs(const std::string& bytes, bool significant = false) {
   return w;
 }
 
-
 struct Peer {
   xmlTextReaderPtr r;
   static std::string str(const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : ""; }
