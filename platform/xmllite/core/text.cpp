@@ -67,6 +67,44 @@ const char* Parser::Impl::entityRefName(const char* p, const char** nameEnd) {
   return e + 1;
 }
 
+namespace {
+
+// One of the five predefined references ("&lt;" and the rest) whole in
+// [p, e): its character, with *after past the ';'. 0 for anything else,
+// which then takes the general path (and its errors). Most references in
+// text are these, and this spares them the name scan.
+char QuickPredefined(const char* p, const char* e, const char** after) {
+  const size_t room = size_t(e - p);
+  if (room < 4) return 0;
+  uint32_t w;
+  std::memcpy(&w, p, 4);
+  const auto word = [](const char (&s)[5]) {
+    uint32_t v;
+    std::memcpy(&v, s, 4);
+    return v;
+  };
+  char c = 0;
+  size_t len = 4;
+  if (w == word("&lt;")) {
+    c = '<';
+  } else if (w == word("&gt;")) {
+    c = '>';
+  } else if (w == word("&amp") && room >= 5 && p[4] == ';') {
+    c = '&';
+    len = 5;
+  } else if (w == word("&quo") && room >= 6 && p[4] == 't' && p[5] == ';') {
+    c = '"';
+    len = 6;
+  } else if (w == word("&apo") && room >= 6 && p[4] == 's' && p[5] == ';') {
+    c = '\'';
+    len = 6;
+  }
+  *after = p + len;
+  return c;
+}
+
+}  // namespace
+
 char Parser::Impl::predefined(const char* n, size_t l) {
   switch (l) {
     case 2:
@@ -96,6 +134,12 @@ void Parser::Impl::normalize(const char* p, const char* e, bool cdata, std::stri
     while (p < e) {
       char c = *p;
       if (c == '&') {
+        const char* quick;
+        if (char pc = QuickPredefined(p, e, &quick)) {
+          out.push_back(pc);
+          p = quick;
+          continue;
+        }
         if (p[1] == '#') {
           const char* save = lim;
           lim = e;
@@ -210,6 +254,13 @@ int Parser::Impl::parseText() {
     if (topLevel) failMsg(Msg::TextOutsideRoot, {}, p);
     text.append(start, size_t(p - start));
     inBuf = true;
+    const char* quick;
+    if (char pc = QuickPredefined(p, lim, &quick)) {
+      text.push_back(pc);
+      other = true;
+      p = start = quick;
+      continue;
+    }
     availAt(p, 2);
     if (p[1] == '#') {
       const size_t at = text.size();

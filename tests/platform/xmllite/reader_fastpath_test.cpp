@@ -91,6 +91,32 @@ TEST(XmlReaderFastPath, BadBytesAtEveryBlockOffset) {
   for (int l = 1; l <= int(twxml::simd::Best()); ++l) EXPECT_EQ(failures[0], failures[l]) << l;
 }
 
+// The predefined references (taken without a name scan) and their near
+// misses, in text and in values, cut by the input at every byte: the same
+// values, and the same failures at the same places, as read whole.
+TEST(XmlReaderFastPath, ReferencesCutAnywhere) {
+  const std::string good = "&lt;&gt;&amp;&quot;&apos;x&lt;y&#60;&amp;amp;";
+  const std::string value = "<>&\"'x<y<&amp;";
+  const std::string want = "1 0 {r|} [] @a=" + value + "\n3 1 {|} [" + value + "]\n15 0 {r|} []\n";
+  const char* const bad[] = {"&lt",  "&lt ;", "&ltx;", "&am;", "&ampx;", "&quo;",
+                             "&quot", "&apo;", "&apos", "&;",   "&#;",    "&"};
+  for (size_t chunk = 1; chunk <= 9; ++chunk) {
+    const std::string doc = "<r a='" + good + "'>" + good + "</r>";
+    auto w = walk(doc, chunk);
+    EXPECT_EQ(w.hr, S_FALSE) << chunk;
+    EXPECT_EQ(w.trace, want) << chunk;
+    for (const char* b : bad) {
+      for (const std::string& d : {"<r>ab" + std::string(b) + "</r>", "<r a='ab" + std::string(b) + "'/>"}) {
+        auto whole = walk(d, SIZE_MAX, false);
+        auto cut = walk(d, chunk, false);
+        EXPECT_TRUE(FAILED(whole.hr)) << d;
+        EXPECT_EQ(cut.hr, whole.hr) << d << " chunk " << chunk;
+        EXPECT_EQ(cut.errCol, whole.errCol) << d << " chunk " << chunk;
+      }
+    }
+  }
+}
+
 // Line ends of every kind, carriage returns among multi-byte text, text and
 // values of every length: the same nodes and positions at every level.
 TEST(XmlReaderFastPath, LineEndsAndPositionsAtEveryLevel) {
