@@ -15,10 +15,10 @@ namespace {
 bool ShortAsciiNCName(const char* name, size_t* length) {
   if (name == nullptr) return false;
   const auto* s = reinterpret_cast<const unsigned char*>(name);
-  if (s[0] >= 0x80 || !(kNameTable.c[s[0]] & 1)) return false;
+  if (!(kNameTable.c[s[0]] & 1)) return false;
   size_t n = 1;
-  for (; s[n] != 0; ++n)
-    if (n >= XmlWriter::kPlainNameMax || s[n] >= 0x80 || !(kNameTable.c[s[n]] & 2)) return false;
+  while (kNameTable.c[s[n]] & 2) ++n;  // stops at the terminating zero, at the latest
+  if (s[n] != 0 || n >= XmlWriter::kPlainNameMax) return false;
   *length = n;
   return true;
 }
