@@ -249,6 +249,14 @@ int Parser::Impl::step() {
     if (state != State::Epilog) failMsg(Msg::NoRoot);
     return -1;
   }
+  // White space passed over up to the next markup would make no node: it
+  // is stepped over here rather than parsed as a text token of its own.
+  // Only inside the root, where no state depends on it.
+  if (skipSpace && state == State::Content && isSpace(*cur)) {
+    const char* q = cur + 1;
+    while (isSpace(*q)) ++q;
+    if (*q == '<') cur = q;  // the zero bytes after lim stop the run there
+  }
   nodeOff = curOffset();
   if (*cur != '<') return parseText();
   avail(2);
