@@ -183,18 +183,39 @@ class Store {
   bool setText8(uint32_t i, const char* s, size_t n) {
     if ((text_.spare() < n || text_.size() + n > kMaxText) && !reserveText(n)) return false;
     char* o = text_.data() + text_.size();
-    // One pass: copy eight bytes at a time and collect their high bits.
+    // One pass: copy words and collect their high bits. The last word
+    // overlaps the ones before, so no text ends byte by byte.
     uint64_t acc = 0;
-    size_t k = 0;
-    for (; k + 8 <= n; k += 8) {
+    if (n >= 8) {
+      size_t k = 0;
+      for (; k + 16 <= n; k += 16) {
+        uint64_t w[2];
+        std::memcpy(w, s + k, 16);
+        std::memcpy(o + k, w, 16);
+        acc |= w[0] | w[1];
+      }
+      for (; k + 8 <= n; k += 8) {
+        uint64_t w;
+        std::memcpy(&w, s + k, 8);
+        std::memcpy(o + k, &w, 8);
+        acc |= w;
+      }
       uint64_t w;
-      std::memcpy(&w, s + k, 8);
-      std::memcpy(o + k, &w, 8);
+      std::memcpy(&w, s + n - 8, 8);
+      std::memcpy(o + n - 8, &w, 8);
       acc |= w;
-    }
-    for (; k < n; ++k) {
-      o[k] = s[k];
-      acc |= static_cast<unsigned char>(s[k]);
+    } else if (n >= 4) {
+      uint32_t a, b;
+      std::memcpy(&a, s, 4);
+      std::memcpy(&b, s + n - 4, 4);
+      std::memcpy(o, &a, 4);
+      std::memcpy(o + n - 4, &b, 4);
+      acc = a | b;
+    } else {
+      for (size_t k = 0; k < n; ++k) {
+        o[k] = s[k];
+        acc |= static_cast<unsigned char>(s[k]);
+      }
     }
     NodeRec& r = nodes_[i];
     r.tx.off = uint32_t(text_.size());
