@@ -77,7 +77,7 @@ class MemReadStream final : public MemIStreamBase {
   HRESULT Read(void* buffer, ULONG count, ULONG* read) override {
     if (read) *read = 0;
     if (pos_ >= failAfter_) return STG_E_READFAULT;
-    size_t n = pos_ >= size_ ? 0 : std::min<size_t>(count, size_ - pos_);
+    size_t n = pos_ >= size_ ? 0 : std::min<size_t>(std::min<size_t>(count, maxRead_), size_ - pos_);
     n = std::min(n, failAfter_ - pos_);
     std::memcpy(buffer, data_ + pos_, n);
     pos_ += n;
@@ -88,6 +88,8 @@ class MemReadStream final : public MemIStreamBase {
     if (written) *written = 0;
     return STG_E_ACCESSDENIED;
   }
+  // Hands out at most n bytes a read, so a reader's refills fall anywhere.
+  void limitReads(size_t n) { maxRead_ = n; }
 
  protected:
   size_t size() const override { return size_; }
@@ -96,6 +98,7 @@ class MemReadStream final : public MemIStreamBase {
   const char* data_;
   size_t size_;
   size_t failAfter_;
+  size_t maxRead_ = SIZE_MAX;
 };
 
 // Collects everything written; text() is the bytes so far.
