@@ -74,17 +74,12 @@ class Arena {
     size_ += n;
     return p;
   }
+  // Small enough to be inlined at every call; an empty text costs a test.
   size_t append(const T* s, size_t n) {
     const size_t at = size_;
-    if (size_ + n > cap_) {
-      // The source may lie in the arena itself.
-      const T* base = data_.get();
-      const bool inside = base && s >= base && s < base + size_;
-      const size_t off = inside ? static_cast<size_t>(s - base) : 0;
-      reallocate(size_ + n);
-      if (inside) s = data_.get() + off;
-    }
-    if (n) std::memcpy(data_.get() + size_, s, n * sizeof(T));
+    if (n == 0) return at;
+    if (__builtin_expect(size_ + n > cap_, 0)) return appendGrowing(s, n);
+    std::memcpy(data_.get() + size_, s, n * sizeof(T));
     size_ += n;
     return at;
   }
@@ -96,6 +91,18 @@ class Arena {
   }
 
  private:
+  __attribute__((noinline)) size_t appendGrowing(const T* s, size_t n) {
+    const size_t at = size_;
+    // The source may lie in the arena itself.
+    const T* base = data_.get();
+    const bool inside = base && s >= base && s < base + size_;
+    const size_t off = inside ? static_cast<size_t>(s - base) : 0;
+    reallocate(size_ + n);
+    if (inside) s = data_.get() + off;
+    std::memcpy(data_.get() + size_, s, n * sizeof(T));
+    size_ += n;
+    return at;
+  }
   void reallocate(size_t need) {
     size_t cap = cap_ ? cap_ * 2 : 64;
     while (cap < need) cap *= 2;
