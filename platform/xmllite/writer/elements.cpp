@@ -295,7 +295,7 @@ HRESULT XmlWriter::plainAttribute(std::string_view localName, std::string_view v
   if (FAILED(hr)) return hr;
   if (!tagOpen_) return WR_E_INVALIDACTION;
   char16_t local[kPlainNameMax];
-  return putAttribute(u16view(), WidenAscii(localName, local), u16view(), val, nullptr);
+  return putAttribute(u16view(), WidenAscii(localName, local), u16view(), val, nullptr, localName);
 }
 
 // A prefixed ASCII name with an ASCII URI, where the scope binds the prefix
@@ -320,7 +320,8 @@ bool XmlWriter::boundAttribute(std::string_view prefix, std::string_view localNa
 // tag's others and written, with the declaration it needs.
 template <typename C>
 HRESULT XmlWriter::putAttribute(u16view use, u16view local, u16view attrUri,
-                                std::basic_string_view<C> val, const Decl* declared) {
+                                std::basic_string_view<C> val, const Decl* declared,
+                                std::string_view asciiName) {
   HRESULT hr;
   const bool needDecl = declared != nullptr;
   const Decl decl = needDecl ? *declared : Decl{};
@@ -350,7 +351,8 @@ HRESULT XmlWriter::putAttribute(u16view use, u16view local, u16view attrUri,
   hr = beginCall(worst, &chunked);
   if (SUCCEEDED(hr) && needDecl) hr = putDecl(decl);
   if (SUCCEEDED(hr)) hr = putAscii(" ", 1);
-  if (SUCCEEDED(hr)) hr = putQName(use, local);
+  if (SUCCEEDED(hr))
+    hr = asciiName.empty() ? putQName(use, local) : putAscii(asciiName.data(), asciiName.size());
   if (SUCCEEDED(hr)) hr = putAscii("=\"", 2);
   if (SUCCEEDED(hr)) hr = putText<Esc::Attr>(val.data(), val.size());
   if (SUCCEEDED(hr)) hr = putAscii("\"", 1);

@@ -307,9 +307,11 @@ class XmlWriter final : public IXmlWriter, public IXmlWriterUtf8 {
   HRESULT plainAttribute(std::string_view local, std::string_view value);
   bool boundAttribute(std::string_view prefix, std::string_view local, std::string_view uri,
                       std::string_view value, HRESULT* result);
+  // asciiName: the qualified name as written, when the caller holds it in
+  // ASCII already (it is then not narrowed again from use and local).
   template <typename C>
   HRESULT putAttribute(u16view use, u16view local, u16view attrUri, std::basic_string_view<C> value,
-                       const Decl* decl);
+                       const Decl* decl, std::string_view asciiName = {});
   template <typename C>
   HRESULT attribute(LPCWSTR prefix, LPCWSTR localName, LPCWSTR namespaceUri,
                     std::basic_string_view<C> value);
