@@ -509,7 +509,15 @@ class XmlReader final : public IXmlReader, public IXmlReaderError, public IXmlRe
 
   const twxml::xmlcore::Attribute& cur() const { return parser_.attribute(uint32_t(attr_)); }
 
+  // Empty answers (most prefixes and namespace URIs) without a call.
   HRESULT give(Str s, LPCWSTR* out, UINT* length) {
+    if (s.n != 0 || FAILED(failed_)) return giveText(s, out, length);
+    if (out) *out = kEmpty;
+    if (length) *length = 0;
+    return S_OK;
+  }
+
+  __attribute__((noinline)) HRESULT giveText(Str s, LPCWSTR* out, UINT* length) {
     if (__builtin_expect(s.n != 0 && out != nullptr && !FAILED(failed_), 1)) {
       char16_t* p = arena_.alloc(size_t(s.n) + 1);
       if (!p) return E_OUTOFMEMORY;
