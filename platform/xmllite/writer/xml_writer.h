@@ -74,8 +74,8 @@ class Arena {
     size_ += n;
     return p;
   }
-  // Small enough to be inlined at every call; an empty text costs a test.
-  size_t append(const T* s, size_t n) {
+  // Inlined at every call; an empty text costs a test.
+  __attribute__((always_inline)) size_t append(const T* s, size_t n) {
     const size_t at = size_;
     if (n == 0) return at;
     if (__builtin_expect(size_ + n > cap_, 0)) return appendGrowing(s, n);
@@ -83,7 +83,9 @@ class Arena {
     size_ += n;
     return at;
   }
-  size_t append(std::basic_string_view<T> s) { return append(s.data(), s.size()); }
+  __attribute__((always_inline)) size_t append(std::basic_string_view<T> s) {
+    return append(s.data(), s.size());
+  }
   void truncate(size_t n) { size_ = n < size_ ? n : size_; }
   void clear() { size_ = 0; }
   void reserve(size_t n) {
