@@ -8,8 +8,13 @@
 // the element depth, bit 2 lowers the entity expansion limit, bit 3 makes
 // the stream fail half way, bit 4 reads values in small chunks first, bits
 // 5 and 6 pick the vector level (../harness.h).
+//
+// A second pass reads the same bytes through ReadSignificant, the handle
+// functions' way: the nodes it passes over aside, it must give the same
+// nodes, the same answer and the same failure place as the first.
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "../harness.h"
 #include "mem_istream.h"
@@ -58,6 +63,55 @@ void visitStrings(IXmlReader* r) {
   r->IsEmptyElement();
   XmlNodeType t;
   r->GetNodeType(&t);
+}
+
+// Kind, local name and value of every node but those ReadSignificant passes
+// over, then the final answer and where the reader stands.
+std::u16string trace(IXmlReader* r, IXmlReaderUtf8* significant) {
+  std::u16string out;
+  XmlNodeType t;
+  BOOL empty;
+  HRESULT hr;
+  int nodes = 0;
+  while ((hr = significant ? significant->ReadSignificant(&t, &empty) : r->Read(&t)) == S_OK) {
+    if (t == XmlNodeType_Comment || t == XmlNodeType_Whitespace || t == XmlNodeType_XmlDeclaration) {
+      check(significant == nullptr);
+      continue;
+    }
+    if (++nodes >= 200000) break;
+    LPCWSTR s = nullptr;
+    UINT n = 0;
+    out += char16_t(t);
+    if (r->GetLocalName(&s, &n) == S_OK) out.append(s, n);
+    out += u'\1';
+    if (r->GetValue(&s, &n) == S_OK) out.append(s, n);
+    out += u'\2';
+  }
+  UINT line = 0, column = 0;
+  r->GetLineNumber(&line);
+  r->GetLinePosition(&column);
+  for (uint32_t v : {uint32_t(hr), uint32_t(line), uint32_t(column)}) {
+    out += char16_t(v >> 16);
+    out += char16_t(v & 0xFFFF);
+  }
+  return out;
+}
+
+std::u16string readAll(const uint8_t* data, size_t size, uint8_t opt, bool significant) {
+  IXmlReader* r = nullptr;
+  if (FAILED(TwCreateXmlReaderInProc(IID_IXmlReader, reinterpret_cast<void**>(&r)))) return {};
+  if (opt & 1) r->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
+  if (opt & 2) r->SetProperty(XmlReaderProperty_MaxElementDepth, 8);
+  if (opt & 4) r->SetProperty(XmlReaderProperty_MaxEntityExpansion, 500);
+  auto* stream = new twtest::MemReadStream(data, size, (opt & 8) ? size / 2 : SIZE_MAX);
+  r->SetInput(stream);
+  stream->Release();
+  IXmlReaderUtf8* utf8 = nullptr;
+  if (significant) check(SUCCEEDED(r->QueryInterface(IID_TwXmlReaderUtf8, reinterpret_cast<void**>(&utf8))));
+  std::u16string out = trace(r, utf8);
+  if (utf8) utf8->Release();
+  r->Release();
+  return out;
 }
 
 }  // namespace
@@ -116,6 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(r->Read(&t) == S_FALSE);
     check(r->IsEOF());
   }
+  check(readAll(data, size, opt, false) == readAll(data, size, opt, true));
   // Detaching and reusing the reader must work after any state.
   r->SetInput(nullptr);
   auto* again = new twtest::MemReadStream("<r/>", 4);
