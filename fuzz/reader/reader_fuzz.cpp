@@ -97,15 +97,23 @@ std::u16string trace(IXmlReader* r, IXmlReaderUtf8* significant) {
   return out;
 }
 
-std::u16string readAll(const uint8_t* data, size_t size, uint8_t opt, bool significant) {
+// A reader over the bytes with the options of the first input byte; null
+// when none could be made.
+IXmlReader* open(const uint8_t* data, size_t size, uint8_t opt) {
   IXmlReader* r = nullptr;
-  if (FAILED(TwCreateXmlReaderInProc(IID_IXmlReader, reinterpret_cast<void**>(&r)))) return {};
+  if (FAILED(TwCreateXmlReaderInProc(IID_IXmlReader, reinterpret_cast<void**>(&r)))) return nullptr;
   if (opt & 1) r->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
   if (opt & 2) r->SetProperty(XmlReaderProperty_MaxElementDepth, 8);
   if (opt & 4) r->SetProperty(XmlReaderProperty_MaxEntityExpansion, 500);
   auto* stream = new twtest::MemReadStream(data, size, (opt & 8) ? size / 2 : SIZE_MAX);
   r->SetInput(stream);
   stream->Release();
+  return r;
+}
+
+std::u16string readAll(const uint8_t* data, size_t size, uint8_t opt, bool significant) {
+  IXmlReader* r = open(data, size, opt);
+  if (!r) return {};
   IXmlReaderUtf8* utf8 = nullptr;
   if (significant) check(SUCCEEDED(r->QueryInterface(IID_TwXmlReaderUtf8, reinterpret_cast<void**>(&utf8))));
   std::u16string out = trace(r, utf8);
@@ -128,14 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ++data;
   --size;
   twfuzz::PickLevel(opt >> 5);
-  IXmlReader* r = nullptr;
-  if (FAILED(TwCreateXmlReaderInProc(IID_IXmlReader, reinterpret_cast<void**>(&r)))) return 0;
-  if (opt & 1) r->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
-  if (opt & 2) r->SetProperty(XmlReaderProperty_MaxElementDepth, 8);
-  if (opt & 4) r->SetProperty(XmlReaderProperty_MaxEntityExpansion, 500);
-  auto* stream = new twtest::MemReadStream(data, size, (opt & 8) ? size / 2 : SIZE_MAX);
-  r->SetInput(stream);
-  stream->Release();
+  IXmlReader* r = open(data, size, opt);
+  if (!r) return 0;
 
   XmlNodeType t;
   HRESULT hr;
