@@ -150,9 +150,8 @@ inline uint32_t nextUtf8(const char* s, size_t n, size_t* i) {
   return ch.ok ? ch.cp : 0xFFFDu;
 }
 
-// ASCII name characters: 1 may start a name, 2 may follow.
-// Bit 1: an ASCII NCName start character; bit 2: an ASCII NCName character.
-// Bytes from 0x80 up have neither, so a byte scan needs no range check.
+// ASCII name characters: 1 may start a name, 2 may follow. Bytes from 0x80
+// up have neither, so a byte scan needs no range check.
 struct NameTable {
   uint8_t c[256];
 };
