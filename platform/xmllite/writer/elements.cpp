@@ -196,8 +196,7 @@ bool SameAscii(std::basic_string_view<C> text, std::string_view word) {
 
 // A short ASCII name (at most kPlainNameMax bytes) widened into out.
 u16view WidenAscii(std::string_view name, char16_t* out) {
-  for (size_t i = 0; i < name.size(); ++i) out[i] = static_cast<unsigned char>(name[i]);
-  return u16view(out, name.size());
+  return u16view(out, twxml::utf::Utf8ToUtf16(name.data(), name.size(), out));
 }
 
 }  // namespace
@@ -310,7 +309,7 @@ bool XmlWriter::boundAttribute(std::string_view prefix, std::string_view localNa
   char16_t p[kPlainNameMax], local[kPlainNameMax];
   const u16view use = WidenAscii(prefix, p);
   u16view bound;
-  if (!lookupPrefix(use, &bound) || !SameAscii(bound, uri) || bound == kXmlNs || bound == kXmlnsNs)
+  if (!lookupPrefix(use, &bound) || !SameAsAscii(bound, uri) || bound == kXmlNs || bound == kXmlnsNs)
     return false;
   *result = putAttribute(use, WidenAscii(localName, local), bound, val, nullptr);
   return true;

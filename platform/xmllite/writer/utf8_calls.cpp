@@ -33,9 +33,9 @@ bool PlainName(const char* prefix, const char* local, const char* uri, size_t* l
 // A namespace URI of ASCII characters only, not too long to look at in place.
 bool ShortAsciiText(const char* text, size_t* length) {
   if (text == nullptr || *text == 0) return false;
-  size_t n = 0;
-  for (; text[n] != 0; ++n)
-    if (n >= 256 || static_cast<unsigned char>(text[n]) >= 0x80) return false;
+  const size_t n = strnlen(text, 257);
+  if (n > 256 || twxml::utf::AsciiPrefix(reinterpret_cast<const unsigned char*>(text), n) != n)
+    return false;
   *length = n;
   return true;
 }

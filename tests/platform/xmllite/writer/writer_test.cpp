@@ -425,13 +425,19 @@ TEST(XmlWriter, Utf8CallsMatchTheWideCalls) {
                                "bad \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2\x82 end", "\xE2\x82",
                                "\xEF\xBF\xBE", "ctl \x01", "", big, big + "\x01", big + "\xF0\x9F"};
   // Prefixed ones with a URI: bound in scope to it (twice: the second is a
-  // duplicate), bound to another, unbound, reserved.
+  // duplicate), bound to another, unbound, reserved; and prefixes bound on
+  // the tag itself to longer URIs, then used with that URI and with ones
+  // that differ only at the end or only near the start.
   const struct {
     const char *prefix, *local, *uri;
   } attrs[] = {{nullptr, "a", nullptr},      {"xml", "space", nullptr}, {"xmlns", "p", nullptr},
                {nullptr, "xmlns", nullptr},  {"q", "b", nullptr},       {"p", "c", "urn:p"},
                {"p", "c", "urn:p"},          {"p", "d", "urn:o"},       {"n", "d", "urn:n"},
-               {"xml", "lang", "http://www.w3.org/XML/1998/namespace"}, {"xmlns", "z", "urn:z"}};
+               {"xml", "lang", "http://www.w3.org/XML/1998/namespace"}, {"xmlns", "z", "urn:z"},
+               {"L", "x", "urn:example:long-uri:17"}, {"L", "y", "urn:example:long-uri:17"},
+               {"L", "z", "urn:example:long-uri:18"}, {"L", "w", "urn:exbmple:long-uri:17"},
+               {"M", "x", "urn:abcde"}, {"M", "y", "urn:abcde"}, {"M", "z", "urn:abcdf"},
+               {"M", "w", "urm:abcde"}};
   const auto wide = [](const std::string& u8) {
     std::u16string w(u8.size(), u'\0');
     w.resize(twxml::utf::Utf8ToUtf16Replacing(u8.data(), u8.size(), w.data()));
