@@ -29,6 +29,7 @@
 #include "ns_index.h"
 #include "parse_limits.h"
 #include "scan.h"
+#include "twxml/platform/short_copy.h"
 #include "xmlcore.h"
 
 namespace twxml::xmlcore {
@@ -117,6 +118,53 @@ inline bool sameName(const char* a, const char* b, size_t n) {
 #endif
   return std::memcmp(a, b, n) == 0;
 }
+
+// A text or attribute value put together piece by piece around its
+// references. Appends stay inline (a reference costs a few stores, not a
+// call); growth goes through the language's allocator like the rest.
+class TextBuf {
+ public:
+  TextBuf() = default;
+  ~TextBuf() { ::operator delete(data_); }
+  TextBuf(const TextBuf&) = delete;
+  TextBuf& operator=(const TextBuf&) = delete;
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  size_t capacity() const { return cap_; }
+  const char* data() const { return data_ ? data_ : ""; }
+  char& operator[](size_t i) { return data_[i]; }
+  char operator[](size_t i) const { return data_[i]; }
+  void clear() { size_ = 0; }
+  void resize(size_t n) { size_ = n; }  // to at most size(): only ever shrinks
+  void release() {
+    ::operator delete(data_);
+    data_ = nullptr;
+    size_ = cap_ = 0;
+  }
+  __attribute__((always_inline)) void push_back(char c) {
+    if (size_ == cap_) grow(1);
+    data_[size_++] = c;
+  }
+  __attribute__((always_inline)) void append(const char* s, size_t n) {
+    if (cap_ - size_ < n) grow(n);
+    CopyShort(data_ + size_, s, n);
+    size_ += n;
+  }
+
+ private:
+  __attribute__((noinline)) void grow(size_t more) {
+    size_t cap = cap_ ? cap_ * 2 : 256;
+    while (cap - size_ < more) cap *= 2;
+    char* d = static_cast<char*>(::operator new(cap));
+    if (size_) std::memcpy(d, data_, size_);
+    ::operator delete(data_);
+    data_ = d;
+    cap_ = cap;
+  }
+  char* data_ = nullptr;
+  size_t size_ = 0, cap_ = 0;
+};
 
 // The qualified names of the open elements, end to end: pushed and popped
 // with their elements, compared with each end tag.
@@ -249,8 +297,8 @@ struct Parser::Impl {
     attrs[node.nattrs++] = a;
     node.attrs = attrs.data();
   }
-  std::string scratch;
-  std::string text;
+  detail::TextBuf scratch;
+  detail::TextBuf text;
   std::vector<uint32_t> hash;  // duplicate check, then the look-up index
   bool indexed = false;        // hash indexes the current element's attributes
   uint64_t probes = 0;         // see Parser::lookupProbes
@@ -440,14 +488,16 @@ struct Parser::Impl {
   }
 
   // ------------------------------------------------------------ text.cpp
-  const char* charRef(const char* p, std::string& out);
+  template <class Out>
+  const char* charRef(const char* p, Out& out);
   const char* entityRefName(const char* p, const char** nameEnd);
   static char predefined(const char* n, size_t l);
   int findGE(const char* n, size_t l) const {
     auto it = geMap.find(std::string_view(n, l));
     return it == geMap.end() ? -1 : int(it->second);
   }
-  void normalize(const char* p, const char* e, bool cdata, std::string& out);
+  template <class Out>
+  void normalize(const char* p, const char* e, bool cdata, Out& out);
   int parseText();
   int parseComment();
   const char* commentEnd(const char* p);

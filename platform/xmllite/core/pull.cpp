@@ -145,8 +145,8 @@ void Parser::Impl::leaveSource() {
 // ----------------------------------------------------------- driver
 void Parser::Impl::clearBuffers() {
   // Memory taken by one huge node goes back once it is passed.
-  if (scratch.capacity() > kKeepBytes) std::string().swap(scratch);
-  if (text.capacity() > kKeepBytes) std::string().swap(text);
+  if (scratch.capacity() > kKeepBytes) scratch.release();
+  if (text.capacity() > kKeepBytes) text.release();
   scratch.clear();
   text.clear();
 }

@@ -10,7 +10,8 @@ using detail::startsWith;
 
 // ------------------------------------------------------------ refs
 // Parses a character reference at p ("&#..."); appends UTF-8 to out.
-const char* Parser::Impl::charRef(const char* p, std::string& out) {
+template <class Out>
+const char* Parser::Impl::charRef(const char* p, Out& out) {
   const char* at = p;
   p += 2;
   uint32_t v = 0;
@@ -47,7 +48,8 @@ const char* Parser::Impl::charRef(const char* p, std::string& out) {
   if (!any) failAt(Error::Syntax, p);
   if (!isXmlChar(v)) failMsg(Msg::CharRef, {}, at);
   char tmp[4];
-  out.append(tmp, twxml::utf::PutUtf8(v, tmp));
+  const size_t k = twxml::utf::PutUtf8(v, tmp);
+  for (size_t i = 0; i < k; ++i) out.push_back(tmp[i]);
   return p + 1;
 }
 
@@ -124,7 +126,8 @@ char Parser::Impl::predefined(const char* n, size_t l) {
 
 // Attribute-value normalisation: appends the normalised value of the
 // literal [p, e) to out.
-void Parser::Impl::normalize(const char* p, const char* e, bool cdata, std::string& out) {
+template <class Out>
+void Parser::Impl::normalize(const char* p, const char* e, bool cdata, Out& out) {
   size_t start = out.size();
   normStack.clear();
   normEnts.clear();
@@ -214,6 +217,11 @@ void Parser::Impl::normalize(const char* p, const char* e, bool cdata, std::stri
     out.resize(w);
   }
 }
+
+template const char* Parser::Impl::charRef(const char*, std::string&);
+template const char* Parser::Impl::charRef(const char*, detail::TextBuf&);
+template void Parser::Impl::normalize(const char*, const char*, bool, std::string&);
+template void Parser::Impl::normalize(const char*, const char*, bool, detail::TextBuf&);
 
 // --------------------------------------------------------------- text
 int Parser::Impl::parseText() {

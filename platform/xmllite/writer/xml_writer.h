@@ -51,6 +51,7 @@
 #include "attr_index.h"
 #include "encoding.h"
 #include "escape_scan.h"
+#include "twxml/platform/short_copy.h"
 #include "twxml/platform/xmllite.h"
 #include "twxml/platform/xmllite_internal.h"
 
@@ -238,31 +239,11 @@ class XmlWriter final : public IXmlWriter, public IXmlWriterUtf8 {
   HRESULT ensure(size_t n) { return pos_ + n <= kBufferSize ? S_OK : flushBuffer(); }
   __attribute__((always_inline)) HRESULT putAscii(const char* s, size_t n) {
     if (pos_ + n <= kBufferSize) {
-      copyBytes(buf_.get() + pos_, s, n);
+      twxml::CopyShort(buf_.get() + pos_, s, n);  // names and markup are short
       pos_ += n;
       return S_OK;
     }
     return putAsciiSlow(s, n);
-  }
-  // Names and markup are short: overlapping word copies beat a call.
-  __attribute__((always_inline)) static void copyBytes(char* d, const char* s, size_t n) {
-    if (n > 16) {
-      std::memcpy(d, s, n);
-    } else if (n >= 8) {
-      uint64_t a, b;
-      std::memcpy(&a, s, 8);
-      std::memcpy(&b, s + n - 8, 8);
-      std::memcpy(d, &a, 8);
-      std::memcpy(d + n - 8, &b, 8);
-    } else if (n >= 4) {
-      uint32_t a, b;
-      std::memcpy(&a, s, 4);
-      std::memcpy(&b, s + n - 4, 4);
-      std::memcpy(d, &a, 4);
-      std::memcpy(d + n - 4, &b, 4);
-    } else {
-      for (size_t i = 0; i < n; ++i) d[i] = s[i];
-    }
   }
   HRESULT putAsciiSlow(const char* s, size_t n);
   HRESULT putAscii(std::string_view s) { return putAscii(s.data(), s.size()); }
