@@ -146,6 +146,11 @@ class TextBuf {
     if (size_ == cap_) grow(1);
     data_[size_++] = c;
   }
+  // One character as UTF-8.
+  void appendChar(uint32_t cp) {
+    if (cap_ - size_ < 4) grow(4);
+    size_ += twxml::utf::PutUtf8(cp, data_ + size_);
+  }
   __attribute__((always_inline)) void append(const char* s, size_t n) {
     if (cap_ - size_ < n) grow(n);
     CopyShort(data_ + size_, s, n);

@@ -1,6 +1,8 @@
 // Character data and the markup around it: references, attribute-value
 // normalisation, text runs, comments, processing instructions, CDATA
 // sections and the XML declaration.
+#include <algorithm>
+
 #include "parser_impl.h"
 
 namespace twxml::xmlcore {
@@ -9,34 +11,41 @@ using detail::fail;
 using detail::startsWith;
 
 // ------------------------------------------------------------ refs
-// Parses a character reference at p ("&#..."); appends UTF-8 to out.
+namespace {
+
+// The value of each hexadecimal digit; 16 and up for every other byte.
+struct HexTable {
+  uint8_t v[256];
+  constexpr HexTable() : v() {
+    for (int i = 0; i < 256; ++i) v[i] = 0xFF;
+    for (int i = 0; i < 10; ++i) v['0' + i] = uint8_t(i);
+    for (int i = 0; i < 6; ++i) v['a' + i] = v['A' + i] = uint8_t(10 + i);
+  }
+};
+constexpr HexTable kHex{};
+
+void AppendChar(detail::TextBuf& out, uint32_t cp) { out.appendChar(cp); }
+void AppendChar(std::string& out, uint32_t cp) {
+  char tmp[4];
+  out.append(tmp, twxml::utf::PutUtf8(cp, tmp));
+}
+
+}  // namespace
+
+// Parses a character reference at p ("&#..."); appends UTF-8 to out. Values
+// past the last code point stay at 0x110000, which no check lets through.
 template <class Out>
 const char* Parser::Impl::charRef(const char* p, Out& out) {
   const char* at = p;
   p += 2;
+  const bool hex = *p == 'x';
+  if (hex) ++p;
+  const char* const digits = p;
   uint32_t v = 0;
-  bool any = false;
-  if (*p == 'x') {
-    ++p;
-    for (;; ++p) {
-      char c = *p;
-      int d;
-      if (c >= '0' && c <= '9') d = c - '0';
-      else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-      else break;
-      v = v * 16 + uint32_t(d);
-      if (v > 0x10FFFF) v = 0x110000;
-      any = true;
-    }
+  if (hex) {
+    for (uint32_t d; (d = kHex.v[uint8_t(*p)]) < 16; ++p) v = std::min<uint32_t>(v * 16 + d, 0x110000);
   } else {
-    for (;; ++p) {
-      char c = *p;
-      if (c < '0' || c > '9') break;
-      v = v * 10 + uint32_t(c - '0');
-      if (v > 0x10FFFF) v = 0x110000;
-      any = true;
-    }
+    for (uint32_t d; (d = uint32_t(uint8_t(*p)) - '0') < 10; ++p) v = std::min<uint32_t>(v * 10 + d, 0x110000);
   }
   if (*p != ';') {
     if (*p == 0 && p == lim) {
@@ -45,11 +54,9 @@ const char* Parser::Impl::charRef(const char* p, Out& out) {
     }
     failAt(Error::Syntax, p);
   }
-  if (!any) failAt(Error::Syntax, p);
+  if (p == digits) failAt(Error::Syntax, p);
   if (!isXmlChar(v)) failMsg(Msg::CharRef, {}, at);
-  char tmp[4];
-  const size_t k = twxml::utf::PutUtf8(v, tmp);
-  for (size_t i = 0; i < k; ++i) out.push_back(tmp[i]);
+  AppendChar(out, v);
   return p + 1;
 }
 
