@@ -93,12 +93,25 @@ class Builder {
   }
 
  private:
+  /* Documents with many namespaces switch between a few URIs from node to
+     node: a small cache, indexed by the URI's length and last bytes (where
+     URIs of one document tell apart), answers most without the table. */
   uint32_t ns(xc::Str uri) {
     if (uri.n == 0) return 0;
-    if (uri.n == lastUri_.size() && std::memcmp(uri.p, lastUri_.data(), uri.n) == 0) return lastNs_;
-    lastNs_ = s_->internNs8(uri.p, uri.n);
-    lastUri_.assign(uri.p, uri.n);
-    return lastNs_;
+    NsSlot& slot = nsSlots_[(LoadTail(uri.p, uri.n) * 0x9E3779B97F4A7C15ull) >> 60];
+    if (uri.n == slot.uri.size() && std::memcmp(uri.p, slot.uri.data(), uri.n) == 0) return slot.id;
+    slot.id = s_->internNs8(uri.p, uri.n);
+    slot.uri.assign(uri.p, uri.n);
+    return slot.id;
+  }
+  /* The last eight bytes of p[0, n) with n in the lowest, n > 0. */
+  static uint64_t LoadTail(const char* p, uint32_t n) {
+    uint64_t t = 0;
+    if (n >= 8)
+      std::memcpy(&t, p + n - 8, 8);
+    else
+      std::memcpy(&t, p, n);
+    return t ^ n;
   }
 
   /* Names of up to sixteen bytes are told apart by their first and last
@@ -110,7 +123,7 @@ class Builder {
         std::memcpy(&head, q.p, 8);
         std::memcpy(&tail, q.p + q.n - 8, 8);
       } else {
-        for (uint32_t k = 0; k < q.n; ++k) head |= uint64_t(uint8_t(q.p[k])) << (8 * k);
+        head = LoadShort(q.p, q.n);
       }
       uint64_t h = (head ^ (tail * 0x9E3779B97F4A7C15ull) ^ (uint64_t(q.n) << 56) ^ nsId) * 0xFF51AFD7ED558CCDull;
       NameSlot& slot = names_[h >> 56];
@@ -197,6 +210,20 @@ class Builder {
     return S_OK;
   }
 
+  /* Bytes p[0, n) of a name shorter than eight, as the low bytes of a word:
+     two overlapping loads instead of a loop. */
+  static uint64_t LoadShort(const char* p, uint32_t n) {
+    if (n >= 4) {
+      uint32_t a, b;
+      std::memcpy(&a, p, 4);
+      std::memcpy(&b, p + n - 4, 4);
+      return a | uint64_t(b) << (8 * (n - 4));
+    }
+    uint64_t w = uint8_t(p[0]);
+    if (n >= 2) w |= uint64_t(uint8_t(p[n - 2])) << (8 * (n - 2)) | uint64_t(uint8_t(p[n - 1])) << (8 * (n - 1));
+    return w;
+  }
+
   Store* s_;
   xc::Parser& p_;
   bool preserveAll_;
@@ -208,8 +235,11 @@ class Builder {
   };
   std::vector<Open> parents_;
   uint32_t lastText_ = 0;
-  std::string lastUri_;
-  uint32_t lastNs_ = 0;
+  struct NsSlot {
+    std::string uri;
+    uint32_t id = 0;
+  };
+  NsSlot nsSlots_[16];
   struct NameSlot {
     uint64_t head, tail;
     uint32_t len, ns, id;

@@ -46,14 +46,16 @@ LONG ParseErrorCode(const Ptr<IXMLDOMDocument>& d, LONG* line = nullptr, LONG* p
 /* A random document: namespaces, attributes, mixed content, comments, PIs,
    CDATA, internal entities, attribute defaults, character references,
    non-ASCII text (also only in the last bytes of short texts), white space
-   that is dropped and white space kept by xml:space. */
+   that is dropped and white space kept by xml:space. Names of one length
+   differ only inside, and two URIs only before their last eight bytes. */
 std::string Generate(unsigned seed, int elements) {
   std::mt19937 rng(seed);
   auto pick = [&](std::initializer_list<const char*> l) { return std::string(l.begin()[rng() % l.size()]); };
   std::string out =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE root [<!ENTITY ent \"entity &#38;#38; text\">\n"
       "<!ENTITY nested \"[&ent;]\"><!ATTLIST item fixed CDATA \"dflt\">]>\n<!-- prolog --><?prolog data?>\n"
-      "<root xmlns=\"urn:default\" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\">";
+      "<root xmlns=\"urn:default\" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\" xmlns:c=\"urn:aa:same-tail\"\n"
+      "      xmlns:d=\"urn:bb:same-tail\">";
   std::vector<std::string> open{"root"};
   for (int made = 0; made < elements || open.size() > 1;) {
     int k = rng() % 12;
@@ -61,10 +63,11 @@ std::string Generate(unsigned seed, int elements) {
       out += "</" + open.back() + ">" + (rng() % 2 ? pick({"\n  ", " ", "\t\n"}) : "");
       open.pop_back();
     } else if (k >= 1 && k <= 3) {
-      std::string name = pick({"item", "a:item", "b:thing", "x-y.z", "n\xC3\xA4me", "a:\xE5\x90\x8D"});
+      std::string name = pick({"item", "a:item", "b:thing", "x-y.z", "n\xC3\xA4me", "a:\xE5\x90\x8D", "tag", "tbg",
+                               "abcde", "abxde", "abcdefg", "abcxefg", "c:item", "d:item"});
       out += "<" + name;
-      const char* an[] = {"id", "a:ref", "b:kind", "val"};
-      for (int i = 0, n = rng() % 4; i < n; ++i) {
+      const char* an[] = {"id", "a:ref", "b:kind", "val", "c:ref", "d:ref", "tag", "tbg"};
+      for (int i = 0, n = rng() % 9; i < n; ++i) {
         out += std::string(" ") + an[i] + "=\"" +
                pick({"1", "x &amp; y", "&lt;tag&gt;", "caf\xC3\xA9", "&ent;", "&#x20AC;&#65;", "a\tb", "  sp  ",
                      "&quot;q&quot;", "'", "abcd\xE2\x82\xAC", "abcdefgh\xC3\xA9", "a value longer than a block, &quot;quoted&quot;\tand &lt;marked&gt;"}) +
