@@ -15,6 +15,10 @@
 #include <string_view>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "dom_memory.h"
 #include "twxml/platform/utf.h"
 #include "twxml/platform/com.h"
@@ -188,6 +192,17 @@ class Store {
     uint64_t acc = 0;
     if (n >= 8) {
       size_t k = 0;
+#ifdef __SSE2__
+      if (n >= 16) {
+        __m128i high = _mm_setzero_si128();
+        for (; k + 16 <= n; k += 16) {
+          const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), w);
+          high = _mm_or_si128(high, w);
+        }
+        acc = uint64_t(_mm_movemask_epi8(high) != 0) << 7;  // the mark below: any high bit
+      }
+#endif
       for (; k + 16 <= n; k += 16) {
         uint64_t w[2];
         std::memcpy(w, s + k, 16);
