@@ -12,6 +12,12 @@
 #include "twxml/platform/xmllite.h"
 #include "twxml/platform/xmllite_internal.h"
 
+// The XmlInterface streaming engine calls the handle functions through
+// one-line wrappers in this library. Marked with this, they stay out of line:
+// each wrapper is then a call and a compare, where inlined into it they made
+// it save and restore registers on every call.
+#define TWXML_NOINLINE __attribute__((noinline))
+
 inline constexpr uint16_t kXmlLiteReaderMagic = 0x7354;
 inline constexpr uint16_t kXmlLiteWriterMagic = 0x7352;
 

@@ -132,24 +132,24 @@ TWXML_API BOOL XmlLiteIsReaderHndValidB(_XmlLiteReaderS* reader) {
   return XmlLiteReaderValid(reader) ? 1 : 0;
 }
 
-TWXML_API int XmlLiteReadElemF(_XmlLiteReaderS* reader) {
+TWXML_API TWXML_NOINLINE int XmlLiteReadElemF(_XmlLiteReaderS* reader) {
   if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
   return XmlLiteExpectNodeF(reader, kElement);
 }
 
-TWXML_API int XmlLitePeekElemF(_XmlLiteReaderS* reader) {
+TWXML_API TWXML_NOINLINE int XmlLitePeekElemF(_XmlLiteReaderS* reader) {
   if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
   int status = XmlLiteExpectNodeF(reader, kElement);
   if (status == TWXML_OK) reader->lookAheadType = kElement;
   return status;
 }
 
-TWXML_API int XmlLiteReadEndElemF(_XmlLiteReaderS* reader) {
+TWXML_API TWXML_NOINLINE int XmlLiteReadEndElemF(_XmlLiteReaderS* reader) {
   if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
   return XmlLiteExpectNodeF(reader, kEndElement);
 }
 
-TWXML_API int XmlLiteSkipLevelF(_XmlLiteReaderS* reader) {
+TWXML_API TWXML_NOINLINE int XmlLiteSkipLevelF(_XmlLiteReaderS* reader) {
   if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
   // Reads past the look-ahead slot on purpose: a peeked start stays held.
   uint32_t depth = 1;
@@ -195,7 +195,7 @@ TWXML_API _XmlLiteReaderS* XmlLiteCreateFileReaderH(const char* path) {
 // Text extraction: the reader's own wide strings go straight to the
 // conversion routine, whose status is the answer.
 
-TWXML_API int XmlLiteGetElemNameToBufF(_XmlLiteReaderS* reader, char* buffer, unsigned int size) {
+TWXML_API TWXML_NOINLINE int XmlLiteGetElemNameToBufF(_XmlLiteReaderS* reader, char* buffer, unsigned int size) {
   if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
   if (reader->utf8Reader != nullptr && twxml::win32::ThreadCodePageIsUtf8()) {
     const char* name = nullptr;
@@ -209,7 +209,7 @@ TWXML_API int XmlLiteGetElemNameToBufF(_XmlLiteReaderS* reader, char* buffer, un
   return VarCnvBStrToStrBufF(name, buffer, size);
 }
 
-TWXML_API int XmlLiteGetAttrValueToBufF(_XmlLiteReaderS* reader, const char* name, char* buffer,
+TWXML_API TWXML_NOINLINE int XmlLiteGetAttrValueToBufF(_XmlLiteReaderS* reader, const char* name, char* buffer,
                                         unsigned int size) {
   if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
   // The thread's code page, asked once for the name and the value.
@@ -232,7 +232,7 @@ TWXML_API int XmlLiteGetAttrValueToBufF(_XmlLiteReaderS* reader, const char* nam
   return ValueIntoBuffer(reader, buffer, size, utf8);
 }
 
-TWXML_API int XmlLiteGetElemValueToBufF(_XmlLiteReaderS* reader, char* buffer, unsigned int size) {
+TWXML_API TWXML_NOINLINE int XmlLiteGetElemValueToBufF(_XmlLiteReaderS* reader, char* buffer, unsigned int size) {
   if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
   int status = XmlLiteExpectNodeF(reader, kText);
   if (status != TWXML_OK) {

@@ -108,7 +108,7 @@ TWXML_API BOOL XmlLiteIsWriterHndValidB(_XmlLiteWriterS* writer) {
   return WriterValid(writer) ? 1 : 0;
 }
 
-TWXML_API int XmlLiteWriteStartElemF(_XmlLiteWriterS* writer, const char* prefix,
+TWXML_API TWXML_NOINLINE int XmlLiteWriteStartElemF(_XmlLiteWriterS* writer, const char* prefix,
                                      const char* localName, const char* namespaceUri) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
   const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
@@ -120,7 +120,7 @@ TWXML_API int XmlLiteWriteStartElemF(_XmlLiteWriterS* writer, const char* prefix
       writer->writer->WriteStartElement(widePrefix.get(), wideName.get(), wideUri.get()));
 }
 
-TWXML_API int XmlLiteWriteAttrF(_XmlLiteWriterS* writer, const char* prefix, const char* localName,
+TWXML_API TWXML_NOINLINE int XmlLiteWriteAttrF(_XmlLiteWriterS* writer, const char* prefix, const char* localName,
                                 const char* namespaceUri, const char* value) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
   const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
@@ -135,7 +135,7 @@ TWXML_API int XmlLiteWriteAttrF(_XmlLiteWriterS* writer, const char* prefix, con
                                                           wideUri.get(), wideValue.get()));
 }
 
-TWXML_API int XmlLiteWriteValueF(_XmlLiteWriterS* writer, const char* text) {
+TWXML_API TWXML_NOINLINE int XmlLiteWriteValueF(_XmlLiteWriterS* writer, const char* text) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
   const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
   if (utf8 && writer->utf8Writer != nullptr) {
@@ -146,7 +146,7 @@ TWXML_API int XmlLiteWriteValueF(_XmlLiteWriterS* writer, const char* text) {
   return WriteResult(writer->writer->WriteString(wideText.get()));
 }
 
-TWXML_API int XmlLiteWriteEndElemF(_XmlLiteWriterS* writer) {
+TWXML_API TWXML_NOINLINE int XmlLiteWriteEndElemF(_XmlLiteWriterS* writer) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
   return WriteResult(writer->writer->WriteEndElement());
 }
