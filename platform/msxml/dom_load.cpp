@@ -104,7 +104,8 @@ class Builder {
     slot.uri.assign(uri.p, uri.n);
     return slot.id;
   }
-  /* The last eight bytes of p[0, n) with n in the lowest, n > 0. */
+  /* The last eight bytes of p[0, n) (all of them when fewer), xor-ed with n;
+     n > 0. */
   static uint64_t LoadTail(const char* p, uint32_t n) {
     uint64_t t = 0;
     if (n >= 8)
