@@ -107,11 +107,11 @@ class Builder {
   /* The last eight bytes of p[0, n) (all of them when fewer), xor-ed with n;
      n > 0. */
   static uint64_t LoadTail(const char* p, uint32_t n) {
-    uint64_t t = 0;
+    uint64_t t;
     if (n >= 8)
       std::memcpy(&t, p + n - 8, 8);
     else
-      std::memcpy(&t, p, n);
+      t = LoadShort(p, n);
     return t ^ n;
   }
 
@@ -211,8 +211,8 @@ class Builder {
     return S_OK;
   }
 
-  /* Bytes p[0, n) of a name shorter than eight, as the low bytes of a word:
-     two overlapping loads instead of a loop. */
+  /* Bytes p[0, n) of a text shorter than eight (n > 0), as the low bytes of
+     a word: two overlapping loads instead of a loop. */
   static uint64_t LoadShort(const char* p, uint32_t n) {
     if (n >= 4) {
       uint32_t a, b;

@@ -22,6 +22,7 @@
 #include "dom_memory.h"
 #include "twxml/platform/utf.h"
 #include "twxml/platform/com.h"
+#include "twxml/platform/short_copy.h"
 #include "twxml/platform/msxml.h"
 
 namespace twdom {
@@ -187,50 +188,28 @@ class Store {
   bool setText8(uint32_t i, const char* s, size_t n) {
     if ((text_.spare() < n || text_.size() + n > kMaxText) && !reserveText(n)) return false;
     char* o = text_.data() + text_.size();
-    // One pass: copy words and collect their high bits. The last word
-    // overlaps the ones before, so no text ends byte by byte.
-    uint64_t acc = 0;
-    if (n >= 8) {
-      size_t k = 0;
-#ifdef __SSE2__
-      if (n >= 16) {
-        __m128i high = _mm_setzero_si128();
-        for (; k + 16 <= n; k += 16) {
-          const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), w);
-          high = _mm_or_si128(high, w);
-        }
-        acc = uint64_t(_mm_movemask_epi8(high) != 0) << 7;  // the mark below: any high bit
-      }
-#endif
-      for (; k + 16 <= n; k += 16) {
-        uint64_t w[2];
-        std::memcpy(w, s + k, 16);
-        std::memcpy(o + k, w, 16);
-        acc |= w[0] | w[1];
-      }
-      for (; k + 8 <= n; k += 8) {
-        uint64_t w;
-        std::memcpy(&w, s + k, 8);
-        std::memcpy(o + k, &w, 8);
-        acc |= w;
-      }
-      uint64_t w;
-      std::memcpy(&w, s + n - 8, 8);
-      std::memcpy(o + n - 8, &w, 8);
-      acc |= w;
-    } else if (n >= 4) {
-      uint32_t a, b;
-      std::memcpy(&a, s, 4);
-      std::memcpy(&b, s + n - 4, 4);
-      std::memcpy(o, &a, 4);
-      std::memcpy(o + n - 4, &b, 4);
-      acc = a | b;
+    // One pass: copy and collect the high bits. Longer texts go sixteen
+    // bytes a step, the last step ending at n over bytes copied already.
+    uint64_t acc;
+    if (n <= 16) {
+      acc = twxml::CopyShortOr(o, s, n);
     } else {
-      for (size_t k = 0; k < n; ++k) {
-        o[k] = s[k];
-        acc |= static_cast<unsigned char>(s[k]);
+#ifdef __SSE2__
+      __m128i high = _mm_setzero_si128();
+      for (size_t k = 0;; k += 16) {
+        if (k + 16 > n) k = n - 16;
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), w);
+        high = _mm_or_si128(high, w);
+        if (k + 16 == n) break;
       }
+      acc = uint64_t(_mm_movemask_epi8(high) != 0) << 7;  // the mark below: any high bit
+#else
+      acc = 0;
+      size_t k = 0;
+      for (; k + 16 < n; k += 16) acc |= twxml::CopyShortOr(o + k, s + k, 16);
+      acc |= twxml::CopyShortOr(o + n - 16, s + n - 16, 16);
+#endif
     }
     NodeRec& r = nodes_[i];
     r.tx.off = uint32_t(text_.size());

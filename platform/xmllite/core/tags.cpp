@@ -270,7 +270,7 @@ int Parser::Impl::parseEndTag() {
   const bool matched = f && size_t(lim - n) > f->nameLen && detail::sameName(open, n, f->nameLen) &&
                        endsName(uint8_t(n[f->nameLen]));
   const char* ne = matched ? n + f->nameLen : scanName(n);
-  const char* p = *ne == '>' ? ne : skipWs(ne);
+  const char* p = *ne == '>' ? ne : skipWs(ne);  // nearly every end tag closes at once
   if (*p != '>') fail(*p == 0 ? Error::UnexpectedEnd : Error::Syntax);
   if (!f) fail(Error::Syntax);
   if (!matched && (f->nameLen != uint32_t(ne - n) || !detail::sameName(open, n, f->nameLen)))

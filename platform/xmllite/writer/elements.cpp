@@ -185,15 +185,6 @@ HRESULT XmlWriter::WriteAttributeString(LPCWSTR prefix, LPCWSTR localName, LPCWS
 
 namespace {
 
-// Whether text holds exactly the ASCII word.
-template <typename C>
-bool SameAscii(std::basic_string_view<C> text, std::string_view word) {
-  if (text.size() != word.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i)
-    if (static_cast<std::make_unsigned_t<C>>(text[i]) != static_cast<unsigned char>(word[i])) return false;
-  return true;
-}
-
 // A short ASCII name (at most kPlainNameMax bytes) widened into out.
 u16view WidenAscii(std::string_view name, char16_t* out) {
   return u16view(out, twxml::utf::Utf8ToUtf16(name.data(), name.size(), out));
@@ -309,7 +300,7 @@ bool XmlWriter::boundAttribute(std::string_view prefix, std::string_view localNa
   char16_t p[kPlainNameMax], local[kPlainNameMax];
   const u16view use = WidenAscii(prefix, p);
   u16view bound;
-  if (!lookupPrefix(use, &bound) || !SameAsAscii(bound, uri) || bound == kXmlNs || bound == kXmlnsNs)
+  if (!lookupPrefix(use, &bound) || !SameAscii(bound, uri) || bound == kXmlNs || bound == kXmlnsNs)
     return false;
   *result = putAttribute(use, WidenAscii(localName, local), bound, val, nullptr);
   return true;

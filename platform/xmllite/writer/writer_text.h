@@ -166,26 +166,29 @@ constexpr NameTable makeNameTable() {
 }
 inline constexpr NameTable kNameTable = makeNameTable();
 
-// Whether the UTF-16 text holds exactly the ASCII (below 0x80) bytes of word.
-inline bool SameAsAscii(u16view text, std::string_view word) {
+// Whether text (UTF-8 or UTF-16) holds exactly the bytes of the ASCII word.
+template <typename C>
+bool SameAscii(std::basic_string_view<C> text, std::string_view word) {
   const size_t n = word.size();
   if (text.size() != n) return false;
   const auto* w = reinterpret_cast<const unsigned char*>(word.data());
 #ifdef __SSE2__
-  if (n >= 8) {
-    // Eight units a step, the last step overlapping the one before.
-    const __m128i z = _mm_setzero_si128();
-    for (size_t i = 0;; i += 8) {
-      if (i + 8 > n) i = n - 8;
-      const __m128i wide = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w + i)), z);
-      const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-      if (_mm_movemask_epi8(_mm_cmpeq_epi16(wide, t)) != 0xFFFF) return false;
-      if (i + 8 == n) return true;
+  if constexpr (sizeof(C) == 2) {
+    if (n >= 8) {
+      // Eight units a step, the last step overlapping the one before.
+      const __m128i z = _mm_setzero_si128();
+      for (size_t i = 0;; i += 8) {
+        if (i + 8 > n) i = n - 8;
+        const __m128i wide = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w + i)), z);
+        const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(wide, t)) != 0xFFFF) return false;
+        if (i + 8 == n) return true;
+      }
     }
   }
 #endif
   for (size_t i = 0; i < n; ++i)
-    if (text[i] != w[i]) return false;
+    if (static_cast<std::make_unsigned_t<C>>(text[i]) != w[i]) return false;
   return true;
 }
 
