@@ -29,6 +29,7 @@ void Parser::Impl::applyAttDecls(const char* n, uint32_t nl) {
       }
     }
     if (!found && d.hasDefault) {
+      noteTokenCounts();
       expansions += d.refs;
       expandedBytes += d.def.size();
       if (overBudget()) failMsg(Msg::DefaultsTooLarge);

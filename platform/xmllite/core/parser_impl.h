@@ -281,8 +281,18 @@ struct Parser::Impl {
   bool hasPERefs = false;
   bool stopDecls = false;
 
-  // Entity expansion accounting.
+  // Entity expansion accounting. The counts as the current token found them
+  // are kept when it first changes them (few tokens do), so that a token
+  // read again after a refill counts its expansions once.
   uint64_t expansions = 0, expandedBytes = 0;
+  uint64_t tokenExpansions = 0, tokenExpandedBytes = 0;
+  bool tokenCounted = false;
+  void noteTokenCounts() {
+    if (tokenCounted) return;
+    tokenCounted = true;
+    tokenExpansions = expansions;
+    tokenExpandedBytes = expandedBytes;
+  }
 
   // References left unexpanded because what they name lies outside the
   // document (an external entity, or a declaration the external subset may
@@ -353,6 +363,7 @@ struct Parser::Impl {
   void popEntity();
   void leaveSource();  // back to the source below the innermost entity
   void countExpansion(uint32_t bytes) {
+    noteTokenCounts();
     ++expansions;
     expandedBytes += bytes;
     if (overBudget()) detail::fail(Error::EntityLimit);
@@ -391,8 +402,7 @@ struct Parser::Impl {
   void clearBuffers();
   void reset(ReadFn fn, void* ctx);
   int next();
-  bool restart(const char* tokenCur, size_t keep, bool nested, uint64_t savedExp,
-               uint64_t savedBytes);
+  bool restart(const char* tokenCur, size_t keep, bool nested);
   void setError(Error e, Msg m = Msg::None);
   int step();
 
@@ -483,6 +493,24 @@ struct Parser::Impl {
   uint32_t prefixedColon(const char* n, uint32_t l, uint32_t at);
   void noColon(const char* n, const char* e) {
     if (std::memchr(n, ':', size_t(e - n))) detail::fail(Error::Namespace);
+  }
+  // Past the white space at p, which the zero bytes after every source's
+  // data end. Sixteen bytes a step: this is the indentation between
+  // elements, usually a line break and several spaces.
+  static const char* skipSpaceRun(const char* p) {
+#if TWXML_SIMD_X86
+    for (;; p += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i sp = _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+          _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+      const unsigned other = ~unsigned(_mm_movemask_epi8(sp)) & 0xFFFFu;
+      if (other) return p + __builtin_ctz(other);
+    }
+#else
+    while (isSpace(*p)) ++p;
+    return p;
+#endif
   }
   const char* skipWs(const char* p) {
     for (;;) {

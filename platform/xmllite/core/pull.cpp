@@ -162,10 +162,10 @@ int Parser::Impl::next() {
   for (;;) {
     // What a token that runs past the data at hand starts over from.
     const char* const tokenCur = cur;
-    const uint64_t savedExp = expansions, savedBytes = expandedBytes;
     const bool nested = !srcs.empty();
-    const size_t keep = nested ? mainPos : size_t(tokenCur - buf);
+    const size_t nestedKeep = mainPos;
     if (nested) savedSrcs = srcs;
+    tokenCounted = false;
     try {
       clearNode();
       const int r = step();
@@ -176,7 +176,7 @@ int Parser::Impl::next() {
         return 0;
       }
     } catch (NeedMore&) {
-      if (!restart(tokenCur, keep, nested, savedExp, savedBytes)) return -1;
+      if (!restart(tokenCur, nested ? nestedKeep : size_t(tokenCur - buf), nested)) return -1;
     } catch (Fail& f) {
       setError(f.e, f.m);
       return -1;
@@ -189,10 +189,11 @@ int Parser::Impl::next() {
 
 // A token ran past the data at hand: more is read behind what the token
 // needs and the token starts over. False when that failed.
-bool Parser::Impl::restart(const char* tokenCur, size_t keep, bool nested, uint64_t savedExp,
-                           uint64_t savedBytes) {
-  expansions = savedExp;
-  expandedBytes = savedBytes;
+bool Parser::Impl::restart(const char* tokenCur, size_t keep, bool nested) {
+  if (tokenCounted) {
+    expansions = tokenExpansions;
+    expandedBytes = tokenExpandedBytes;
+  }
   if (nested)
     srcs = savedSrcs;
   else
@@ -253,8 +254,7 @@ int Parser::Impl::step() {
   // is stepped over here rather than parsed as a text token of its own.
   // Only inside the root, where no state depends on it.
   if (skipSpace && state == State::Content && isSpace(*cur)) {
-    const char* q = cur + 1;
-    while (isSpace(*q)) ++q;
+    const char* q = skipSpaceRun(cur + 1);
     if (*q == '<') cur = q;  // the zero bytes after lim stop the run there
   }
   nodeOff = curOffset();
@@ -306,6 +306,7 @@ void Parser::Impl::reset(ReadFn fn, void* ctx) {
   standalone = false;
   resetDtd();
   expansions = expandedBytes = 0;
+  tokenCounted = false;
   skippedRefs = 0;
   lastSkipOff = UINT64_MAX;
   skippedName.clear();

@@ -78,6 +78,19 @@ TEST(XmlReaderHostile, LimitsAndMalformedInput) {
     EXPECT_EQ(c.hr == E_FAIL && FAILED(w.hr) ? E_FAIL : w.hr, c.hr) << std::hex << w.hr;
     EXPECT_EQ(c.nodes ? w.nodes : 0, c.nodes);
   }
+  // A token read again after each small refill counts its expansions once:
+  // the internal subset's defaults expand 3,300 references, and applying
+  // them 3,300 more, under a limit of 8,000 at any read size.
+  std::string subset = "<!ENTITY e0 'lol'><!ENTITY e1 '" + repeat("&e0;", 10) + "'>";
+  for (int i = 0; i < 30; ++i)
+    subset += "<!ATTLIST r a" + std::to_string(i) + " CDATA '" + repeat("&e1;", 10) + "'" +
+              std::string(100, ' ') + ">";
+  const std::string near = "<!DOCTYPE r [" + subset + "]><r/>";
+  for (size_t chunk : {size_t(16), size_t(997), SIZE_MAX}) {
+    ReaderPtr r;
+    ASSERT_EQ(r->SetProperty(XmlReaderProperty_MaxEntityExpansion, 8000), S_OK);
+    EXPECT_EQ(walk(r.r, near, chunk, false).hr, S_FALSE) << chunk;
+  }
 }
 
 TEST(XmlReaderHostile, TruncatedAtEveryByte) {
