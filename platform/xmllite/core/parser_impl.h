@@ -494,24 +494,6 @@ struct Parser::Impl {
   void noColon(const char* n, const char* e) {
     if (std::memchr(n, ':', size_t(e - n))) detail::fail(Error::Namespace);
   }
-  // Past the white space at p, which the zero bytes after every source's
-  // data end. Sixteen bytes a step: this is the indentation between
-  // elements, usually a line break and several spaces.
-  static const char* skipSpaceRun(const char* p) {
-#if TWXML_SIMD_X86
-    for (;; p += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      const __m128i sp = _mm_or_si128(
-          _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
-          _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
-      const unsigned other = ~unsigned(_mm_movemask_epi8(sp)) & 0xFFFFu;
-      if (other) return p + __builtin_ctz(other);
-    }
-#else
-    while (isSpace(*p)) ++p;
-    return p;
-#endif
-  }
   const char* skipWs(const char* p) {
     for (;;) {
       while (isSpace(*p)) ++p;

@@ -254,7 +254,8 @@ int Parser::Impl::step() {
   // is stepped over here rather than parsed as a text token of its own.
   // Only inside the root, where no state depends on it.
   if (skipSpace && state == State::Content && isSpace(*cur)) {
-    const char* q = skipSpaceRun(cur + 1);
+    const char* q = cur + 1;
+    while (isSpace(*q)) ++q;
     if (*q == '<') cur = q;  // the zero bytes after lim stop the run there
   }
   nodeOff = curOffset();
