@@ -195,7 +195,8 @@ TWXML_API _XmlLiteReaderS* XmlLiteCreateFileReaderH(const char* path) {
 // Text extraction: the reader's own wide strings go straight to the
 // conversion routine, whose status is the answer.
 
-TWXML_API TWXML_NOINLINE int XmlLiteGetElemNameToBufF(_XmlLiteReaderS* reader, char* buffer, unsigned int size) {
+TWXML_API TWXML_NOINLINE int XmlLiteGetElemNameToBufF(_XmlLiteReaderS* reader, char* buffer,
+                                                      unsigned int size) {
   if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
   if (reader->utf8Reader != nullptr && twxml::win32::ThreadCodePageIsUtf8()) {
     const char* name = nullptr;
@@ -209,8 +210,8 @@ TWXML_API TWXML_NOINLINE int XmlLiteGetElemNameToBufF(_XmlLiteReaderS* reader, c
   return VarCnvBStrToStrBufF(name, buffer, size);
 }
 
-TWXML_API TWXML_NOINLINE int XmlLiteGetAttrValueToBufF(_XmlLiteReaderS* reader, const char* name, char* buffer,
-                                        unsigned int size) {
+TWXML_API TWXML_NOINLINE int XmlLiteGetAttrValueToBufF(_XmlLiteReaderS* reader, const char* name,
+                                                       char* buffer, unsigned int size) {
   if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
   // The thread's code page, asked once for the name and the value.
   const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
@@ -232,7 +233,8 @@ TWXML_API TWXML_NOINLINE int XmlLiteGetAttrValueToBufF(_XmlLiteReaderS* reader, 
   return ValueIntoBuffer(reader, buffer, size, utf8);
 }
 
-TWXML_API TWXML_NOINLINE int XmlLiteGetElemValueToBufF(_XmlLiteReaderS* reader, char* buffer, unsigned int size) {
+TWXML_API TWXML_NOINLINE int XmlLiteGetElemValueToBufF(_XmlLiteReaderS* reader, char* buffer,
+                                                       unsigned int size) {
   if (!XmlLiteReaderValid(reader)) return TWXML_E_HANDLE;
   int status = XmlLiteExpectNodeF(reader, kText);
   if (status != TWXML_OK) {

@@ -109,7 +109,7 @@ TWXML_API BOOL XmlLiteIsWriterHndValidB(_XmlLiteWriterS* writer) {
 }
 
 TWXML_API TWXML_NOINLINE int XmlLiteWriteStartElemF(_XmlLiteWriterS* writer, const char* prefix,
-                                     const char* localName, const char* namespaceUri) {
+                                                    const char* localName, const char* namespaceUri) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
   const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
   if (utf8 && writer->utf8Writer != nullptr)
@@ -120,8 +120,9 @@ TWXML_API TWXML_NOINLINE int XmlLiteWriteStartElemF(_XmlLiteWriterS* writer, con
       writer->writer->WriteStartElement(widePrefix.get(), wideName.get(), wideUri.get()));
 }
 
-TWXML_API TWXML_NOINLINE int XmlLiteWriteAttrF(_XmlLiteWriterS* writer, const char* prefix, const char* localName,
-                                const char* namespaceUri, const char* value) {
+TWXML_API TWXML_NOINLINE int XmlLiteWriteAttrF(_XmlLiteWriterS* writer, const char* prefix,
+                                               const char* localName, const char* namespaceUri,
+                                               const char* value) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
   const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
   if (utf8 && writer->utf8Writer != nullptr) {
