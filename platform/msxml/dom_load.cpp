@@ -34,8 +34,9 @@ struct Source {
   }
 };
 
-/* Builds records from the parser's events, UTF-8 straight into the store. */
-class Builder {
+/* Builds records from the parser's nodes, UTF-8 straight into the store.
+   The parser hands each node to the matching call below as it parses it. */
+class Builder final : public xc::Sink {
  public:
   Builder(Store* s, xc::Parser& p, bool preserveAll) : s_(s), p_(p), preserveAll_(preserveAll) {
     parents_.push_back({kDocIndex, preserveAll});
@@ -44,52 +45,46 @@ class Builder {
   /* S_OK when the document was built; otherwise the failure (parser
      failures are reported as S_FALSE: their details are in the parser). */
   HRESULT run(const std::u16string* declData) {
-    int r;
-    for (;;) {
-      // White space this element drops is passed over by the parser.
-      p_.passOver(!parents_.back().keep, false);
-      if ((r = p_.next()) <= 0) break;
-      HRESULT hr = S_OK;
-      switch (p_.type()) {
-        case xc::NodeType::Element:
-          hr = element();
-          break;
-        case xc::NodeType::EndElement:
-          if (parents_.size() > 1) {
-            parents_.pop_back();
-          }
-          lastText_ = 0;
-          break;
-        case xc::NodeType::Whitespace:
-          if (!parents_.back().keep) break;
-          [[fallthrough]];
-        case xc::NodeType::Text:
-          hr = text();
-          break;
-        case xc::NodeType::CData:
-          hr = leaf(kCData, 0);
-          break;
-        case xc::NodeType::Comment:
-          hr = leaf(kComment, 0);
-          break;
-        case xc::NodeType::ProcessingInstruction: {
-          xc::Str t = p_.qname();
-          hr = leaf(kPI, name(t, 0));
-          break;
-        }
-        case xc::NodeType::XmlDeclaration:
-          hr = declaration(declData);
-          break;
-        default:
-          break;  // document type: entities are expanded by the parser
-      }
-      if (FAILED(hr)) return hr;
-    }
+    declData_ = declData;
+    // White space an element drops is passed over by the parser; this
+    // changes only where xml:space does.
+    p_.passOver(!preserveAll_, false);
+    const int r = p_.run(*this);
+    if (FAILED(hr_)) return hr_;
     if (r < 0) return S_FALSE;
     for (uint32_t c = s_->firstChild(kDocIndex); c; c = s_->nextSibling(c)) {
       if (s_->node(c).kind() == kElement) return S_OK;
     }
     return WC_E_ROOTELEMENT;
+  }
+
+  bool startElement() override { return done(element()); }
+  bool endElement() override {
+    if (parents_.size() > 1) {
+      const bool keep = parents_.back().keep;
+      parents_.pop_back();
+      if (keep != parents_.back().keep) p_.passOver(!parents_.back().keep, false);
+    }
+    lastText_ = 0;
+    return true;
+  }
+  bool text() override {
+    if (p_.type() == xc::NodeType::Whitespace && !parents_.back().keep) return true;
+    return done(textNode());
+  }
+  bool other() override {
+    switch (p_.type()) {
+      case xc::NodeType::CData:
+        return done(leaf(kCData, 0));
+      case xc::NodeType::Comment:
+        return done(leaf(kComment, 0));
+      case xc::NodeType::ProcessingInstruction:
+        return done(leaf(kPI, name(p_.qname(), 0)));
+      case xc::NodeType::XmlDeclaration:
+        return done(declaration(declData_));
+      default:
+        return true;  // document type: entities are expanded by the parser
+    }
   }
 
  private:
@@ -117,7 +112,7 @@ class Builder {
 
   /* Names of up to sixteen bytes are told apart by their first and last
      eight bytes, so a small cache answers most lookups without the table. */
-  uint32_t name(xc::Str q, uint32_t nsId) {
+  __attribute__((always_inline)) uint32_t name(xc::Str q, uint32_t nsId) {
     if (q.n >= 1 && q.n <= 16) {
       uint64_t head = 0, tail = 0;
       if (q.n >= 8) {
@@ -163,12 +158,20 @@ class Builder {
       }
     }
     if (!p_.isEmptyElement()) {
+      const bool changes = keep != parents_.back().keep;
       parents_.push_back({el, keep});
+      if (changes) p_.passOver(!keep, false);
     }
     return S_OK;
   }
 
-  HRESULT text() {
+  /* False (the run stops) on a failure, which run() then answers. */
+  bool done(HRESULT hr) {
+    hr_ = hr;
+    return SUCCEEDED(hr);
+  }
+
+  HRESULT textNode() {
     if (parents_.size() == 1) return S_OK;  // the document holds no text
     xc::Str v = p_.value();
     if (lastText_) return s_->appendText8(lastText_, v.p, v.n) ? S_OK : E_OUTOFMEMORY;
@@ -236,6 +239,8 @@ class Builder {
   };
   std::vector<Open> parents_;
   uint32_t lastText_ = 0;
+  HRESULT hr_ = S_OK;
+  const std::u16string* declData_ = nullptr;
   struct NsSlot {
     std::string uri;
     uint32_t id = 0;

@@ -179,6 +179,7 @@ int Parser::Impl::parseDoctype() {
   expect('>');
   seenDoctype = true;
   if (state == State::Start) state = State::Prolog;
+  clearStrings();
   node.type = NodeType::DocumentType;
   node.qname = node.local = root;
   node.value = subset;

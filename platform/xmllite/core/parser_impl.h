@@ -75,30 +75,34 @@ struct Src {
   uint32_t depth;  // element depth when the entity was entered
 };
 
-struct Frame {
+// 32 bytes, so that the depth (the frame count) is a shift away.
+struct alignas(32) Frame {
   uint32_t nameOff, nameLen, colon;
   uint32_t nsMark, nsArenaMark;
   uint32_t uriOff, uriLen;
 };
+static_assert(sizeof(Frame) == 32);
 
 // An attribute as the start tag gives it; filled field by field (no
 // zeroing first: the tag's parse sets what the commit reads).
+// 64 bytes, so that the count is a shift away.
 struct RawAttr {
   RawAttr() {}
   const char* name;
+  const char* val;
+  uint64_t off;
   uint32_t nameLen;
   uint32_t colon;       // index of the colon in the name, 0 when none
   uint32_t firstColon;  // as the scan found it (nameLen: none; UINT32_MAX: not scanned)
-  const char* val;
   uint32_t valLen;
+  uint32_t vOff, vLen;
+  uint32_t uriOff, uriLen, uriHash;
   bool special;  // holds a reference, tab or newline
   bool isDefault;
   bool cdata;
   bool inScratch;
-  uint32_t vOff, vLen;
-  uint32_t uriOff, uriLen, uriHash;
-  uint64_t off;
 };
+static_assert(sizeof(RawAttr) == 64);
 
 inline bool startsWith(const char* p, const char* lit, size_t n) {
   return std::memcmp(p, lit, n) == 0;
@@ -390,9 +394,17 @@ struct Parser::Impl {
       frames.pop_back();
     }
   }
+  // Every node sets all five strings of the record (empty those it does
+  // not carry), so a step need not clear them first; only the end, a
+  // failure and a reset do.
+  void clearStrings() { node.qname = node.prefix = node.local = node.ns = node.value = Str{}; }
+  void setValueNode(NodeType t, Str v) {
+    node.type = t;
+    node.qname = node.prefix = node.local = node.ns = Str{};
+    node.value = v;
+  }
   void clearNode() {
     node.type = NodeType::None;
-    node.qname = node.prefix = node.local = node.ns = node.value = Str{};
     node.empty = false;
     node.nattrs = 0;
     raw.clear();
@@ -402,9 +414,28 @@ struct Parser::Impl {
   void clearBuffers();
   void reset(ReadFn fn, void* ctx);
   int next();
+  int run(Sink& sink);
+  // How a parsed node leaves a step: handed back to next()'s caller (Pull),
+  // or to a sink (ToSink), which lets the step go on to the next node.
+  struct Pull {
+    static int element(int r) { return r; }
+    static int endElement(int r) { return r; }
+    static int text(int r) { return r; }
+    static int other(int r) { return r; }
+  };
+  struct ToSink {
+    Sink& s;
+    int element(int r) { return r > 0 ? !s.startElement() : r; }
+    int endElement(int r) { return r > 0 ? !s.endElement() : r; }
+    int text(int r) { return r > 0 ? !s.text() : r; }
+    int other(int r) { return r > 0 ? !s.other() : r; }
+  };
+  template <class Deliver>
+  int advance(Deliver& d);
   bool restart(const char* tokenCur, size_t keep, bool nested);
   void setError(Error e, Msg m = Msg::None);
-  int step();
+  template <class Deliver>
+  int step(Deliver& d);
 
   // ----------------------------------------------------------- names
   // Scans a Name from p; returns its end. Fails when none starts at p.

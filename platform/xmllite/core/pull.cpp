@@ -152,14 +152,25 @@ void Parser::Impl::clearBuffers() {
 }
 
 int Parser::Impl::next() {
+  Pull p;
+  return advance(p);
+}
+
+int Parser::Impl::run(Sink& sink) {
+  ToSink s{sink};
+  return advance(s);
+}
+
+template <class Deliver>
+int Parser::Impl::advance(Deliver& d) {
   if (__builtin_expect(state >= State::Done || !hasInput, 0)) {
     if (state == State::Err) return -1;
     if (state == State::Done) return 0;
     setError(Error::NoInput);
     return -1;
   }
-  finishNode();
   for (;;) {
+    finishNode();
     // What a token that runs past the data at hand starts over from.
     const char* const tokenCur = cur;
     const bool nested = !srcs.empty();
@@ -168,11 +179,12 @@ int Parser::Impl::next() {
     tokenCounted = false;
     try {
       clearNode();
-      const int r = step();
+      const int r = step(d);
       if (r > 0) return 1;
       if (r < 0) {
         state = State::Done;
         node.type = NodeType::None;
+        clearStrings();
         return 0;
       }
     } catch (NeedMore&) {
@@ -236,10 +248,13 @@ void Parser::Impl::setError(Error e, Msg m) {
   err = e;
   state = State::Err;
   clearNode();
+  clearStrings();
 }
 
-// Parses one token. 1: a node is ready; 0: nothing to report; -1: end.
-int Parser::Impl::step() {
+// Parses one token. 1: a node is ready; 0: nothing to report (or the node
+// went to a sink that goes on); -1: end.
+template <class Deliver>
+int Parser::Impl::step(Deliver& d) {
   if (cur == lim) {
     if (!srcs.empty()) {
       popEntity();
@@ -259,20 +274,20 @@ int Parser::Impl::step() {
     if (*q == '<') cur = q;  // the zero bytes after lim stop the run there
   }
   nodeOff = curOffset();
-  if (*cur != '<') return parseText();
+  if (*cur != '<') return d.text(parseText());
   avail(2);
   char c = cur[1];
-  if (c == '/') return parseEndTag();
-  if (c == '?') return parsePI();
+  if (c == '/') return d.endElement(parseEndTag());
+  if (c == '?') return d.other(parsePI());
   if (c == '!') {
     avail(4);
-    if (cur[2] == '-' && cur[3] == '-') return parseComment();
-    if (cur[2] == '[') return parseCData();
+    if (cur[2] == '-' && cur[3] == '-') return d.other(parseComment());
+    if (cur[2] == '[') return d.other(parseCData());
     avail(9);
-    if (detail::startsWith(cur, "<!DOCTYPE", 9)) return parseDoctype();
+    if (detail::startsWith(cur, "<!DOCTYPE", 9)) return d.other(parseDoctype());
     detail::fail(Error::Syntax);
   }
-  return parseStartTag();
+  return d.element(parseStartTag());
 }
 
 void Parser::Impl::reset(ReadFn fn, void* ctx) {
@@ -318,6 +333,7 @@ void Parser::Impl::reset(ReadFn fn, void* ctx) {
   node.depth = 0;
   node.attrs = attrs.data();
   clearNode();
+  clearStrings();
 }
 
 // -------------------------------------------------------------- Parser API
@@ -327,6 +343,7 @@ Parser::~Parser() = default;
 Options& Parser::options() { return d->opt; }
 void Parser::reset(ReadFn fn, void* ctx) { d->reset(fn, ctx); }
 int Parser::next() { return d->next(); }
+int Parser::run(Sink& sink) { return d->run(sink); }
 void Parser::position(uint32_t* line, uint32_t* col) const {
   d->lineCol(d->nodeOff + (d->node.type == NodeType::Element ? 1 : 0), line, col);
 }

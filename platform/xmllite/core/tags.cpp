@@ -253,9 +253,11 @@ void Parser::Impl::setElementNames(const char* n, uint32_t nl, uint32_t colon, u
     node.prefix = Str{n, colon};
     node.local = Str{n + colon + 1, nl - colon - 1};
   } else {
+    node.prefix = Str{};
     node.local = node.qname;
   }
-  if (uriLen) node.ns = Str{nsArena.data() + uriOff, uriLen};
+  node.ns = uriLen ? Str{nsArena.data() + uriOff, uriLen} : Str{};
+  node.value = Str{};
 }
 
 // ----------------------------------------------------------- end tags

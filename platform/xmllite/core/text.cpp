@@ -328,8 +328,7 @@ int Parser::Impl::parseText() {
     if (state == State::Start) state = State::Prolog;
   }
   if (!other && skipSpace) return 0;
-  node.type = other ? NodeType::Text : NodeType::Whitespace;
-  node.value = Str{vp, uint32_t(vl)};
+  setValueNode(other ? NodeType::Text : NodeType::Whitespace, Str{vp, uint32_t(vl)});
   node.depth = uint32_t(frames.size());
   return 1;
 }
@@ -342,8 +341,7 @@ int Parser::Impl::parseComment() {
   cur = d + 3;
   if (state == State::Start) state = State::Prolog;
   if (skipComments) return 0;
-  node.type = NodeType::Comment;
-  node.value = Str{s, uint32_t(d - s)};
+  setValueNode(NodeType::Comment, Str{s, uint32_t(d - s)});
   node.depth = uint32_t(frames.size());
   return 1;
 }
@@ -409,6 +407,7 @@ int Parser::Impl::parsePI() {
   Str t, d;
   scanPI(&t, &d);
   if (state == State::Start) state = State::Prolog;
+  clearStrings();
   node.type = NodeType::ProcessingInstruction;
   node.qname = node.local = t;
   node.value = d;
@@ -431,8 +430,7 @@ int Parser::Impl::parseCData() {
     if (!availAt(q, 3)) fail(Error::UnexpectedEnd);
     if (q[1] == ']' && q[2] == '>') {
       cur = q + 3;
-      node.type = NodeType::CData;
-      node.value = Str{s, uint32_t(q - s)};
+      setValueNode(NodeType::CData, Str{s, uint32_t(q - s)});
       node.depth = uint32_t(frames.size());
       return 1;
     }
@@ -527,6 +525,7 @@ int Parser::Impl::parseXmlDecl() {
   if (order == 0) fail(Error::Syntax);
   cur = p;
   state = State::Prolog;
+  clearStrings();
   node.type = NodeType::XmlDeclaration;
   node.qname = node.local = Str{"xml", 3};
   node.depth = 0;

@@ -117,6 +117,19 @@ struct Options {
   size_t maxTokenBytes = size_t(1) << 30;
 };
 
+// Takes the nodes of a document as Parser::run parses them, each while the
+// Parser's accessors describe it. A false answer stops the run.
+class Sink {
+ public:
+  virtual bool startElement() = 0;
+  virtual bool endElement() = 0;
+  virtual bool text() = 0;   // Text and Whitespace
+  virtual bool other() = 0;  // every other kind: type() tells which
+
+ protected:
+  ~Sink() = default;
+};
+
 class Parser {
  public:
   Parser();
@@ -131,6 +144,11 @@ class Parser {
   // Advances to the next node. 1 = a node, 0 = end of input, -1 = error
   // (and every later call answers -1 again).
   int next();
+  // Parses the rest of the input and hands each node to sink in place of
+  // returning it: for callers that take every node, it spares them a
+  // dispatch on the type per node. 0 = end of input, -1 = error (as next),
+  // 1 = the sink stopped the run.
+  int run(Sink& sink);
 
   NodeType type() const { return v_->type; }
   Str qname() const { return v_->qname; }
