@@ -362,6 +362,9 @@ void Parser::Impl::attlistDecl() {
     qnameColon(an.p, an.n);
     expectWs();
     AttDecl d;
+    // Names handed out may be read sixteen bytes from their start, as the
+    // parser's buffers allow: a default's name comes from here.
+    d.name.reserve(an.n + 16);
     d.name.assign(an.p, an.n);
     if (*cur == '(') {
       d.cdata = false;

@@ -1,7 +1,9 @@
 // xmlcore: streaming, non-validating XML 1.0 (fifth edition) + Namespaces 1.0
 // pull parser. Input is pulled in chunks from a byte-source callback and
 // decoded to UTF-8; every string the parser hands out is UTF-8 and stays
-// valid until the next call to next().
+// valid until the next call to next(). Names (of elements, attributes,
+// targets) have at least sixteen readable bytes from their start, so a
+// caller may load a short one whole.
 #pragma once
 
 #include <cstddef>
