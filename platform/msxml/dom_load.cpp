@@ -151,7 +151,7 @@ class Builder final : public xc::Sink {
     return id == ~0u ? 0 : id;
   }
 
-  void append(uint32_t i) { s_->link(parents_.back().node, i, 0); }
+  void append(uint32_t i) { s_->append(parents_.back().node, i); }
 
   HRESULT element() {
     uint32_t el = s_->newNode(kElement, name(p_.qname(), ns(p_.namespaceUri())));

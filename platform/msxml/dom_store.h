@@ -246,33 +246,44 @@ class Store {
   uint32_t prevSibling(uint32_t i) const;
   uint32_t firstAttr(uint32_t e) const { return nodes_[e].kind() == kElement ? nodes_[e].el.firstAttr : 0; }
 
+  /* Links detached record c at the end of p's children: what a load does
+     for every node, so it stays small enough to inline. */
+  void append(uint32_t p, uint32_t c) {
+    NodeRec& pr = nodes_[p];
+    NodeRec& cr = nodes_[c];
+    cr.parent = p;
+    cr.next = 0;
+    const uint32_t first = pr.el.firstChild;
+    if (!first) {
+      pr.el.firstChild = c;
+      cr.prev = c;
+    } else {
+      const uint32_t last = nodes_[first].prev;
+      nodes_[last].next = c;
+      cr.prev = last;
+      nodes_[first].prev = c;
+    }
+    ++generation_;
+  }
   /* Links detached record c into p's children before ref (0 = at the end). */
   void link(uint32_t p, uint32_t c, uint32_t ref) {
     NodeRec& pr = nodes_[p];
     NodeRec& cr = nodes_[c];
-    cr.parent = p;
-    uint32_t first = pr.el.firstChild;
-    if (!first) {
-      pr.el.firstChild = c;
-      cr.prev = c;
-      cr.next = 0;
-    } else if (!ref) {
-      uint32_t last = nodes_[first].prev;
-      nodes_[last].next = c;
-      cr.prev = last;
-      cr.next = 0;
-      nodes_[first].prev = c;
-    } else {
-      NodeRec& rr = nodes_[ref];
-      cr.next = ref;
-      cr.prev = rr.prev;
-      if (ref == first) {
-        pr.el.firstChild = c;
-      } else {
-        nodes_[rr.prev].next = c;
-      }
-      rr.prev = c;
+    const uint32_t first = pr.el.firstChild;
+    if (!ref || !first) {
+      append(p, c);
+      return;
     }
+    cr.parent = p;
+    NodeRec& rr = nodes_[ref];
+    cr.next = ref;
+    cr.prev = rr.prev;
+    if (ref == first) {
+      pr.el.firstChild = c;
+    } else {
+      nodes_[rr.prev].next = c;
+    }
+    rr.prev = c;
     ++generation_;
   }
   /* Links detached attribute a at the end of element e's attributes. */
