@@ -51,14 +51,15 @@ constexpr KeyMasks kKeyMask{};
    The parser hands each node to the matching call below as it parses it. */
 class Builder final : public xc::Sink {
  public:
-  Builder(Store* s, xc::Parser& p, bool preserveAll) : s_(s), p_(p), preserveAll_(preserveAll) {
+  /* declData: the declaration's text as the caller gave it (null: as read). */
+  Builder(Store* s, xc::Parser& p, bool preserveAll, const std::u16string* declData)
+      : s_(s), p_(p), preserveAll_(preserveAll), declData_(declData) {
     parents_.push_back({kDocIndex, preserveAll});
   }
 
   /* S_OK when the document was built; otherwise the failure (parser
      failures are reported as S_FALSE: their details are in the parser). */
-  HRESULT run(const std::u16string* declData) {
-    declData_ = declData;
+  HRESULT run() {
     // White space an element drops is passed over by the parser; this
     // changes only where xml:space does.
     p_.passOver(!preserveAll_, false);
@@ -94,7 +95,7 @@ class Builder final : public xc::Sink {
       case xc::NodeType::ProcessingInstruction:
         return done(leaf(kPI, name(p_.qname(), 0)));
       case xc::NodeType::XmlDeclaration:
-        return done(declaration(declData_));
+        return done(declaration());
       default:
         return true;  // document type: entities are expanded by the parser
     }
@@ -205,13 +206,13 @@ class Builder final : public xc::Sink {
     return S_OK;
   }
 
-  HRESULT declaration(const std::u16string* declData) {
+  HRESULT declaration() {
     static const char kXml[16] = "xml";  // padded like the parser's names
     uint32_t n = s_->newNode(kPI, name(xc::Str{kXml, 3}, 0));
     if (!n || outOfNames_) return E_OUTOFMEMORY;
     bool ok;
-    if (declData) {
-      ok = s_->setText(n, declData->data(), declData->size());
+    if (declData_) {
+      ok = s_->setText(n, declData_->data(), declData_->size());
     } else {
       std::string data;
       for (uint32_t k = 0; k < p_.attributeCount(); ++k) {
@@ -246,6 +247,7 @@ class Builder final : public xc::Sink {
   Store* s_;
   xc::Parser& p_;
   bool preserveAll_;
+  const std::u16string* declData_;
   bool outOfNames_ = false;
   /* Open elements, and whether white space inside them is kept. */
   struct Open {
@@ -255,7 +257,6 @@ class Builder final : public xc::Sink {
   std::vector<Open> parents_;
   uint32_t lastText_ = 0;
   HRESULT hr_ = S_OK;
-  const std::u16string* declData_ = nullptr;
   struct NsSlot {
     std::string uri;
     uint32_t id = 0;
@@ -319,8 +320,8 @@ HRESULT LoadDocument(Store* s, IUnknown* input, const std::u16string* declData) 
       // proportion to the input only: no depth limit.
       o.maxElementDepth = 0;
       parser.reset(&Source::Pull, &src);
-      Builder b(s, parser, s->preserveWhiteSpace);
-      hr = b.run(declData);
+      Builder b(s, parser, s->preserveWhiteSpace, declData);
+      hr = b.run();
       if (hr == S_FALSE) hr = xc::resultOf(parser.error(), src.hr);
       if (FAILED(hr) && parser.error() != xc::Error::None) {
         line = parser.errorLine();

@@ -268,12 +268,12 @@ class Store {
   /* Links detached record c into p's children before ref (0 = at the end). */
   void link(uint32_t p, uint32_t c, uint32_t ref) {
     NodeRec& pr = nodes_[p];
-    NodeRec& cr = nodes_[c];
     const uint32_t first = pr.el.firstChild;
     if (!ref || !first) {
       append(p, c);
       return;
     }
+    NodeRec& cr = nodes_[c];
     cr.parent = p;
     NodeRec& rr = nodes_[ref];
     cr.next = ref;

@@ -399,8 +399,8 @@ struct Parser::Impl {
   // failure and a reset do.
   void clearStrings() { node.qname = node.prefix = node.local = node.ns = node.value = Str{}; }
   void setValueNode(NodeType t, Str v) {
+    clearStrings();
     node.type = t;
-    node.qname = node.prefix = node.local = node.ns = Str{};
     node.value = v;
   }
   void clearNode() {
