@@ -72,12 +72,12 @@ class Shard {
     return true;
   }
 
-  bool Erase(uintptr_t key, bool* tagged) {
+  bool Erase(uintptr_t key, uint64_t* info) {
     std::lock_guard<std::mutex> lock(mutex_);
     Table* t = table_.load(std::memory_order_relaxed);
     size_t i;
     if (!Locate(t, key, &i)) return false;
-    *tagged = (t->slots[i].info.load(std::memory_order_relaxed) & 0xFF) != 0;
+    *info = t->slots[i].info.load(std::memory_order_relaxed);
     // Backward shift: move each later entry of the run that may sit in the
     // hole (its home is not in (hole, position]) into it.
     for (size_t j = (i + 1) & t->mask;; j = (j + 1) & t->mask) {
@@ -207,12 +207,13 @@ struct LastFound {
 };
 thread_local LastFound t_last __attribute__((tls_model("initial-exec"))) = {0, 0, 0};
 
-bool UnregisterBlock(const void* p) {
+bool UnregisterBlock(const void* p, size_t* size) {
   const auto key = reinterpret_cast<uintptr_t>(p);
-  bool tagged = false;
-  if (key == 0 || !ShardOf(key).Erase(key, &tagged)) return false;
+  uint64_t info = 0;
+  if (key == 0 || !ShardOf(key).Erase(key, &info)) return false;
   // Before the block can be reused: every thread's remembered one is void.
-  if (tagged) g_taggedGone.fetch_add(1, std::memory_order_acq_rel);
+  if ((info & 0xFF) != 0) g_taggedGone.fetch_add(1, std::memory_order_acq_rel);
+  if (size != nullptr) *size = static_cast<size_t>(info >> 8);
   return true;
 }
 

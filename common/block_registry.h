@@ -14,8 +14,9 @@ enum class BlockKind : uint8_t { Plain = 0, ReaderHandle = 1, WriterHandle = 2 }
 // Records a new block; false when the registry could not grow (the caller
 // then frees the block and reports exhaustion).
 bool RegisterBlock(void* p, size_t size);
-// Forgets a block; false when p is not a live block.
-bool UnregisterBlock(const void* p);
+// Forgets a block; false when p is not a live block. Its registered size
+// goes to *size when size is not null.
+bool UnregisterBlock(const void* p, size_t* size = nullptr);
 // Tags a live block; false when p is not one.
 bool MarkBlock(const void* p, BlockKind kind);
 // True when p starts a live block of at least size bytes; its kind in *kind.

@@ -10,6 +10,7 @@
 // either refuse memory it has not seen yet or vouch for memory that is gone.
 // That look costs a file read; callers pass such pointers rarely.
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 
 #include "block_registry.h"
 #include "twxml/kernel.h"
+#include "twxml/platform/mapping_pool.h"
 
 namespace {
 
@@ -125,11 +127,40 @@ int CheckBuffer(const void* p, size_t size) {
   return MappedAndReadable(a, e) ? TWXML_OK : TWXML_E_HANDLE;
 }
 
+namespace pool = twxml::win32::pool;
+
+// A large block is a pooled mapping, registered with the mapping's size (so
+// every registered size from pool::kLarge on is one): texts handed out one
+// after another reuse the pages the last one faulted in.
+void* MapBlock(size_t size) {
+  if (size > SIZE_MAX - pool::kPage) return nullptr;
+  const size_t want = (size + pool::kPage - 1) & ~(pool::kPage - 1);
+  size_t bytes = 0, touched = 0;
+  void* p = pool::Take(pool::kKernelBlocks, want, &bytes, &touched);
+  // One too small grows; a larger one is handed out whole, so a buffer that
+  // grows by new blocks finds its earlier sizes again.
+  if (p != nullptr && bytes < want) {
+    void* q = pool::Remap(p, bytes, want);
+    if (q == nullptr) pool::Give(pool::kKernelBlocks, p, bytes, touched);
+    p = q;
+    bytes = want;
+  }
+  if (p == nullptr) p = pool::Map(bytes = want);
+  if (p == nullptr) return nullptr;
+  if (!twxml::kernel::RegisterBlock(p, bytes)) {
+    pool::Give(pool::kKernelBlocks, p, bytes, pool::kResident);
+    return nullptr;
+  }
+  pool::MarkUnused(static_cast<char*>(p) + size, bytes - size);
+  return p;
+}
+
 }  // namespace
 
 extern "C" {
 
 void* MemAllocP(size_t size) {
+  if (size >= pool::kLarge) return MapBlock(size);
   void* block = std::malloc(size ? size : 1);
   if (block == nullptr) return nullptr;
   if (twxml::kernel::RegisterBlock(block, size)) return block;
@@ -141,8 +172,12 @@ int MemFreeF(void* block) {
   if (block == nullptr) return TWXML_OK;
   // Only the kernel's own live blocks are freed: a stale or foreign pointer
   // is refused instead of corrupting the heap.
-  if (!twxml::kernel::UnregisterBlock(block)) return TWXML_E_HANDLE;
-  std::free(block);
+  size_t size = 0;
+  if (!twxml::kernel::UnregisterBlock(block, &size)) return TWXML_E_HANDLE;
+  if (size >= pool::kLarge)
+    pool::Give(pool::kKernelBlocks, block, size, pool::kResident);
+  else
+    std::free(block);
   return TWXML_OK;
 }
 

@@ -1,35 +1,18 @@
-// Memory of the node store: arrays that grow in place inside large mappings,
-// and a process-wide pool that keeps the mappings of documents that are gone
-// for the next ones. A page that a document has written once stays mapped,
-// so loading the next document of the same size faults in almost nothing;
-// faulting fresh pages costs more than parsing the bytes that fill them.
+// Memory of the node store: arrays that grow in place inside large mappings
+// from the process-wide pool, which keeps the mappings of documents that are
+// gone for the next ones. A page that a document has written once stays
+// mapped, so loading the next document of the same size faults in almost
+// nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "twxml/platform/mapping_pool.h"
+
 namespace twdom {
 
-/* What a pooled mapping held: a new array takes a mapping of its own kind,
-   whose size fits it best. */
-enum PoolRole : uint8_t { kPoolNodes, kPoolText, kPoolInput, kPoolRoles };
-
-namespace pool {
-
-/* A kept mapping of the role (the largest), or null; *bytes is its size and
-   *touched how much of it was written before. */
-void* Take(PoolRole role, size_t* bytes, size_t* touched);
-/* Gives a mapping back; kept while the pool is under its limit, unmapped
-   otherwise. touched is the high-water mark of what was written. */
-void Give(PoolRole role, void* p, size_t bytes, size_t touched);
-/* A fresh mapping of at least bytes (rounded to pages); null when refused. */
-void* Map(size_t bytes);
-/* Grows or shrinks a mapping, moving it when it must; null when refused. */
-void* Remap(void* p, size_t oldBytes, size_t newBytes);
-/* Bytes the pool keeps written (for tests). */
-size_t KeptBytes();
-
-}  // namespace pool
+namespace pool = twxml::win32::pool;
 
 /* An array of plain records that grows in place where the kernel can remap
    it, so a large document never holds two copies while growing; its mapping
@@ -37,7 +20,7 @@ size_t KeptBytes();
 template <class T>
 class GrowArray {
  public:
-  explicit GrowArray(PoolRole role) : role_(role) {}
+  explicit GrowArray(pool::Role role) : role_(role) {}
   GrowArray(const GrowArray&) = delete;
   GrowArray& operator=(const GrowArray&) = delete;
   ~GrowArray() { release(); }
@@ -79,31 +62,22 @@ class GrowArray {
     if (size_ * sizeof(T) > touched_) touched_ = size_ * sizeof(T);
   }
   bool grow(size_t need) {
-    if (need > (SIZE_MAX / 4) / sizeof(T)) return false;  // no mapping that large
+    constexpr size_t kLimit = (SIZE_MAX / 4) & ~(pool::kPage - 1);  // no mapping that large
+    if (need > kLimit / sizeof(T)) return false;
     size_t bytes = cap_ * sizeof(T);
-    if (!data_) {
-      size_t kept = 0, touched = 0;
-      if (void* p = pool::Take(role_, &kept, &touched)) {
-        data_ = static_cast<T*>(p);
-        cap_ = kept / sizeof(T);
-        touched_ = touched;
-        if (cap_ >= need) return true;
-        bytes = cap_ * sizeof(T);
-      }
-    }
-    size_t want = bytes ? bytes * 2 : 64 * 1024;
-    while (want < need * sizeof(T)) want *= 2;
-    void* p = data_ ? pool::Remap(data_, bytes, want) : pool::Map(want);
+    size_t touched = touched_;
+    void* p = pool::Grow(role_, data_, &bytes, need * sizeof(T), kLimit, &touched);
     if (!p) return false;
     data_ = static_cast<T*>(p);
-    cap_ = want / sizeof(T);
+    cap_ = bytes / sizeof(T);
+    touched_ = touched;
     return true;
   }
   T* data_ = nullptr;
   size_t size_ = 0;
   size_t cap_ = 0;
   size_t touched_ = 0;  // bytes written at some time (as far as size_ tells)
-  PoolRole role_;
+  pool::Role role_;
 };
 
 }  // namespace twdom

@@ -352,7 +352,7 @@ class MemoryStream final : public IStream {
   ~MemoryStream() = default;
   /* Sets the size, zero-filling what grows; false when memory is exhausted. */
   bool resize(size_t n);
-  GrowArray<char> data_{kPoolInput};
+  GrowArray<char> data_{pool::kDomInput};
   size_t pos_ = 0;
   std::atomic<ULONG> refs_{1};
 };

@@ -387,8 +387,8 @@ class Store {
 
  private:
   uint32_t refs_ = 1;
-  GrowArray<NodeRec> nodes_{kPoolNodes};
-  GrowArray<char> text_{kPoolText};
+  GrowArray<NodeRec> nodes_{pool::kDomNodes};
+  GrowArray<char> text_{pool::kDomText};
   std::vector<NameEntry> names_;
   std::vector<std::u16string> nsList16_;
   std::vector<std::string> nsList8_;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "twxml/kernel.h"
+#include "twxml/platform/mapping_pool.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ TEST(SafeChk, RefusesNullGarbageReadOnlyAndUnmappedMemory) {
 TEST(StringBuilder, GrowsAcrossManyAppendsAndKeepsZeroBytes) {
   StringBuilder sb(16);
   std::string expect;
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 80000; ++i) {  // from the heap into a mapping on the way
     std::string piece(static_cast<size_t>(i % 37), static_cast<char>('a' + i % 26));
     piece += std::to_string(i);
     ASSERT_EQ(0, sb.Append(piece.data(), static_cast<unsigned>(piece.size())));
@@ -126,6 +127,41 @@ TEST(StringBuilder, GrowsAcrossManyAppendsAndKeepsZeroBytes) {
   MemFreeF(text);
   std::unique_ptr<StringBuilder> owned(new StringBuilder(32768));  // virtual destructor
   owned->Append("x", 1);
+  StringBuilder large(3 << 20);  // a mapping from the start
+  ASSERT_EQ(0, large.Append(expect.data(), static_cast<unsigned>(expect.size())));
+  EXPECT_EQ(expect, std::string(large.GetData(), large.GetLength()));
+}
+
+// Large blocks and large builders live in mappings that the next one of
+// their kind takes over, pages and all.
+TEST(Memory, LargeBlocksAndBuildersReuseTheirMappings) {
+  namespace pool = twxml::win32::pool;
+  for (pool::Role role : {pool::kKernelBlocks, pool::kBuilderText}) {
+    size_t bytes = 0, touched = 0;
+    while (void* p = pool::Take(role, 0, &bytes, &touched)) munmap(p, bytes);
+  }
+  const size_t n = 3 << 20;
+  char* p = static_cast<char*>(MemAllocP(n));
+  ASSERT_NE(nullptr, p);
+  std::memset(p, 'x', n);
+  EXPECT_EQ(0, SafeChkBufF(p, n));
+  EXPECT_EQ(0, MemFreeF(p));
+  EXPECT_EQ(44, MemFreeF(p));
+  char* q = static_cast<char*>(MemAllocP(n - 100));
+  EXPECT_EQ(p, q);
+  EXPECT_EQ(0, MemFreeF(q));
+
+  const std::string chunk(250000, 'c');
+  const char* first = nullptr;
+  {
+    StringBuilder a(32768);
+    for (int i = 0; i < 12; ++i) ASSERT_EQ(0, a.Append(chunk.data(), 250000));
+    first = a.GetData();
+  }
+  StringBuilder b(32768);
+  for (int i = 0; i < 12; ++i) ASSERT_EQ(0, b.Append(chunk.data(), 250000));
+  EXPECT_EQ(first, b.GetData());
+  EXPECT_EQ(std::string(3000000, 'c'), std::string(b.GetData(), b.GetLength()));
 }
 
 }  // namespace
