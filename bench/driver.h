@@ -53,6 +53,7 @@ struct Options {
   std::string file;         // read instead of the generated record document
   std::vector<std::string> rows;  // selected row keys (substrings); empty: all
   bool memory = true;
+  bool defaultMalloc = false;  // leave the C allocator as every program starts with it
   bool selected(const char* key) const;
 };
 

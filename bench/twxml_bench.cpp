@@ -75,6 +75,8 @@ void usage(std::FILE* out) {
       "                    the record document (default 10)\n"
       "  --file PATH       read this document instead of the generated record document\n"
       "  --no-memory       skip the peak-memory rows\n"
+      "  --default-malloc  keep the C allocator's own settings: large blocks then come\n"
+      "                    from fresh mappings, and every system pays their page faults\n"
       "  --quick           1 MB documents, 4000 records, one round: a smoke run\n"
       "  --help            this text\n");
 }
@@ -111,6 +113,8 @@ bool parse(int argc, char** argv, Options& o) {
       }
     } else if (a == "--no-memory") {
       o.memory = false;
+    } else if (a == "--default-malloc") {
+      o.defaultMalloc = true;
     } else if (a == "--quick") {
       o.sizeMb = o.textSizeMb = 1;
       o.records = 4000;
@@ -213,8 +217,10 @@ int main(int argc, char** argv) {
   // land on whichever system runs first after the allocator's state changed.
   // From the heap, kept, every system runs on warm memory after its first
   // run. Memory the library maps for itself is not affected.
-  mallopt(M_MMAP_MAX, 0);
-  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  if (!opt.defaultMalloc) {
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  }
 
   Documents docs;
   if (!prepare(opt, docs)) return 2;
