@@ -83,20 +83,16 @@ bool Suits(size_t size, size_t best, size_t fits) {
   return size > best;
 }
 
-// A kept mapping is nobody's: the address checker reports any use of it.
-void Poison(void* p, size_t bytes) {
+// Whether the address checker (when built with it) lets code touch the
+// bytes: a kept mapping is nobody's, so any use of it is reported.
+void SetUsable(void* p, size_t bytes, bool usable) {
 #ifdef TWXML_POOL_ASAN
-  ASAN_POISON_MEMORY_REGION(p, bytes);
+  if (usable)
+    ASAN_UNPOISON_MEMORY_REGION(p, bytes);
+  else
+    ASAN_POISON_MEMORY_REGION(p, bytes);
 #else
-  (void)p, (void)bytes;
-#endif
-}
-
-void Unpoison(void* p, size_t bytes) {
-#ifdef TWXML_POOL_ASAN
-  ASAN_UNPOISON_MEMORY_REGION(p, bytes);
-#else
-  (void)p, (void)bytes;
+  (void)p, (void)bytes, (void)usable;
 #endif
 }
 
@@ -113,7 +109,7 @@ void* Take(Role role, size_t fits, size_t* bytes, size_t* touched) {
     if (!best) return nullptr;
     k = Drop(best);
   }
-  Unpoison(k.p, k.bytes);
+  SetUsable(k.p, k.bytes, true);
   *bytes = k.bytes;
   *touched = k.touched;
   return k.p;
@@ -135,13 +131,14 @@ void Give(Role role, void* p, size_t bytes, size_t touched) {
         gone[n++] = Drop(Oldest(&g_kept[0][0], &g_kept[0][0] + kRoles * kSlots, false));
       *slot = Kept{p, bytes, touched, ++g_stamp};
       g_keptBytes += touched;
-      Poison(p, bytes);
+      SetUsable(p, bytes, false);
     } else {
       gone[n++] = Kept{p, bytes, touched, 0};
     }
   }
   for (int i = 0; i < n; ++i) {
-    Unpoison(gone[i].p, gone[i].bytes);  // the addresses may come back in another mapping
+    // The addresses may come back in another mapping.
+    SetUsable(gone[i].p, gone[i].bytes, true);
     munmap(gone[i].p, gone[i].bytes);
   }
 }
@@ -177,7 +174,7 @@ void* Grow(Role role, void* p, size_t* bytes, size_t need, size_t limit, size_t*
   return q;
 }
 
-void MarkUnused(void* p, size_t bytes) { Poison(p, bytes); }
+void MarkUnused(void* p, size_t bytes) { SetUsable(p, bytes, false); }
 
 size_t KeptBytes() {
   std::lock_guard<std::mutex> hold(g_lock);

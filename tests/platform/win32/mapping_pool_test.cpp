@@ -7,6 +7,15 @@
 
 #include "twxml/platform/mapping_pool.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TWXML_TEST_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define TWXML_TEST_ASAN 1
+#endif
+
 namespace pool = twxml::win32::pool;
 
 namespace {
@@ -110,5 +119,15 @@ TEST(MappingPool, OverItsLimitTheMappingsKeptLongestGo) {
   EXPECT_FALSE(Mapped(huge));
   EXPECT_EQ(0u, pool::KeptBytes());
 }
+
+#ifdef TWXML_TEST_ASAN
+// What a user gave back is nobody's: touching it is reported.
+TEST(MappingPoolDeathTest, TheAddressCheckerReportsUseOfAKeptMapping) {
+  void* p = pool::Map(kMiB);
+  ASSERT_NE(nullptr, p);
+  pool::Give(pool::kDomText, p, kMiB, 0);
+  EXPECT_DEATH(static_cast<volatile char*>(p)[100] = 1, "use-after-poison");
+}
+#endif
 
 }  // namespace
