@@ -46,37 +46,46 @@ StringBuilder::~StringBuilder() {
     std::free(data_);
 }
 
+int StringBuilder::Grow(uint64_t need) {
+  if (need > 0xFFFFFFFFu) return TWXML_E_ALLOC;  // the length is a 32-bit count
+  const uint64_t grown = capacity_ < 64 ? 64 : static_cast<uint64_t>(capacity_) * 2;
+  if (grown < kMappedFrom && need < kMappedFrom) {
+    const size_t size = static_cast<size_t>(grown < need ? need : grown);
+    char* bigger = static_cast<char*>(std::realloc(data_, size));
+    if (bigger == nullptr) return TWXML_E_ALLOC;
+    data_ = bigger;
+    capacity_ = static_cast<unsigned int>(size);
+    return TWXML_OK;
+  }
+  // Into a mapping: the heap block's bytes move over once.
+  const bool wasMapped = Mapped(capacity_);
+  size_t size = wasMapped ? capacity_ : 0, touched = 0;
+  void* p = pool::Grow(pool::kBuilderText, wasMapped ? data_ : nullptr, &size,
+                       static_cast<size_t>(need), kMappedLimit, &touched);
+  if (p == nullptr) return TWXML_E_ALLOC;
+  if (!wasMapped) {
+    if (length_) std::memcpy(p, data_, length_);
+    std::free(data_);
+  }
+  data_ = static_cast<char*>(p);
+  capacity_ = static_cast<unsigned int>(size);
+  return TWXML_OK;
+}
+
 int StringBuilder::Append(const void* bytes, unsigned int count) {
   if (count == 0) return TWXML_OK;
   if (bytes == nullptr) return TWXML_E_NOTFOUND;
   const uint64_t need = static_cast<uint64_t>(length_) + count;
-  if (need > 0xFFFFFFFFu) return TWXML_E_ALLOC;  // the length is a 32-bit count
-  if (need > capacity_) {
-    const uint64_t grown = capacity_ < 64 ? 64 : static_cast<uint64_t>(capacity_) * 2;
-    if (grown < kMappedFrom && need < kMappedFrom) {
-      const size_t size = static_cast<size_t>(grown < need ? need : grown);
-      char* bigger = static_cast<char*>(std::realloc(data_, size));
-      if (bigger == nullptr) return TWXML_E_ALLOC;
-      data_ = bigger;
-      capacity_ = static_cast<unsigned int>(size);
-    } else {
-      // Into a mapping: the heap block's bytes move over once.
-      const bool wasMapped = Mapped(capacity_);
-      size_t size = wasMapped ? capacity_ : 0, touched = 0;
-      void* p = pool::Grow(pool::kBuilderText, wasMapped ? data_ : nullptr, &size,
-                           static_cast<size_t>(need), kMappedLimit, &touched);
-      if (p == nullptr) return TWXML_E_ALLOC;
-      if (!wasMapped) {
-        if (length_) std::memcpy(p, data_, length_);
-        std::free(data_);
-      }
-      data_ = static_cast<char*>(p);
-      capacity_ = static_cast<unsigned int>(size);
-    }
-  }
+  if (need > capacity_ && Grow(need) != TWXML_OK) return TWXML_E_ALLOC;
   std::memcpy(data_ + length_, bytes, count);
   length_ = static_cast<unsigned int>(need);
   return TWXML_OK;
+}
+
+char* StringBuilder::Reserve(unsigned int count) {
+  const uint64_t need = static_cast<uint64_t>(length_) + count;
+  if ((need > capacity_ || data_ == nullptr) && Grow(need) != TWXML_OK) return nullptr;
+  return data_ + length_;
 }
 
 char* StringBuilder::AllocText(bool zeroTerminate) {

@@ -34,10 +34,27 @@ class StreamBase : public IStream {
   HRESULT Clone(IStream**) override { return E_NOTIMPL; }
 };
 
-class MemStream final : public StreamBase {
+// A writing memory stream also lends its builder's room to a writer that
+// composes into it (ITwByteTarget), which saves copying every byte once.
+class MemStream final : public StreamBase, public ITwByteTarget {
  public:
   MemStream(const char* source, uint32_t sourceLength, StringBuilder* sink)
       : source_(source), readPos_(0), sourceLength_(sourceLength), sink_(sink), refCount_(1) {}
+
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    if (out != nullptr && iid == IID_TwByteTarget && sink_ != nullptr) {
+      *out = static_cast<ITwByteTarget*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return StreamBase::QueryInterface(iid, out);
+  }
+
+  char* ReserveRoom(size_t count) override {
+    if (sink_ == nullptr || count > 0xFFFFFFFFu) return nullptr;
+    return sink_->Reserve(static_cast<unsigned int>(count));
+  }
+  void CommitRoom(size_t count) override { sink_->Commit(static_cast<unsigned int>(count)); }
 
   ULONG AddRef() override { return refCount_.fetch_add(1, std::memory_order_relaxed) + 1; }
   ULONG Release() override {

@@ -64,11 +64,19 @@ class TWXML_API StringBuilder {
   /* A new zero-terminated copy released with MemFreeF, or null. */
   char* AllocText(bool zeroTerminate);
   void Clear() { length_ = 0; }
+  /* Room for count more bytes after those held, or null when memory ran out
+     (nothing changes then). The room is good until the next Append or
+     Reserve. For the library's own writer. */
+  TWXML_LIBRARY_ONLY char* Reserve(unsigned int count);
+  /* The first count bytes of the room, written, become held. */
+  void Commit(unsigned int count) { length_ += count; }
 
   StringBuilder(const StringBuilder&) = delete;
   StringBuilder& operator=(const StringBuilder&) = delete;
 
  private:
+  TWXML_LIBRARY_ONLY int Grow(uint64_t need);
+
   char* data_;
   unsigned int length_;
   unsigned int capacity_;

@@ -218,6 +218,43 @@ TEST_F(Module, OutputEncodingsInMemoryAndFiles) {
   std::remove(path.c_str());
 }
 
+// A memory writer composes straight into the text it collects; a file
+// writer hands its buffer to the file. Over many buffers' worth of output,
+// with refused calls taken back in between, both give the same bytes.
+TEST_F(Module, LongDocumentsWithRefusedCallsSameInMemoryAndInFiles) {
+  const std::string path = TempPath("long.xml");
+  const std::string text = "\xc3\xa9t\xc3\xa9 <&> " + std::string(700, 'w');
+  for (const char* encoding : {static_cast<const char*>(nullptr), "UTF-16"}) {
+    SCOPED_TRACE(encoding ? encoding : "(default)");
+    std::string bytes;
+    for (bool file : {false, true}) {
+      _XmlLiteWriterS* w = file ? XmlLiteCreateFileWriterH(path.c_str(), 0, encoding)
+                                : XmlLiteCreateMemWriterH(0, encoding);
+      ASSERT_NE(nullptr, w);
+      EXPECT_EQ(0, XmlLiteWriteStartElemF(w, nullptr, "log", nullptr));
+      for (int i = 0; i < 3000; ++i) {
+        EXPECT_EQ(0, XmlLiteWriteStartElemF(w, nullptr, "e", nullptr));
+        EXPECT_EQ(0, XmlLiteWriteAttrF(w, nullptr, "n", nullptr, std::to_string(i).c_str()));
+        if (i % 97 == 0) {
+          EXPECT_NE(0, XmlLiteWriteValueF(w, (text + "\x01").c_str()));
+        }
+        EXPECT_EQ(0, XmlLiteWriteValueF(w, text.c_str()));
+        EXPECT_EQ(0, XmlLiteWriteEndElemF(w));
+      }
+      if (!file) bytes = Take(w);
+      EXPECT_EQ(0, XmlLiteCloseWriterF(w));
+    }
+    EXPECT_GT(bytes.size(), size_t(2) << 20);
+    EXPECT_EQ(bytes, twtest::Slurp(path));
+    corpus::Node parsed;
+    std::string error, found;
+    ASSERT_TRUE(corpus::Parse(bytes, &parsed, &error, &found)) << error;
+    ASSERT_EQ(3000u, parsed.children.size());
+    EXPECT_EQ(text, parsed.children.at(2999).text);
+  }
+  std::remove(path.c_str());
+}
+
 // Names and values come out, attribute names and writer arguments go in, in
 // the thread's code page.
 TEST_F(Module, NarrowTextInALatin1ThreadLocale) {

@@ -9,6 +9,8 @@
 #include <cstdint>
 
 #define TWXML_API __attribute__((visibility("default")))
+/* A member of an exported class that only the library itself calls. */
+#define TWXML_LIBRARY_ONLY __attribute__((visibility("hidden")))
 
 typedef int BOOL;
 typedef unsigned char BYTE;

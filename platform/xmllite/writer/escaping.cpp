@@ -24,11 +24,26 @@ HRESULT XmlWriter::ready() const {
 
 HRESULT XmlWriter::flushBuffer() {
   if (pos_ == 0) return S_OK;
-  HRESULT hr = sink_.write(stream_, buf_.get(), pos_, bom_);
+  HRESULT hr = S_OK;
+  if (base_ != buf_.get())
+    target_->CommitRoom(pos_);
+  else
+    hr = sink_.write(stream_, base_, pos_, bom_);
   pos_ = mark_ = 0;
   flushedInCall_ = true;
-  if (FAILED(hr)) broken_ = hr;
+  if (FAILED(hr)) {
+    broken_ = hr;
+  } else if (target_ != nullptr) {
+    composeIntoTarget();
+  }
   return hr;
+}
+
+void XmlWriter::composeIntoTarget() {
+  // Without room there (memory ran out), the own buffer goes on, and the
+  // stream's Write reports what it can take at the next flush.
+  char* room = target_->ReserveRoom(kBufferSize + kSlack);
+  base_ = room != nullptr ? room : buf_.get();
 }
 
 // A call that composes at most `worst` bytes gets them in one piece, so that
@@ -65,7 +80,7 @@ HRESULT XmlWriter::putAsciiSlow(const char* s, size_t n) {
       continue;
     }
     size_t k = std::min(space, n);
-    std::memcpy(buf_.get() + pos_, s, k);
+    std::memcpy(base_ + pos_, s, k);
     pos_ += k;
     s += k;
     n -= k;
@@ -88,8 +103,8 @@ HRESULT XmlWriter::putIndent(size_t depth) {
 HRESULT XmlWriter::putCharRef(uint32_t cp) {
   HRESULT hr = ensure(16);
   if (FAILED(hr)) return hr;
-  char* p = putRef(buf_.get() + pos_, cp);
-  pos_ = static_cast<size_t>(p - buf_.get());
+  char* p = putRef(base_ + pos_, cp);
+  pos_ = static_cast<size_t>(p - base_);
   return S_OK;
 }
 
@@ -199,9 +214,9 @@ template <XmlWriter::Esc M, typename C>
 HRESULT XmlWriter::putText(const C* s, size_t n) {
   HRESULT hr = S_OK;
   if (pos_ + n * kMaxPerUnit <= kBufferSize) {
-    char* end = encodeText<M>(s, n, buf_.get() + pos_, &hr);
+    char* end = encodeText<M>(s, n, base_ + pos_, &hr);
     if (!end) return hr;
-    pos_ = static_cast<size_t>(end - buf_.get());
+    pos_ = static_cast<size_t>(end - base_);
     return S_OK;
   }
   // Longer than the room left: in pieces, never cutting a surrogate pair or
@@ -222,9 +237,9 @@ HRESULT XmlWriter::putText(const C* s, size_t n) {
     } else {
       if (stop < n && isHighSurrogate(s[stop - 1])) --stop;
     }
-    char* end = encodeText<M>(s + i, stop - i, buf_.get() + pos_, &hr);
+    char* end = encodeText<M>(s + i, stop - i, base_ + pos_, &hr);
     if (!end) return hr;
-    pos_ = static_cast<size_t>(end - buf_.get());
+    pos_ = static_cast<size_t>(end - base_);
     i = stop;
   }
   return S_OK;
@@ -234,7 +249,7 @@ HRESULT XmlWriter::putText(const C* s, size_t n) {
 HRESULT XmlWriter::putName(u16view name) {
   const size_t n = name.size();
   if (pos_ + n <= kBufferSize) {
-    char* p = buf_.get() + pos_;
+    char* p = base_ + pos_;
     size_t i = 0;
     while (i < n && name[i] < 0x80) {
       p[i] = static_cast<char>(name[i]);

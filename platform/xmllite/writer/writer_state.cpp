@@ -17,6 +17,7 @@ using namespace detail;
 // ---- Life cycle and IUnknown ----------------------------------------------
 
 XmlWriter::XmlWriter() : buf_(new char[kBufferSize + kSlack]) {
+  base_ = buf_.get();
   setupClasses();
   stack_.reserve(64);
   names_.reserve(1024);
@@ -92,6 +93,8 @@ HRESULT XmlWriter::SetOutput(IUnknown* output) {
       stream_->Release();
       stream_ = nullptr;
     }
+    target_ = nullptr;
+    base_ = buf_.get();
     sink_.close();
     setupClasses();
     pos_ = mark_ = 0;
@@ -110,6 +113,7 @@ HRESULT XmlWriter::SetOutput(IUnknown* output) {
       if (SUCCEEDED(hr)) {
         stream_ = o->stream();
         stream_->AddRef();
+        lendTarget();
       }
       setupClasses();
       return hr;
@@ -117,9 +121,21 @@ HRESULT XmlWriter::SetOutput(IUnknown* output) {
     stream_ = queryStream(output);
     if (!stream_) return E_NOINTERFACE;
     HRESULT hr = sink_.open(EncodingSpec());
+    if (SUCCEEDED(hr)) lendTarget();
     setupClasses();
     return hr;
   });
+}
+
+// UTF-8 output goes to a stream as composed: one that lends room for it
+// takes it there. Borrowed: stream_ holds the object.
+void XmlWriter::lendTarget() {
+  if (sink_.spec().kind != EncodingKind::Utf8) return;
+  void* p = nullptr;
+  if (stream_->QueryInterface(IID_TwByteTarget, &p) != S_OK || p == nullptr) return;
+  target_ = static_cast<ITwByteTarget*>(p);
+  target_->Release();
+  composeIntoTarget();
 }
 
 HRESULT XmlWriter::GetProperty(UINT property, LONG_PTR* value) {

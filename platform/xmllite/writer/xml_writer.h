@@ -235,11 +235,13 @@ class XmlWriter final : public IXmlWriter, public IXmlWriterUtf8 {
   HRESULT beginCall(size_t worst, bool* chunked);
   HRESULT fail(HRESULT hr);
   HRESULT flushBuffer();
+  void composeIntoTarget();
+  void lendTarget();
   size_t space() const { return pos_ < kBufferSize ? kBufferSize - pos_ : 0; }
   HRESULT ensure(size_t n) { return pos_ + n <= kBufferSize ? S_OK : flushBuffer(); }
   __attribute__((always_inline)) HRESULT putAscii(const char* s, size_t n) {
     if (pos_ + n <= kBufferSize) {
-      twxml::CopyShort(buf_.get() + pos_, s, n);  // names and markup are short
+      twxml::CopyShort(base_ + pos_, s, n);  // names and markup are short
       pos_ += n;
       return S_OK;
     }
@@ -322,6 +324,10 @@ class XmlWriter final : public IXmlWriter, public IXmlWriterUtf8 {
   ISequentialStream* stream_ = nullptr;
   OutputSink sink_;
   std::unique_ptr<char[]> buf_;
+  // Where output is composed: buf_, or room lent by a stream that collects
+  // its bytes in memory (target_), which then takes them without a copy.
+  char* base_ = nullptr;
+  ITwByteTarget* target_ = nullptr;
   size_t pos_ = 0;
   size_t mark_ = 0;
   bool flushedInCall_ = false;

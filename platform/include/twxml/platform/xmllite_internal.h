@@ -49,3 +49,18 @@ struct IXmlReaderUtf8 : public IUnknown {
 };
 TW_DEFINE_GUID(IID_TwXmlReaderUtf8, 0x6a1f3e34, 0x5b7c, 0x4e21, 0x9d, 0x31, 0x74, 0x77, 0x78,
                0x6d, 0x6c, 0x7f);
+
+/* Answered by a stream that collects its bytes in memory (the handle
+   interface's memory writer): a writer producing UTF-8 composes straight into
+   room the stream reserves, where it would otherwise compose into a buffer of
+   its own and hand that to Write, which copies it. ReserveRoom gives room for
+   at least count bytes after what the stream holds, or null when memory ran
+   out (nothing changes then). CommitRoom takes the first count bytes of the
+   room as written, as Write would have taken them; the room is good until
+   then. */
+struct ITwByteTarget : public IUnknown {
+  virtual char* ReserveRoom(size_t count) = 0;
+  virtual void CommitRoom(size_t count) = 0;
+};
+TW_DEFINE_GUID(IID_TwByteTarget, 0x6a1f3e35, 0x5b7c, 0x4e21, 0x9d, 0x31, 0x74, 0x77, 0x78,
+               0x6d, 0x6c, 0x7f);
