@@ -135,17 +135,16 @@ namespace pool = twxml::win32::pool;
 void* MapBlock(size_t size) {
   if (size > SIZE_MAX - pool::kPage) return nullptr;
   const size_t want = (size + pool::kPage - 1) & ~(pool::kPage - 1);
+  // The smallest kept mapping that fits is handed out whole, so a buffer that
+  // grows by new blocks finds its earlier sizes again; one too small grows to
+  // exactly the size, and without any a fresh one is made.
   size_t bytes = 0, touched = 0;
   void* p = pool::Take(pool::kKernelBlocks, want, &bytes, &touched);
-  // One too small grows; a larger one is handed out whole, so a buffer that
-  // grows by new blocks finds its earlier sizes again.
-  if (p != nullptr && bytes < want) {
-    void* q = pool::Remap(p, bytes, want);
-    if (q == nullptr) pool::Give(pool::kKernelBlocks, p, bytes, touched);
-    p = q;
-    bytes = want;
+  if (p == nullptr || bytes < want) {
+    void* grown = pool::Grow(pool::kKernelBlocks, p, &bytes, want, want, &touched);
+    if (grown == nullptr && p != nullptr) pool::Give(pool::kKernelBlocks, p, bytes, touched);
+    p = grown;
   }
-  if (p == nullptr) p = pool::Map(bytes = want);
   if (p == nullptr) return nullptr;
   if (!twxml::kernel::RegisterBlock(p, bytes)) {
     pool::Give(pool::kKernelBlocks, p, bytes, pool::kResident);

@@ -24,19 +24,8 @@ bool Mapped(unsigned int capacity) { return capacity >= kMappedFrom; }
 
 StringBuilder::StringBuilder(unsigned int initialCapacity)
     : data_(nullptr), length_(0), capacity_(0) {
-  if (initialCapacity == 0) return;
-  if (Mapped(initialCapacity)) {
-    size_t bytes = 0, touched = 0;
-    void* p = pool::Grow(pool::kBuilderText, nullptr, &bytes, initialCapacity, kMappedLimit,
-                         &touched);
-    if (p != nullptr) {
-      data_ = static_cast<char*>(p);
-      capacity_ = static_cast<unsigned int>(bytes);
-    }
-    return;
-  }
-  data_ = static_cast<char*>(std::malloc(initialCapacity));
-  if (data_ != nullptr) capacity_ = initialCapacity;
+  // Without the memory the builder starts empty and grows at the first append.
+  if (initialCapacity != 0) Grow(initialCapacity);
 }
 
 StringBuilder::~StringBuilder() {

@@ -10,16 +10,9 @@
 #include <cstdlib>
 
 #include "twxml/platform/com_internal.h"
+#include "twxml/platform/sanitizer.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define TW_PLAIN_BLOCKS 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TW_PLAIN_BLOCKS 1
-#endif
-#endif
-
-#ifndef TW_PLAIN_BLOCKS
+#ifndef TWXML_ASAN
 
 namespace {
 

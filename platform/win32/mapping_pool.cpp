@@ -6,15 +6,8 @@
 #include <algorithm>
 #include <mutex>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TWXML_POOL_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define TWXML_POOL_ASAN 1
-#endif
-#ifdef TWXML_POOL_ASAN
+#include "twxml/platform/sanitizer.h"
+#ifdef TWXML_ASAN
 #include <sanitizer/asan_interface.h>
 #endif
 
@@ -86,7 +79,7 @@ bool Suits(size_t size, size_t best, size_t fits) {
 // Whether the address checker (when built with it) lets code touch the
 // bytes: a kept mapping is nobody's, so any use of it is reported.
 void SetUsable(void* p, size_t bytes, bool usable) {
-#ifdef TWXML_POOL_ASAN
+#ifdef TWXML_ASAN
   if (usable)
     ASAN_UNPOISON_MEMORY_REGION(p, bytes);
   else
@@ -94,6 +87,13 @@ void SetUsable(void* p, size_t bytes, bool usable) {
 #else
   (void)p, (void)bytes, (void)usable;
 #endif
+}
+
+// Grows a mapping, moving it when it must; null when refused (the mapping
+// is then as it was).
+void* Remap(void* p, size_t oldBytes, size_t newBytes) {
+  void* q = mremap(p, oldBytes, newBytes, MREMAP_MAYMOVE);
+  return q == MAP_FAILED ? nullptr : q;
 }
 
 }  // namespace
@@ -146,11 +146,6 @@ void Give(Role role, void* p, size_t bytes, size_t touched) {
 void* Map(size_t bytes) {
   void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   return p == MAP_FAILED ? nullptr : p;
-}
-
-void* Remap(void* p, size_t oldBytes, size_t newBytes) {
-  void* q = mremap(p, oldBytes, newBytes, MREMAP_MAYMOVE);
-  return q == MAP_FAILED ? nullptr : q;
 }
 
 void* Grow(Role role, void* p, size_t* bytes, size_t need, size_t limit, size_t* touched) {

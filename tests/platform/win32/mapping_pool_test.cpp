@@ -6,15 +6,8 @@
 #include <sys/mman.h>
 
 #include "twxml/platform/mapping_pool.h"
+#include "twxml/platform/sanitizer.h"
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TWXML_TEST_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define TWXML_TEST_ASAN 1
-#endif
 
 namespace pool = twxml::win32::pool;
 
@@ -120,7 +113,7 @@ TEST(MappingPool, OverItsLimitTheMappingsKeptLongestGo) {
   EXPECT_EQ(0u, pool::KeptBytes());
 }
 
-#ifdef TWXML_TEST_ASAN
+#ifdef TWXML_ASAN
 // What a user gave back is nobody's: touching it is reported.
 TEST(MappingPoolDeathTest, TheAddressCheckerReportsUseOfAKeptMapping) {
   void* p = pool::Map(kMiB);

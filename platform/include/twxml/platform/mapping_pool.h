@@ -31,9 +31,6 @@ inline constexpr size_t kResident = SIZE_MAX;
 void Give(Role role, void* p, size_t bytes, size_t touched);
 /* A fresh mapping of bytes (a multiple of kPage); null when refused. */
 void* Map(size_t bytes);
-/* Grows or shrinks a mapping, moving it when it must; null when refused
-   (the mapping is then as it was). */
-void* Remap(void* p, size_t oldBytes, size_t newBytes);
 /* Makes (p, *bytes) hold at least need bytes, at most limit (a multiple of
    kPage): a null p first takes the role's largest kept mapping (and its
    *touched); then the size doubles from 64 KiB, moving the mapping if it
