@@ -8,6 +8,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -15,6 +16,7 @@
 
 #include "dom_objects.h"
 #include "markup_sample.h"
+#include "save_buffer.h"
 #include "twxml/platform/com_internal.h"
 #include "twxml/platform/xmllite.h"
 
@@ -23,6 +25,7 @@ namespace twdom {
 namespace {
 
 constexpr size_t kFlushAt = 64 * 1024;
+constexpr size_t kRunStep = 64 * 1024;
 constexpr std::string_view kXmlUri8 = "http://www.w3.org/XML/1998/namespace";
 constexpr std::string_view kXmlnsUri8 = "http://www.w3.org/2000/xmlns/";
 
@@ -126,7 +129,7 @@ class Encoder {
     return ok;
   }
 
-  std::string& buffer() { return buf_; }
+  SaveBuffer& buffer() { return buf_; }
 
   bool markupIsAscii() {
     std::string out;
@@ -166,7 +169,7 @@ class Encoder {
 
  private:
   HRESULT convert(bool final) {
-    char* ip = buf_.data();
+    char* ip = const_cast<char*>(buf_.data());  // iconv does not write its input
     size_t il = buf_.size();
     char out[16384];
     for (;;) {
@@ -187,7 +190,7 @@ class Encoder {
   Mode mode_ = kUtf8;
   ByteSink* sink_ = nullptr;
   std::u16string* out16_ = nullptr;
-  std::string buf_;
+  SaveBuffer buf_;
   std::u16string wide_;
   iconv_t cd_ = iconv_t(-1);
   iconv_t probe_ = iconv_t(-1);
@@ -211,9 +214,8 @@ struct EscapeTable {
 constexpr EscapeTable kEscape;
 
 #if defined(__SSE2__)
-/* The bytes of p[0, 16) the table marks for the classes m, as a bit mask. */
-unsigned Special16(const char* p, uint8_t m) {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+/* The bytes of v the table marks for the classes m, as a bit mask. */
+inline unsigned Special16(__m128i v, uint8_t m) {
   auto is = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
   __m128i hit = _mm_or_si128(_mm_or_si128(is('&'), is('<')), is('\r'));
   if (m & 1) hit = _mm_or_si128(hit, is('>'));
@@ -223,6 +225,32 @@ unsigned Special16(const char* p, uint8_t m) {
   return mask;
 }
 #endif
+
+/* Copies the leading run of p[0, n) that the table leaves alone for the
+   classes m to d (which has SaveBuffer::kSlack spare bytes past d[n - 1])
+   and gives its length. Sixteen bytes are copied and tested a step; the
+   last few are read as one block when that stays within p's page (most
+   values are shorter than sixteen bytes), though the address and thread
+   checkers would call the bytes past p's end out of bounds. */
+__attribute__((no_sanitize("address", "thread"))) size_t CopyRun(const char* p, size_t n, char* d,
+                                                                 uint8_t m) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), v);
+    if (const unsigned hit = Special16(v, m)) return i + static_cast<size_t>(__builtin_ctz(hit));
+  }
+  if (i < n && (reinterpret_cast<uintptr_t>(p + i) & 4095) <= 4096 - 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), v);
+    const unsigned hit = Special16(v, m) | (1u << (n - i));
+    return i + static_cast<size_t>(__builtin_ctz(hit));
+  }
+#endif
+  for (; i < n && !(kEscape.t[static_cast<unsigned char>(p[i])] & m); ++i) d[i] = p[i];
+  return i;
+}
 
 uint32_t DecodeUtf8(const char* s, size_t n, size_t& i) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
@@ -255,7 +283,7 @@ class Serializer {
       for (uint32_t c = s_->firstChild(kDocIndex); c; c = s_->nextSibling(c)) {
         HRESULT hr = subtree(c);
         if (FAILED(hr)) return hr;
-        out_ += "\r\n";
+        out_.put("\r\n");
       }
       return maybeFlush();
     }
@@ -299,60 +327,47 @@ class Serializer {
         }
       }
     }
-    out_.append(v);
+    out_.put(v);
     return S_OK;
   }
 
   /* Character data with markup characters and characters outside the
      encoding replaced by references. bits: 1 text, 2 attribute value. */
   void escaped(std::string_view v, uint8_t bits) {
-    uint8_t m = uint8_t(bits | mask_);
+    const uint8_t m = uint8_t(bits | mask_);
     const char* p = v.data();
-    size_t n = v.size();
-    size_t run = 0;
-    size_t i = 0;
-    while (i < n) {
-#if defined(__SSE2__)
-      // Sixteen bytes a step while none of them needs a second look.
-      for (; i + 16 <= n; i += 16) {
-        if (const unsigned hit = Special16(p + i, m)) {
-          i += static_cast<size_t>(__builtin_ctz(hit));
-          break;
-        }
-      }
-      if (i >= n) break;
-#endif
-      uint8_t cls = kEscape.t[static_cast<unsigned char>(p[i])] & m;
-      if (!cls) {
-        ++i;
-        continue;
-      }
-      out_.append(p + run, i - run);
-      char c = p[i];
+    const char* const end = p + v.size();
+    while (p != end) {
+      // In bounded steps, so the room asked for stays small for long texts.
+      const size_t step = std::min(static_cast<size_t>(end - p), kRunStep);
+      const size_t run = CopyRun(p, step, out_.room(step), m);
+      out_.advance(run);
+      p += run;
+      if (p == end) break;
+      const uint8_t cls = kEscape.t[static_cast<unsigned char>(*p)] & m;
+      if (cls == 0) continue;  // the step ended, not the run
       if (cls & 4 && !(cls & 3)) {
-        size_t start = i;
-        uint32_t cp = DecodeUtf8(p, n, i);
+        size_t i = 0;
+        const uint32_t cp = DecodeUtf8(p, static_cast<size_t>(end - p), i);
         if (enc_.canEncode(cp)) {
-          out_.append(p + start, i - start);
+          out_.put(std::string_view(p, i));
         } else {
           charRef(cp);
         }
-        run = i;
+        p += i;
         continue;
       }
-      switch (c) {
-        case '&': out_ += "&amp;"; break;
-        case '<': out_ += "&lt;"; break;
-        case '>': out_ += "&gt;"; break;
-        case '"': out_ += "&quot;"; break;
-        case '\r': out_ += "&#13;"; break;
-        case '\n': out_ += "&#10;"; break;
-        case '\t': out_ += "&#9;"; break;
+      switch (*p) {
+        case '&': out_.put("&amp;"); break;
+        case '<': out_.put("&lt;"); break;
+        case '>': out_.put("&gt;"); break;
+        case '"': out_.put("&quot;"); break;
+        case '\r': out_.put("&#13;"); break;
+        case '\n': out_.put("&#10;"); break;
+        case '\t': out_.put("&#9;"); break;
       }
-      ++i;
-      run = i;
+      ++p;
     }
-    out_.append(p + run, n - run);
   }
 
   void charRef(uint32_t cp) {
@@ -363,9 +378,9 @@ class Serializer {
       tmp[k++] = kHex[cp & 0xF];
       cp >>= 4;
     } while (cp);
-    out_ += "&#x";
-    while (k) out_ += tmp[--k];
-    out_ += ';';
+    out_.put("&#x");
+    while (k) out_.put(tmp[--k]);
+    out_.put(';');
   }
 
   std::string_view qname(uint32_t i) const { return s_->name(s_->node(i).name()).qname8; }
@@ -375,7 +390,7 @@ class Serializer {
     marks_.push_back(bindings_.size());
     const NameEntry& e = s_->name(s_->node(k).name());
     std::string_view q = e.qname8;
-    out_ += '<';
+    out_.put('<');
     HRESULT hr = plain(q);
     if (FAILED(hr)) return hr;
     // Declarations the element carries itself.
@@ -416,23 +431,23 @@ class Serializer {
     }
     for (size_t b = ownEnd; b < bindings_.size(); ++b) {
       if (bindings_[b].prefix.empty()) {
-        out_ += " xmlns=\"";
+        out_.put(" xmlns=\"");
       } else {
-        out_ += " xmlns:";
+        out_.put(" xmlns:");
         hr = plain(bindings_[b].prefix);
         if (FAILED(hr)) return hr;
-        out_ += "=\"";
+        out_.put("=\"");
       }
       escaped(bindings_[b].uri, 2);
-      out_ += '"';
+      out_.put('"');
     }
     for (uint32_t a = s_->firstAttr(k); a; a = s_->nextSibling(a)) {
-      out_ += ' ';
+      out_.put(' ');
       hr = plain(qname(a));
       if (FAILED(hr)) return hr;
-      out_ += "=\"";
+      out_.put("=\"");
       escaped(s_->text8(a), 2);
-      out_ += '"';
+      out_.put('"');
     }
     return S_OK;
   }
@@ -441,18 +456,18 @@ class Serializer {
      section, and the latter go out as references between two sections. */
   void cdata(std::string_view v) {
     if (v.empty()) {
-      out_ += "<![CDATA[]]>";
+      out_.put("<![CDATA[]]>");
       return;
     }
     bool open = false;
     auto emit = [&](size_t from, size_t to) {
       if (from == to) return;
-      if (!open) out_ += "<![CDATA[";
+      if (!open) out_.put("<![CDATA[");
       open = true;
-      out_.append(v.data() + from, to - from);
+      out_.put(std::string_view(v.data() + from, to - from));
     };
     auto close = [&] {
-      if (open) out_ += "]]>";
+      if (open) out_.put("]]>");
       open = false;
     };
     size_t run = 0;
@@ -498,26 +513,26 @@ class Serializer {
         cdata(s_->text8(k));
         break;
       case kComment:
-        out_ += "<!--";
+        out_.put("<!--");
         hr = plain(s_->text8(k));
-        out_ += "-->";
+        out_.put("-->");
         break;
       case kPI: {
-        out_ += "<?";
+        out_.put("<?");
         hr = plain(qname(k));
         std::string_view d = s_->text8(k);
         if (SUCCEEDED(hr) && !d.empty()) {
-          out_ += ' ';
+          out_.put(' ');
           hr = plain(d);
         }
-        out_ += "?>";
+        out_.put("?>");
         break;
       }
       case kAttribute:
         hr = plain(qname(k));
-        out_ += "=\"";
+        out_.put("=\"");
         escaped(s_->text8(k), 2);
-        out_ += '"';
+        out_.put('"');
         break;
       default:
         break;
@@ -533,11 +548,11 @@ class Serializer {
         HRESULT hr = startTag(k);
         if (FAILED(hr)) return hr;
         if (r.el.firstChild) {
-          out_ += '>';
+          out_.put('>');
           k = r.el.firstChild;
           continue;
         }
-        out_ += "/>";
+        out_.put("/>");
         endScope();
       } else {
         HRESULT hr = leaf(k);
@@ -547,9 +562,9 @@ class Serializer {
       if (FAILED(hr)) return hr;
       while (k != start && !s_->nextSibling(k)) {
         k = s_->node(k).parent;
-        out_ += "</";
-        out_.append(qname(k));
-        out_ += '>';
+        out_.put("</");
+        out_.put(qname(k));
+        out_.put('>');
         endScope();
       }
       if (k == start) return S_OK;
@@ -559,7 +574,7 @@ class Serializer {
 
   Store* s_;
   Encoder& enc_;
-  std::string& out_;
+  SaveBuffer& out_;
   uint8_t mask_;
   std::vector<Binding> bindings_;
   std::vector<size_t> marks_;

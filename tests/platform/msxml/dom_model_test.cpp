@@ -3,6 +3,8 @@
 // recursion. (Namespace declarations on output and node objects outliving
 // their document: the document face's tests.)
 #include <functional>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -155,6 +157,58 @@ TEST_F(DomModel, BuiltTreesAreEditedAndWrittenOut) {
   EXPECT_EQ(d->putref_documentElement(inner.as<IXMLDOMElement>(IID_IXMLDOMElement).get()), S_OK);
   EXPECT_EQ(Xml(d), "<i>two </i>\r\n<!---->\r\n");
   EXPECT_EQ(root->get_parentNode(n.out()), S_FALSE);
+}
+
+// Escaping on output, against a byte-at-a-time reference: random values of
+// every length around the output's vector steps (so the last bytes of many
+// lie at the end of a page of the store), and a text longer than the
+// serialiser's copy step with references on both sides of the step.
+TEST_F(DomModel, EscapingMatchesAReferenceAtEveryLength) {
+  auto escape = [](const std::string& v, bool attr) {
+    std::string out;
+    for (char c : v) {
+      switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += attr ? ">" : "&gt;"; break;
+        case '"': out += attr ? "&quot;" : "\""; break;
+        case '\r': out += "&#13;"; break;
+        case '\n': out += attr ? "&#10;" : "\n"; break;
+        case '\t': out += attr ? "&#9;" : "\t"; break;
+        default: out += c;
+      }
+    }
+    return out;
+  };
+  static const char* const kPieces[] = {"a", "b", "&", "<", ">", "\"", "\r", "\n", "\t", " ", "\xC3\xA9", "\xE2\x82\xAC", "'"};
+  std::mt19937 rng(7);
+  auto randomValue = [&](size_t units) {
+    std::string v;
+    for (size_t i = 0; i < units; ++i) {
+      // Mostly plain letters, so runs of every length occur.
+      v += rng() % 4 != 0 ? "x" : kPieces[rng() % std::size(kPieces)];
+    }
+    return v;
+  };
+  auto d = NewDoc();
+  auto root = Create(d, NODE_ELEMENT, u"r");
+  ASSERT_EQ(Append(d.as<IXMLDOMNode>(IID_IXMLDOMNode), root), S_OK);
+  std::string expected = "<r>";
+  for (int k = 0; k < 600; ++k) {
+    const std::string value = randomValue(k % 41), text = randomValue((k * 7) % 37);
+    auto e = Create(d, NODE_ELEMENT, u"e");
+    ASSERT_EQ(e.as<IXMLDOMElement>(IID_IXMLDOMElement)->setAttribute(Bstr(u"a"), VStr(U16(value).c_str())), S_OK);
+    if (!text.empty()) {
+      ASSERT_EQ(Append(e, Create(d, NODE_TEXT, nullptr, nullptr, U16(text).c_str())), S_OK);
+    }
+    ASSERT_EQ(Append(root, e), S_OK);
+    expected += "<e a=\"" + escape(value, true) + (text.empty() ? "\"/>" : "\">" + escape(text, false) + "</e>");
+  }
+  std::string longText(200000, 'y');
+  for (size_t at : {0u, 15u, 16u, 65535u, 65536u, 65537u, 199999u}) longText[at] = "&<>\r"[at % 4];
+  ASSERT_EQ(Append(root, Create(d, NODE_TEXT, nullptr, nullptr, U16(longText).c_str())), S_OK);
+  expected += escape(longText, false) + "</r>";
+  EXPECT_EQ(Xml(root), expected);
 }
 
 TEST_F(DomModel, MillionDeepTreeWithoutRecursion) {
