@@ -17,6 +17,7 @@
 #include "dom_objects.h"
 #include "markup_sample.h"
 #include "save_buffer.h"
+#include "twxml/platform/simd.h"
 #include "twxml/platform/com_internal.h"
 #include "twxml/platform/xmllite.h"
 
@@ -241,7 +242,7 @@ __attribute__((no_sanitize("address", "thread"))) size_t CopyRun(const char* p, 
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), v);
     if (const unsigned hit = Special16(v, m)) return i + static_cast<size_t>(__builtin_ctz(hit));
   }
-  if (i < n && (reinterpret_cast<uintptr_t>(p + i) & 4095) <= 4096 - 16) {
+  if (i < n && twxml::simd::SixteenOnOnePage(p + i)) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), v);
     const unsigned hit = Special16(v, m) | (1u << (n - i));

@@ -1,18 +1,15 @@
 // The serialiser's staging buffer: bytes are composed here and handed to the
 // encoder in large blocks. It always keeps some spare bytes past what is
 // asked for, so the many short pieces of markup (names, quotes, brackets)
-// are stored with one room check and, where it is safe, one vector copy
-// instead of a call into the C library.
+// are stored with one room check and a copy without a call, and a vector
+// kernel may write a whole block past the end of what it keeps.
 #pragma once
 
-#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "twxml/platform/short_copy.h"
 
 namespace twdom {
 
@@ -49,24 +46,8 @@ class SaveBuffer {
     p_ += N - 1;
   }
   void put(std::string_view s) {
-    CopyPiece(room(s.size()), s.data(), s.size());
+    twxml::CopyShort(room(s.size()), s.data(), s.size());
     p_ += s.size();
-  }
-
-  // Copies s[0, n) to d, which has kSlack spare bytes past d[n - 1]. A
-  // short piece is moved as one 16-byte block when reading that far stays
-  // within s's page; the address and thread checkers would call the bytes
-  // past s's end out of bounds, though they are never used.
-  __attribute__((no_sanitize("address", "thread"))) static void CopyPiece(char* d, const char* s,
-                                                                        size_t n) {
-#if defined(__SSE2__)
-    if (n - 1 < 16 && (reinterpret_cast<uintptr_t>(s) & 4095) <= 4096 - 16) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(d),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
-      return;
-    }
-#endif
-    if (n != 0) std::memcpy(d, s, n);
   }
 
  private:

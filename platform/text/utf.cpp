@@ -239,7 +239,7 @@ size_t WideLength(const char16_t* text) {
   const uintptr_t a = reinterpret_cast<uintptr_t>(text);
   if ((a & 1) == 0) {
     const __m128i zero = _mm_setzero_si128();
-    if ((a & 4095) <= 4096 - 16) {
+    if (simd::SixteenOnOnePage(text)) {
       // The first eight units in one (unaligned) load when they are on one
       // page: short texts end here.
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
@@ -270,7 +270,7 @@ __attribute__((no_sanitize("address", "thread")))
 #endif
 size_t WidenShortAsciiZ(const char* s, char16_t* out) {
 #if TWXML_SIMD_X86
-  if (!Vector() || (reinterpret_cast<uintptr_t>(s) & 4095) > 4096 - 16) return SIZE_MAX;
+  if (!Vector() || !simd::SixteenOnOnePage(s)) return SIZE_MAX;
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
   const unsigned zero = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
   const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "internal.h"
+#include "twxml/platform/simd.h"
 #include "twxml/platform/utf.h"
 
 namespace {
@@ -195,7 +196,7 @@ __attribute__((noinline)) void RememberCodeset(const char* cs) {
   t_codeset.lastMask = tail == 8 ? ~uint64_t{0} : (uint64_t{1} << (tail * 8)) - 1;
   t_codeset.mask0 = t_codeset.words == 1 ? t_codeset.lastMask : ~uint64_t{0};
   t_codeset.mask1 = t_codeset.words == 1 ? 0 : t_codeset.lastMask;
-  if (t_codeset.words <= 2 && (reinterpret_cast<uintptr_t>(cs) & (kPage - 1)) <= kPage - 16)
+  if (t_codeset.words <= 2 && twxml::simd::SixteenOnOnePage(cs))
     t_codeset.at = cs;
 }
 

@@ -106,7 +106,7 @@ inline unsigned Ends16(__m128i v) {
 // address and thread checkers would call out of bounds.
 template <int M, bool kClean>
 __attribute__((no_sanitize("address", "thread"))) size_t RunBytesShort(const char* s, size_t n, char* d) {
-  if (n == 0 || (reinterpret_cast<uintptr_t>(s) & 4095) > 4096 - 16) return RunBytesPlain<M, kClean>(s, n, d);
+  if (n == 0 || !simd::SixteenOnOnePage(s)) return RunBytesPlain<M, kClean>(s, n, d);
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
   return static_cast<size_t>(__builtin_ctz(Ends16<M, kClean>(v) | (1u << n)));

@@ -26,6 +26,14 @@ extern std::atomic<int> g_active;  // -1 until first asked
 int Detect();
 }  // namespace detail
 
+// Whether the sixteen bytes from p lie on p's page (of the smallest page
+// size there is): one vector load of them cannot fault, even where the text
+// at p ends sooner. The address and thread checkers would still call the
+// bytes past its end out of bounds, so a function doing this is exempt.
+inline bool SixteenOnOnePage(const void* p) {
+  return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - 16;
+}
+
 // The best level here (Plain where no vector kernels are built).
 Level Best();
 
