@@ -18,13 +18,26 @@ bool WriterValid(const _XmlLiteWriterS* handle) {
 
 int WriteResult(HRESULT hr) { return hr == S_OK ? TWXML_OK : TWXML_E_ENGINE; }
 
-// A value's length in bytes; a value too long to be widened becomes null,
-// as it does on the way through UTF-16.
-size_t LengthOrNull(const char** text) {
-  if (*text == nullptr) return 0;
-  const size_t length = std::strlen(*text);
-  if (length + 1 > twxml::utf::WideZ::kMaxBytes) *text = nullptr;
-  return *text ? length : 0;
+// Plain ASCII reads the same in every code page the library converts from,
+// so a call whose arguments are all ASCII (or null) needs no look-up of the
+// thread's code page: it goes the UTF-8 way. *length is the text's length.
+bool Ascii(const char* text, size_t* length) {
+  *length = 0;
+  return text == nullptr || twxml::utf::AsciiZLength(text, length);
+}
+bool Ascii(const char* text) {
+  size_t length;
+  return Ascii(text, &length);
+}
+
+// A value of this length, or null when too long to be widened (as it would
+// become on the way through UTF-16).
+size_t LengthOrNull(const char** text, size_t length) {
+  if (*text == nullptr || length + 1 > twxml::utf::WideZ::kMaxBytes) {
+    *text = nullptr;
+    return 0;
+  }
+  return length;
 }
 
 }  // namespace
@@ -111,7 +124,8 @@ TWXML_API BOOL XmlLiteIsWriterHndValidB(_XmlLiteWriterS* writer) {
 TWXML_API TWXML_NOINLINE int XmlLiteWriteStartElemF(_XmlLiteWriterS* writer, const char* prefix,
                                                     const char* localName, const char* namespaceUri) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
-  const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
+  const bool utf8 = (Ascii(prefix) && Ascii(localName) && Ascii(namespaceUri)) ||
+                    twxml::win32::ThreadCodePageIsUtf8();
   if (utf8 && writer->utf8Writer != nullptr)
     return WriteResult(writer->utf8Writer->WriteStartElementUtf8(prefix, localName, namespaceUri));
   twxml::lite::WideArg widePrefix(prefix, utf8), wideName(localName, utf8),
@@ -124,9 +138,12 @@ TWXML_API TWXML_NOINLINE int XmlLiteWriteAttrF(_XmlLiteWriterS* writer, const ch
                                                const char* localName, const char* namespaceUri,
                                                const char* value) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
-  const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
+  size_t length;
+  const bool utf8 = (Ascii(value, &length) && Ascii(prefix) && Ascii(localName) &&
+                     Ascii(namespaceUri)) ||
+                    twxml::win32::ThreadCodePageIsUtf8();
   if (utf8 && writer->utf8Writer != nullptr) {
-    const size_t length = LengthOrNull(&value);
+    length = LengthOrNull(&value, length);
     return WriteResult(
         writer->utf8Writer->WriteAttributeStringUtf8(prefix, localName, namespaceUri, value, length));
   }
@@ -138,9 +155,10 @@ TWXML_API TWXML_NOINLINE int XmlLiteWriteAttrF(_XmlLiteWriterS* writer, const ch
 
 TWXML_API TWXML_NOINLINE int XmlLiteWriteValueF(_XmlLiteWriterS* writer, const char* text) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
-  const bool utf8 = twxml::win32::ThreadCodePageIsUtf8();
+  size_t length;
+  const bool utf8 = Ascii(text, &length) || twxml::win32::ThreadCodePageIsUtf8();
   if (utf8 && writer->utf8Writer != nullptr) {
-    const size_t length = LengthOrNull(&text);
+    length = LengthOrNull(&text, length);
     return WriteResult(writer->utf8Writer->WriteStringUtf8(text, length));
   }
   twxml::lite::WideArg wideText(text, utf8);

@@ -3,6 +3,10 @@
 // fall at every position of the kernels' blocks.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -153,6 +157,15 @@ TEST(Utf, AsciiRunsStopAtTheFirstOtherUnitAtEveryLevel) {
         EXPECT_EQ(std::u16string(at, u'a'), wd.substr(0, at)) << l;
         EXPECT_EQ(at, utf::NarrowAscii(w.data(), n, nd.data())) << l;
         EXPECT_EQ(std::string(at, 'a'), nd.substr(0, at)) << l;
+        // Length and ASCII-ness of a zero-terminated text, from every
+        // offset of a 16-byte block.
+        for (size_t shift = 0; shift < 16; ++shift) {
+          alignas(16) char buf[128 + 16];
+          std::memcpy(buf + shift, s.c_str(), n + 1);
+          size_t length = SIZE_MAX;
+          EXPECT_EQ(at == n, utf::AsciiZLength(buf + shift, &length)) << n << ' ' << shift;
+          EXPECT_EQ(n, length) << n << ' ' << shift;
+        }
         // Short zero-terminated ASCII in one step, or not at all.
         std::u16string z(16, u'#');
         const size_t got = utf::WidenShortAsciiZ(s.c_str(), z.data());
@@ -164,6 +177,26 @@ TEST(Utf, AsciiRunsStopAtTheFirstOtherUnitAtEveryLevel) {
     }
   }
   twxml::simd::Force(twxml::simd::Best());
+}
+
+// Texts that end just before an unreadable page: the one-pass length scan
+// looks past the terminator only within the text's own page.
+TEST(Utf, LengthScanStaysOnTheTextsPages) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void* map = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(MAP_FAILED, map);
+  char* base = static_cast<char*>(map);
+  ASSERT_EQ(0, mprotect(base + page, page, PROT_NONE));
+  for (size_t n = 0; n < 70; ++n) {
+    char* text = base + page - n - 1;
+    std::memset(text, 'x', n);
+    text[n] = 0;
+    if (n > 3) text[n / 2] = char(0xC3);
+    size_t length = 0;
+    EXPECT_EQ(n <= 3, utf::AsciiZLength(text, &length)) << n;
+    EXPECT_EQ(n, length);
+  }
+  munmap(map, 2 * page);
 }
 
 }  // namespace

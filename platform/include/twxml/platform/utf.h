@@ -153,6 +153,30 @@ size_t Utf16Size(const char* s, size_t n);
 // Units before the zero that ends s.
 size_t WideLength(const char16_t* s);
 
+// The length of zero-terminated s into *length, and whether every byte of
+// it is ASCII: one pass for what strlen and an ASCII test would take two.
+// A text ending within sixteen bytes on its page (most names and many
+// values) is answered from one load, without a call.
+bool AsciiZLengthLong(const char* s, size_t* length);
+#if TWXML_SIMD_X86
+__attribute__((no_sanitize("address", "thread")))
+#endif
+inline bool AsciiZLength(const char* s, size_t* length) {
+#if TWXML_SIMD_X86
+  if (simd::SixteenOnOnePage(s)) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const auto zeros =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+    if (zeros != 0) {
+      const auto at = static_cast<unsigned>(__builtin_ctz(zeros));
+      *length = at;
+      return (static_cast<unsigned>(_mm_movemask_epi8(v)) & ((1u << at) - 1)) == 0;
+    }
+  }
+#endif
+  return AsciiZLengthLong(s, length);
+}
+
 // A zero-terminated ASCII text of at most 15 bytes, widened with its zero in
 // one step into out (room for 16 units): its length. SIZE_MAX (nothing
 // promised about out) for longer or other text, or where one step is not
