@@ -147,10 +147,20 @@ HRESULT XmlWriter::openElement(size_t nameOff, const Decl* declared, bool pin, u
     return hr;
   }
   hr = beginCall(worst, &chunked);
-  if (SUCCEEDED(hr) && tagOpen_) hr = closeStartTag();
-  if (SUCCEEDED(hr) && ind) hr = putIndent(depth);
-  if (SUCCEEDED(hr)) hr = putAscii("<", 1);
-  if (SUCCEEDED(hr)) hr = putAscii(names_.data() + nameOff, nameLen);
+  if (SUCCEEDED(hr) && !chunked && !ind) {
+    // Room for the tag is there: composed through a local cursor.
+    char* p = base_ + pos_;
+    *p = '>';
+    p += tagOpen_ ? 1 : 0;
+    *p = '<';
+    twxml::CopyShort(p + 1, names_.data() + nameOff, nameLen);
+    pos_ = static_cast<size_t>(p + 1 + nameLen - base_);
+  } else {
+    if (SUCCEEDED(hr) && tagOpen_) hr = closeStartTag();
+    if (SUCCEEDED(hr) && ind) hr = putIndent(depth);
+    if (SUCCEEDED(hr)) hr = putAscii("<", 1);
+    if (SUCCEEDED(hr)) hr = putAscii(names_.data() + nameOff, nameLen);
+  }
   if (SUCCEEDED(hr) && needDecl) hr = putDecl(decl);
   if (FAILED(hr)) {
     names_.truncate(nameOff);
@@ -339,13 +349,27 @@ HRESULT XmlWriter::putAttribute(u16view use, u16view local, u16view attrUri,
   }
   bool chunked;
   hr = beginCall(worst, &chunked);
-  if (SUCCEEDED(hr) && needDecl) hr = putDecl(decl);
-  if (SUCCEEDED(hr)) hr = putAscii(" ", 1);
-  if (SUCCEEDED(hr))
-    hr = asciiName.empty() ? putQName(use, local) : putAscii(asciiName.data(), asciiName.size());
-  if (SUCCEEDED(hr)) hr = putAscii("=\"", 2);
-  if (SUCCEEDED(hr)) hr = putText<Esc::Attr>(val.data(), val.size());
-  if (SUCCEEDED(hr)) hr = putAscii("\"", 1);
+  if (SUCCEEDED(hr) && !chunked && !needDecl && !asciiName.empty()) {
+    // The usual case, with room for all of it: the markup goes through a
+    // local cursor, as stores through the buffer would make every step
+    // reload the position.
+    char* p = base_ + pos_;
+    *p = ' ';
+    twxml::CopyShort(p + 1, asciiName.data(), asciiName.size());
+    p += 1 + asciiName.size();
+    std::memcpy(p, "=\"", 2);
+    pos_ = static_cast<size_t>(p + 2 - base_);
+    hr = putText<Esc::Attr>(val.data(), val.size());
+    if (SUCCEEDED(hr)) base_[pos_++] = '"';
+  } else {
+    if (SUCCEEDED(hr) && needDecl) hr = putDecl(decl);
+    if (SUCCEEDED(hr)) hr = putAscii(" ", 1);
+    if (SUCCEEDED(hr))
+      hr = asciiName.empty() ? putQName(use, local) : putAscii(asciiName.data(), asciiName.size());
+    if (SUCCEEDED(hr)) hr = putAscii("=\"", 2);
+    if (SUCCEEDED(hr)) hr = putText<Esc::Attr>(val.data(), val.size());
+    if (SUCCEEDED(hr)) hr = putAscii("\"", 1);
+  }
   if (FAILED(hr)) return fail(hr);
 
   AttrKey key;
@@ -406,7 +430,17 @@ HRESULT XmlWriter::writeEnd(bool full) {
   const bool ind = indent_ && !tagOpen_ && !f.mixed && f.hasMarkup;
   bool chunked;
   HRESULT hr = beginCall(8 + (ind ? 1 + 2 * depth : 0) + f.nameLen, &chunked);
-  if (SUCCEEDED(hr)) {
+  if (SUCCEEDED(hr) && !chunked && !ind && !(tagOpen_ && !full)) {
+    // Room for the tag is there: composed through a local cursor.
+    char* p = base_ + pos_;
+    *p = '>';
+    p += tagOpen_ ? 1 : 0;
+    std::memcpy(p, "</", 2);
+    twxml::CopyShort(p + 2, names_.data() + f.nameOff, f.nameLen);
+    p += 2 + f.nameLen;
+    *p = '>';
+    pos_ = static_cast<size_t>(p + 1 - base_);
+  } else if (SUCCEEDED(hr)) {
     if (tagOpen_ && !full) {
       hr = putAscii("/>", 2);
     } else {
