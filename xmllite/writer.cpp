@@ -19,15 +19,17 @@ bool WriterValid(const _XmlLiteWriterS* handle) {
 int WriteResult(HRESULT hr) { return hr == S_OK ? TWXML_OK : TWXML_E_ENGINE; }
 
 // Plain ASCII reads the same in every code page the library converts from,
-// so a call whose arguments are all ASCII (or null) needs no look-up of the
-// thread's code page: it goes the UTF-8 way. *length is the text's length.
-bool Ascii(const char* text, size_t* length) {
+// so a call whose arguments are all short ASCII texts (or null) needs no
+// look-up of the thread's code page: it goes the UTF-8 way. One load tells
+// (and measures) a short text; for a longer one the look-up costs little
+// beside the work on the text itself.
+bool ShortAscii(const char* text, size_t* length) {
   *length = 0;
-  return text == nullptr || twxml::utf::AsciiZLength(text, length);
+  return text == nullptr || twxml::utf::ShortAsciiZ(text, length);
 }
-bool Ascii(const char* text) {
+bool ShortAscii(const char* text) {
   size_t length;
-  return Ascii(text, &length);
+  return ShortAscii(text, &length);
 }
 
 // A value of this length, or null when too long to be widened (as it would
@@ -124,7 +126,7 @@ TWXML_API BOOL XmlLiteIsWriterHndValidB(_XmlLiteWriterS* writer) {
 TWXML_API TWXML_NOINLINE int XmlLiteWriteStartElemF(_XmlLiteWriterS* writer, const char* prefix,
                                                     const char* localName, const char* namespaceUri) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
-  const bool utf8 = (Ascii(prefix) && Ascii(localName) && Ascii(namespaceUri)) ||
+  const bool utf8 = (ShortAscii(prefix) && ShortAscii(localName) && ShortAscii(namespaceUri)) ||
                     twxml::win32::ThreadCodePageIsUtf8();
   if (utf8 && writer->utf8Writer != nullptr)
     return WriteResult(writer->utf8Writer->WriteStartElementUtf8(prefix, localName, namespaceUri));
@@ -139,10 +141,12 @@ TWXML_API TWXML_NOINLINE int XmlLiteWriteAttrF(_XmlLiteWriterS* writer, const ch
                                                const char* value) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
   size_t length;
-  const bool utf8 = (Ascii(value, &length) && Ascii(prefix) && Ascii(localName) &&
-                     Ascii(namespaceUri)) ||
+  const bool measured = ShortAscii(value, &length);
+  const bool utf8 = (measured && ShortAscii(prefix) && ShortAscii(localName) &&
+                     ShortAscii(namespaceUri)) ||
                     twxml::win32::ThreadCodePageIsUtf8();
   if (utf8 && writer->utf8Writer != nullptr) {
+    if (!measured) length = std::strlen(value);
     length = LengthOrNull(&value, length);
     return WriteResult(
         writer->utf8Writer->WriteAttributeStringUtf8(prefix, localName, namespaceUri, value, length));
@@ -156,8 +160,10 @@ TWXML_API TWXML_NOINLINE int XmlLiteWriteAttrF(_XmlLiteWriterS* writer, const ch
 TWXML_API TWXML_NOINLINE int XmlLiteWriteValueF(_XmlLiteWriterS* writer, const char* text) {
   if (!WriterValid(writer)) return TWXML_E_HANDLE;
   size_t length;
-  const bool utf8 = Ascii(text, &length) || twxml::win32::ThreadCodePageIsUtf8();
+  const bool measured = ShortAscii(text, &length);
+  const bool utf8 = measured || twxml::win32::ThreadCodePageIsUtf8();
   if (utf8 && writer->utf8Writer != nullptr) {
+    if (!measured) length = std::strlen(text);
     length = LengthOrNull(&text, length);
     return WriteResult(writer->utf8Writer->WriteStringUtf8(text, length));
   }

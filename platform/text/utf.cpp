@@ -262,49 +262,6 @@ size_t WideLength(const char16_t* text) {
   return n;
 }
 
-// Sixteen bytes per step, every load aligned, so none reaches into another
-// page; bytes before the text in the first block are shifted out. The
-// checkers would still call the looks past the terminator out of bounds.
-#if TWXML_SIMD_X86
-__attribute__((no_sanitize("address", "thread")))
-#endif
-bool AsciiZLengthLong(const char* text, size_t* length) {
-#if TWXML_SIMD_X86
-  const __m128i zero = _mm_setzero_si128();
-  const uintptr_t a = reinterpret_cast<uintptr_t>(text);
-  const unsigned skip = static_cast<unsigned>(a & 15);
-  const char* p = text - skip;
-  __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(p));
-  unsigned zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) >> skip;
-  unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v)) >> skip;
-  size_t n = 0;              // bytes of text before the block's first byte looked at
-  size_t width = 16 - skip;  // bytes of text the block holds when it holds no zero
-  for (;;) {
-    if (zeros != 0) {
-      const unsigned at = static_cast<unsigned>(__builtin_ctz(zeros));
-      *length = n + at;
-      return (high & ((1u << at) - 1)) == 0;
-    }
-    if (high != 0) {
-      *length = n + width + std::strlen(p + 16);
-      return false;
-    }
-    n += width;
-    width = 16;
-    p += 16;
-    v = _mm_load_si128(reinterpret_cast<const __m128i*>(p));
-    zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
-    high = static_cast<unsigned>(_mm_movemask_epi8(v));
-  }
-#else
-  size_t n = 0;
-  unsigned char any = 0;
-  for (; text[n] != 0; ++n) any |= static_cast<unsigned char>(text[n]);
-  *length = n;
-  return any < 0x80;
-#endif
-}
-
 // One 16-byte load that does not reach into another page cannot fault when
 // it looks past the terminator; the address and thread checkers would still
 // call that out of bounds.

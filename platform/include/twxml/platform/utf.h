@@ -153,28 +153,33 @@ size_t Utf16Size(const char* s, size_t n);
 // Units before the zero that ends s.
 size_t WideLength(const char16_t* s);
 
-// The length of zero-terminated s into *length, and whether every byte of
-// it is ASCII: one pass for what strlen and an ASCII test would take two.
-// A text ending within sixteen bytes on its page (most names and many
-// values) is answered from one load, without a call.
-bool AsciiZLengthLong(const char* s, size_t* length);
+// A zero-terminated text of at most 15 bytes, all ASCII, measured with one
+// load: true and its length. False (nothing known) for a longer or other
+// text, or where one load would reach into the next page.
 #if TWXML_SIMD_X86
 __attribute__((no_sanitize("address", "thread")))
 #endif
-inline bool AsciiZLength(const char* s, size_t* length) {
+inline bool ShortAsciiZ(const char* s, size_t* length) {
 #if TWXML_SIMD_X86
-  if (simd::SixteenOnOnePage(s)) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-    const auto zeros =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
-    if (zeros != 0) {
-      const auto at = static_cast<unsigned>(__builtin_ctz(zeros));
-      *length = at;
-      return (static_cast<unsigned>(_mm_movemask_epi8(v)) & ((1u << at) - 1)) == 0;
+  if (!simd::SixteenOnOnePage(s)) return false;
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+  const auto zeros =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+  const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
+  // A zero, and no byte with the high bit before it.
+  if (zeros == 0 || (high & ((zeros & (0u - zeros)) - 1)) != 0) return false;
+  *length = static_cast<size_t>(__builtin_ctz(zeros));
+  return true;
+#else
+  for (size_t n = 0; n < 16; ++n) {
+    if (s[n] == 0) {
+      *length = n;
+      return true;
     }
+    if (static_cast<unsigned char>(s[n]) >= 0x80) return false;
   }
+  return false;
 #endif
-  return AsciiZLengthLong(s, length);
 }
 
 // A zero-terminated ASCII text of at most 15 bytes, widened with its zero in
