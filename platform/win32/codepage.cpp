@@ -207,6 +207,15 @@ __attribute__((noinline)) bool ResolveNumberedCodePage(UINT cp, Target* t) {
   return true;
 }
 
+// The converter for a thread codeset: the codeset's own, but for the
+// Shift_JIS names, whose converter reads 0x5C and 0x7E as a yen sign and an
+// overline. Code page 932, which GetACP answers for them, keeps those ASCII,
+// as every other code page keeps all of ASCII.
+const char* ConverterOfCodeset(const char* cs) {
+  const std::string n = NormalizeCodeset(cs);
+  return n == "SHIFTJIS" || n == "SJIS" ? IconvNameOf(932) : cs;
+}
+
 // The thread's codeset, its verdict remembered until the text changes.
 inline const char* CurrentCodeset() {
   const char* cs = ThreadCodeset();
@@ -222,7 +231,7 @@ inline bool ResolveCodePage(UINT cp, Target* t) {
   if (cp == CP_ACP || cp == CP_OEMCP || cp == kCpMac || cp == CP_THREAD_ACP) {
     const char* cs = CurrentCodeset();
     t->utf8 = t_codeset.utf8;
-    if (!t_codeset.utf8) t->iconvName = cs;
+    if (!t_codeset.utf8) t->iconvName = ConverterOfCodeset(cs);
     return true;
   }
   return ResolveNumberedCodePage(cp, t);
