@@ -23,11 +23,11 @@ int WriteResult(HRESULT hr) { return hr == S_OK ? TWXML_OK : TWXML_E_ENGINE; }
 // look-up of the thread's code page: it goes the UTF-8 way. One load tells
 // (and measures) a short text; for a longer one the look-up costs little
 // beside the work on the text itself.
-bool ShortAscii(const char* text, size_t* length) {
+__attribute__((always_inline)) inline bool ShortAscii(const char* text, size_t* length) {
   *length = 0;
   return text == nullptr || twxml::utf::ShortAsciiZ(text, length);
 }
-bool ShortAscii(const char* text) {
+__attribute__((always_inline)) inline bool ShortAscii(const char* text) {
   size_t length;
   return ShortAscii(text, &length);
 }

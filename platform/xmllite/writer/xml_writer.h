@@ -366,9 +366,8 @@ inline void XmlWriter::popElement() {
   nsText_.truncate(f.nsTextStart);
   names_.truncate(f.nameOff);
   stack_.pop_back();
-  attrs_.clear();
-  attrIndex_.clear();
-  attrText_.clear();
+  // The attributes of the start tag stay until the next one clears them:
+  // no attribute call is taken while no start tag is open.
 }
 
 template <typename F>
