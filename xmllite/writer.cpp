@@ -32,10 +32,12 @@ __attribute__((always_inline)) inline bool ShortAscii(const char* text) {
   return ShortAscii(text, &length);
 }
 
-// A value of this length, or null when too long to be widened (as it would
-// become on the way through UTF-16).
-size_t LengthOrNull(const char** text, size_t length) {
-  if (*text == nullptr || length + 1 > twxml::utf::WideZ::kMaxBytes) {
+// A value's length in bytes (length, when ShortAscii measured it); a value
+// too long to be widened becomes null, as it does on the way through UTF-16.
+size_t LengthOrNull(const char** text, bool measured, size_t length) {
+  if (*text == nullptr) return 0;
+  if (!measured) length = std::strlen(*text);
+  if (length + 1 > twxml::utf::WideZ::kMaxBytes) {
     *text = nullptr;
     return 0;
   }
@@ -146,8 +148,7 @@ TWXML_API TWXML_NOINLINE int XmlLiteWriteAttrF(_XmlLiteWriterS* writer, const ch
                      ShortAscii(namespaceUri)) ||
                     twxml::win32::ThreadCodePageIsUtf8();
   if (utf8 && writer->utf8Writer != nullptr) {
-    if (!measured) length = std::strlen(value);
-    length = LengthOrNull(&value, length);
+    length = LengthOrNull(&value, measured, length);
     return WriteResult(
         writer->utf8Writer->WriteAttributeStringUtf8(prefix, localName, namespaceUri, value, length));
   }
@@ -163,8 +164,7 @@ TWXML_API TWXML_NOINLINE int XmlLiteWriteValueF(_XmlLiteWriterS* writer, const c
   const bool measured = ShortAscii(text, &length);
   const bool utf8 = measured || twxml::win32::ThreadCodePageIsUtf8();
   if (utf8 && writer->utf8Writer != nullptr) {
-    if (!measured) length = std::strlen(text);
-    length = LengthOrNull(&text, length);
+    length = LengthOrNull(&text, measured, length);
     return WriteResult(writer->utf8Writer->WriteStringUtf8(text, length));
   }
   twxml::lite::WideArg wideText(text, utf8);

@@ -270,16 +270,13 @@ __attribute__((no_sanitize("address", "thread")))
 #endif
 size_t WidenShortAsciiZ(const char* s, char16_t* out) {
 #if TWXML_SIMD_X86
-  if (!Vector() || !simd::SixteenOnOnePage(s)) return SIZE_MAX;
+  size_t n;
+  if (!Vector() || !ShortAsciiZ(s, &n)) return SIZE_MAX;
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-  const unsigned zero = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
-  const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
-  // A zero, and no byte with the high bit before it.
-  if (zero == 0 || (high & ((zero & (0u - zero)) - 1))) return SIZE_MAX;
   const __m128i z = _mm_setzero_si128();
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, z));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, z));
-  return static_cast<size_t>(__builtin_ctz(zero));
+  return n;
 #else
   (void)s;
   (void)out;

@@ -139,6 +139,10 @@ struct LastCodeset {
   uint64_t lastMask;  // the bytes of the last word that belong to the text
   uint32_t words;     // words holding text and terminator; 0 means nothing kept
   bool utf8;
+  // A Shift_JIS name: its converter reads 0x5C and 0x7E as a yen sign and an
+  // overline, so it converts as code page 932 (what GetACP answers for it),
+  // which keeps them ASCII as every other code page keeps all of ASCII.
+  bool cp932;
   uint64_t mask0, mask1;  // a text of two words or fewer: the bytes of each that belong to it
   // Where such a short text was last found, when reading both words there
   // stays within its page; null otherwise. A text met again at that address
@@ -146,7 +150,7 @@ struct LastCodeset {
   const char* at;
 };
 thread_local LastCodeset t_codeset __attribute__((tls_model("initial-exec"))) = {
-    {0}, 0, 0, false, 0, 0, nullptr};
+    {0}, 0, 0, false, false, 0, 0, nullptr};
 
 constexpr uintptr_t kPage = 4096;  // the smallest page size there is
 
@@ -182,7 +186,9 @@ __attribute__((no_sanitize("address", "thread"))) inline bool SameAsLastCodeset(
 
 __attribute__((noinline)) void RememberCodeset(const char* cs) {
   const size_t n = std::strlen(cs);
-  t_codeset.utf8 = IsUtf8Codeset(NormalizeCodeset(cs));
+  const std::string normalized = NormalizeCodeset(cs);
+  t_codeset.utf8 = IsUtf8Codeset(normalized);
+  t_codeset.cp932 = normalized == "SHIFTJIS" || normalized == "SJIS";
   std::memset(t_codeset.name, 0, sizeof t_codeset.name);
   t_codeset.at = nullptr;
   if (n == 0 || n >= sizeof t_codeset.name) {
@@ -207,15 +213,6 @@ __attribute__((noinline)) bool ResolveNumberedCodePage(UINT cp, Target* t) {
   return true;
 }
 
-// The converter for a thread codeset: the codeset's own, but for the
-// Shift_JIS names, whose converter reads 0x5C and 0x7E as a yen sign and an
-// overline. Code page 932, which GetACP answers for them, keeps those ASCII,
-// as every other code page keeps all of ASCII.
-const char* ConverterOfCodeset(const char* cs) {
-  const std::string n = NormalizeCodeset(cs);
-  return n == "SHIFTJIS" || n == "SJIS" ? IconvNameOf(932) : cs;
-}
-
 // The thread's codeset, its verdict remembered until the text changes.
 inline const char* CurrentCodeset() {
   const char* cs = ThreadCodeset();
@@ -231,7 +228,7 @@ inline bool ResolveCodePage(UINT cp, Target* t) {
   if (cp == CP_ACP || cp == CP_OEMCP || cp == kCpMac || cp == CP_THREAD_ACP) {
     const char* cs = CurrentCodeset();
     t->utf8 = t_codeset.utf8;
-    if (!t_codeset.utf8) t->iconvName = ConverterOfCodeset(cs);
+    if (!t_codeset.utf8) t->iconvName = t_codeset.cp932 ? IconvNameOf(932) : cs;
     return true;
   }
   return ResolveNumberedCodePage(cp, t);

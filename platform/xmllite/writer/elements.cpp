@@ -149,9 +149,7 @@ HRESULT XmlWriter::openElement(size_t nameOff, const Decl* declared, bool pin, u
   hr = beginCall(worst, &chunked);
   if (SUCCEEDED(hr) && !chunked && !ind) {
     // Room for the tag is there: composed through a local cursor.
-    char* p = base_ + pos_;
-    *p = '>';
-    p += tagOpen_ ? 1 : 0;
+    char* p = cursorPastOpenTag();
     *p = '<';
     twxml::CopyShort(p + 1, names_.data() + nameOff, nameLen);
     pos_ = static_cast<size_t>(p + 1 + nameLen - base_);
@@ -432,9 +430,7 @@ HRESULT XmlWriter::writeEnd(bool full) {
   HRESULT hr = beginCall(8 + (ind ? 1 + 2 * depth : 0) + f.nameLen, &chunked);
   if (SUCCEEDED(hr) && !chunked && !ind && !(tagOpen_ && !full)) {
     // Room for the tag is there: composed through a local cursor.
-    char* p = base_ + pos_;
-    *p = '>';
-    p += tagOpen_ ? 1 : 0;
+    char* p = cursorPastOpenTag();
     std::memcpy(p, "</", 2);
     twxml::CopyShort(p + 2, names_.data() + f.nameOff, f.nameLen);
     p += 2 + f.nameLen;

@@ -263,6 +263,13 @@ class XmlWriter final : public IXmlWriter, public IXmlWriterUtf8 {
   HRESULT putPieces(std::string_view open, u16view first, std::string_view sep, u16view second,
                     std::string_view close);
   HRESULT closeStartTag() { return putAscii(">", 1); }
+  // Where markup goes next, with room for it reserved: past the '>' that
+  // closes a start tag still open, which is written first.
+  char* cursorPastOpenTag() {
+    char* p = base_ + pos_;
+    *p = '>';
+    return p + (tagOpen_ ? 1 : 0);
+  }
 
   // Checks.
   template <typename C>
